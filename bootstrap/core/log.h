@@ -1,0 +1,44 @@
+// The bootstrapper's log: one line per event in a per-user UTF-8 file,
+// safe to call from the main thread and the download worker at once.
+#pragma once
+
+#include <stdint.h>
+
+namespace tovik {
+
+enum LogLevel : int32_t {
+  ERR = 0,
+  WARN = 1,
+  INFO = 2,
+  DEBUG = 3,  // never written
+};
+
+// Writes one line "[YYYY-MM-DD:hh:mm:ss] <message>\r\n" (message cut at 748
+// bytes). Returns 0 when written (and for DEBUG), -3 for an unknown level or
+// an absent format, -5 when the file cannot be opened. Callers never act on it.
+int32_t Log(LogLevel level, const char* format, ...);
+
+// One operation per message of the program; each fixes text and level.
+void LogBootstrapperBegin();                            // INFO
+void LogBootstrapperEnd(int32_t exitCode);              // INFO for 0, else ERR
+void LogNoInstallDirectory(const char* path);           // ERR
+void LogInstalledRuntime(uint32_t major, uint32_t minor, uint32_t build, uint32_t revision,
+                         const char* folder);           // INFO
+void LogNoRuntime();                                    // INFO
+void LogDownloadNotAllowed();                           // ERR
+void LogLaunchingSubprocess(const char* commandLine);   // INFO
+void LogSubprocessSucceeded(const char* label);         // INFO
+void LogSubprocessFailed(const char* label, int32_t code);  // ERR
+void LogUpdatesDisabled();                              // ERR
+void LogDownloadCancelled();                            // INFO
+void LogDownloadBegin(const char* what, const char* address);  // INFO
+void LogDownloadSuccess();                              // INFO
+void LogDownloadFailure(const char* reason);            // ERR
+void LogSignatureVerified(const char* kind);            // INFO
+void LogSignatureFailed(const char* kind);              // ERR
+void LogChainBegin();                                   // INFO
+void LogChainSucceeded();                               // INFO
+void LogChainFailed();                                  // ERR
+void LogRevocationFound();                              // INFO
+
+}  // namespace tovik

@@ -1,0 +1,63 @@
+# Helpers shared by every folder of the build.
+
+# Product code: warnings are errors; no exceptions and no RTTI.
+function(tv_product target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+endfunction()
+
+# The Windows form (Z:\...) of a path on this machine, as Wine sees it.
+function(tv_win_path out path)
+  string(REPLACE "/" "\\" win "${path}")
+  set(${out} "Z:${win}" PARENT_SCOPE)
+endfunction()
+
+# Decides whether this build's programs can run under Wine here and, if so,
+# makes Wine the emulator of every test program. 32-bit Wine needs a machine
+# that executes 32-bit Linux programs; where it cannot, the wine-x64 preset
+# runs the Wine tests on the same sources built for x86-64.
+macro(tv_setup_wine)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(_tv_loader /usr/lib/wine/wine64)
+  else()
+    set(_tv_loader /usr/lib/wine/wine)
+  endif()
+  set(TV_WINE_LOADER "${_tv_loader}" CACHE FILEPATH "Wine loader for this build's programs")
+  execute_process(COMMAND "${TV_WINE_LOADER}" --version RESULT_VARIABLE _tv_rc OUTPUT_QUIET ERROR_QUIET)
+  if(_tv_rc EQUAL 0)
+    set(_tv_can ON)
+  else()
+    set(_tv_can OFF)
+  endif()
+  option(TV_WINE_TESTS "Run this build's Windows programs under Wine in the tests" ${_tv_can})
+  message(STATUS "Wine tests in this build: ${TV_WINE_TESTS} (${TV_WINE_LOADER})")
+  set(TV_WINEPREFIX "${CMAKE_BINARY_DIR}/wine")
+  configure_file("${CMAKE_SOURCE_DIR}/tests/support/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(TV_WINE_RUN "${CMAKE_BINARY_DIR}/wine-run")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${TV_WINE_RUN}")
+endmacro()
+
+# A test program that runs under Wine in the build's own prefix. Does nothing
+# in a build whose programs cannot run here.
+#   tv_add_wine_test(NAME name COMMAND target [args...] [LABELS ...] [RESOURCE_LOCK ...] [TIMEOUT s])
+function(tv_add_wine_test)
+  if(NOT TV_WINE_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;LABELS;RESOURCE_LOCK" ${ARGN})
+  add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
+  set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED WinePrefix LABELS "wine;${T_LABELS}")
+  if(T_RESOURCE_LOCK)
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(T_TIMEOUT)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+# A native unit test of the portable core (host build).
+function(tv_add_host_test name)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS host)
+endfunction()

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Static checks of a shipped Windows program: PE32 for i386, the expected
+subsystem, imports only from system libraries, an application manifest that
+asks for asInvoker and names the five supported systems, a version resource,
+and (for the launcher) no byte sequence that the payload scan could mistake
+for the start of a payload."""
+import argparse
+import struct
+import sys
+
+ALLOWED_IMPORTS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
+    "shlwapi.dll", "ole32.dll", "oleaut32.dll", "comctl32.dll", "msvcrt.dll",
+    "version.dll", "msi.dll", "wininet.dll", "crypt32.dll", "cryptnet.dll",
+    "comdlg32.dll", "rpcrt4.dll", "ws2_32.dll", "ntdll.dll",
+}
+SUPPORTED_OS = [
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10
+]
+RT_VERSION, RT_MANIFEST = 16, 24
+
+
+class Pe:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        self.pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[self.pe:self.pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.machine, self.nsections = struct.unpack_from("<HH", data, self.pe + 4)
+        opt_size = struct.unpack_from("<H", data, self.pe + 20)[0]
+        self.opt = self.pe + 24
+        self.magic = struct.unpack_from("<H", data, self.opt)[0]
+        self.subsystem = struct.unpack_from("<H", data, self.opt + 68)[0]
+        dirs = self.opt + (96 if self.magic == 0x10B else 112)
+        self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
+        self.sections = []
+        sec = self.opt + opt_size
+        for i in range(self.nsections):
+            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, sec + 40 * i)
+            self.sections.append((name.rstrip(b"\0"), vsize, va, rawsize, rawptr))
+
+    def offset(self, rva):
+        for _, vsize, va, rawsize, rawptr in self.sections:
+            if va <= rva < va + max(vsize, rawsize):
+                return rawptr + rva - va
+        raise ValueError("rva %#x outside every section" % rva)
+
+    def cstr(self, off):
+        return self.data[off:self.data.index(b"\0", off)].decode("latin-1")
+
+    def image_end(self):
+        return max(rawptr + rawsize for _, _, _, rawsize, rawptr in self.sections)
+
+    def imports(self):
+        rva, size = self.dirs[1]
+        names = []
+        if not rva:
+            return names
+        off = self.offset(rva)
+        while True:
+            desc = struct.unpack_from("<IIIII", self.data, off)
+            if desc == (0, 0, 0, 0, 0):
+                break
+            names.append(self.cstr(self.offset(desc[3])))
+            off += 20
+        return names
+
+    def resources(self, rtype):
+        rva, size = self.dirs[2]
+        if not rva:
+            return []
+        base = self.offset(rva)
+
+        def entries(off):
+            named, ids = struct.unpack_from("<HH", self.data, off + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", self.data, off + 16 + 8 * i)
+                yield name, target
+
+        found = []
+        for name, target in entries(base):
+            if name != rtype or not target & 0x80000000:
+                continue
+            for _, t2 in entries(base + (target & 0x7FFFFFFF)):
+                for _, t3 in entries(base + (t2 & 0x7FFFFFFF)):
+                    drva, dsize = struct.unpack_from("<II", self.data, base + t3)
+                    off = self.offset(drva)
+                    found.append(self.data[off:off + dsize])
+        return found
+
+
+def check(path, subsystem, no_signatures):
+    data = open(path, "rb").read()
+    pe = Pe(data)
+    problems = []
+    if pe.machine != 0x14C or pe.magic != 0x10B:
+        problems.append("not PE32 for i386 (machine %#x, magic %#x)" % (pe.machine, pe.magic))
+    want = {"gui": 2, "console": 3}[subsystem]
+    if pe.subsystem != want:
+        problems.append("subsystem %d, expected %d (%s)" % (pe.subsystem, want, subsystem))
+    for dll in pe.imports():
+        if dll.lower() not in ALLOWED_IMPORTS:
+            problems.append("imports %s, which is not a system library of the allow-list" % dll)
+    manifests = pe.resources(RT_MANIFEST)
+    if not manifests:
+        problems.append("no application manifest")
+    else:
+        text = manifests[0].decode("utf-8", "replace").lower()
+        if 'level="asinvoker"' not in text:
+            problems.append("manifest does not ask for asInvoker")
+        for guid in SUPPORTED_OS:
+            if guid not in text:
+                problems.append("manifest lacks supportedOS " + guid)
+    if not pe.resources(RT_VERSION):
+        problems.append("no version resource")
+    if no_signatures:
+        image = data[:pe.image_end()]
+        at = image.find(b"PK\x03\x04")
+        if at >= 0:
+            problems.append("ZIP local header signature inside the image at %#x" % at)
+        start = 0
+        while True:
+            at = image.find(b"7z\xbc\xaf\x27\x1c", start)
+            if at < 0:
+                break
+            if at + 32 < len(data) and data[at + 32] == 0:
+                problems.append("7z signature with 00 at +32 inside the image at %#x" % at)
+            start = at + 1
+    return problems
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--subsystem", choices=["gui", "console"], required=True)
+    ap.add_argument("--no-payload-signatures", action="store_true")
+    ap.add_argument("exe")
+    args = ap.parse_args()
+    problems = check(args.exe, args.subsystem, args.no_payload_signatures)
+    for p in problems:
+        print("%s: %s" % (args.exe, p))
+    if not problems:
+        print("%s: imports %s; all checks passed" % (args.exe, ", ".join(Pe(open(args.exe, "rb").read()).imports())))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

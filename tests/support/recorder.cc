@@ -1,0 +1,56 @@
+// Stand-in for every program the products start (setup program, application
+// installer, runtime installer, link handler). It writes what it was given to
+// the file named by TV_RECORD, as UTF-8 "key=value" lines:
+//   cmdline=<its command line>   cwd=<its current folder>   self=<its path>
+//   file=<name>   (one line per entry of its own folder, sorted by the system)
+// then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
+// (decimal, default 0). Command lines hold no line breaks, so lines suffice.
+#include <windows.h>
+
+#include <string>
+
+static std::wstring Env(const wchar_t* name) {
+  wchar_t buf[4096];
+  DWORD n = GetEnvironmentVariableW(name, buf, 4096);
+  return (n == 0 || n >= 4096) ? std::wstring() : std::wstring(buf, n);
+}
+
+static void Put(HANDLE h, const std::wstring& key, const std::wstring& value) {
+  std::wstring line = key + L"=" + value + L"\n";
+  int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), (int)line.size(), nullptr, 0, nullptr, nullptr);
+  std::string utf8(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.data(), (int)line.size(), utf8.data(), n, nullptr, nullptr);
+  DWORD wrote;
+  WriteFile(h, utf8.data(), (DWORD)utf8.size(), &wrote, nullptr);
+}
+
+int wmain() {
+  std::wstring record = Env(L"TV_RECORD");
+  if (!record.empty()) {
+    HANDLE h = CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      Put(h, L"cmdline", GetCommandLineW());
+      wchar_t buf[4096];
+      DWORD n = GetCurrentDirectoryW(4096, buf);
+      Put(h, L"cwd", std::wstring(buf, n));
+      n = GetModuleFileNameW(nullptr, buf, 4096);
+      std::wstring self(buf, n);
+      Put(h, L"self", self);
+      std::wstring folder = self.substr(0, self.find_last_of(L'\\'));
+      WIN32_FIND_DATAW fd;
+      HANDLE f = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+      if (f != INVALID_HANDLE_VALUE) {
+        do {
+          std::wstring name = fd.cFileName;
+          if (name != L"." && name != L"..") Put(h, L"file", name);
+        } while (FindNextFileW(f, &fd));
+        FindClose(f);
+      }
+      CloseHandle(h);
+    }
+  }
+  std::wstring sleep = Env(L"TV_SLEEP_MS");
+  if (!sleep.empty()) Sleep(wcstoul(sleep.c_str(), nullptr, 10));
+  std::wstring code = Env(L"TV_EXIT_CODE");
+  return code.empty() ? 0 : (int)wcstoul(code.c_str(), nullptr, 10);
+}

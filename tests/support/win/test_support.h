@@ -1,0 +1,87 @@
+// Windows-side helpers for tests that run under Wine: scratch folders, child
+// processes with their own environment, files, and the paths of this build.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tvtest {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+
+// "Z:\..." form of a Unix path of this machine (Wine's drive Z: is "/").
+std::wstring WinPath(const char* unixPath);
+
+// Paths of this build's programs, in Windows form.
+std::wstring LauncherExe();
+std::wstring TovikExe();
+std::wstring RecorderExe();
+std::wstring BuildDir();
+std::wstring SourceDir();
+
+// A fresh, empty folder below the build's scratch area, removed with all its
+// contents on destruction. `tag` names it for a reader of a failed run.
+class TempDir {
+ public:
+  explicit TempDir(const std::wstring& tag);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+using EnvList = std::vector<std::pair<std::wstring, std::wstring>>;
+
+struct ProcessResult {
+  bool started = false;
+  bool timedOut = false;
+  DWORD exitCode = 0;
+  DWORD error = 0;  // GetLastError of a failed start
+};
+
+// Starts `application` (may be empty: then the first element of commandLine
+// names the program) with `commandLine`, the parent's environment changed by
+// `env` (an empty value removes a variable) and `currentDir` (empty: the
+// parent's), and waits up to `timeoutMs`. A timed-out child is terminated.
+ProcessResult RunProcess(const std::wstring& application, const std::wstring& commandLine,
+                         const EnvList& env = {}, const std::wstring& currentDir = L"",
+                         DWORD timeoutMs = 120000);
+
+// Environment that gives a child its own temporary folder.
+EnvList TempEnv(const std::wstring& tempDir);
+
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool Exists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+// Names (not paths) of the entries of a folder, sorted, without "." and "..".
+std::vector<std::wstring> ListDir(const std::wstring& folder);
+void CopyFileTo(const std::wstring& from, const std::wstring& to);
+// Deletes a tree without the shell (its recursive delete has Wine bugs).
+void RemoveTree(const std::wstring& path);
+
+// What the recorder program wrote: its command line, current folder, own path,
+// the names beside it and its exit code. Empty when it did not run.
+struct Record {
+  bool present = false;
+  std::wstring commandLine;
+  std::wstring currentDir;
+  std::wstring self;
+  std::vector<std::wstring> siblings;
+};
+Record ReadRecord(const std::wstring& recordFile);
+
+// Environment for the recorder: where to write its record and which exit
+// code to end with.
+EnvList RecorderEnv(const std::wstring& recordFile, DWORD exitCode);
+
+}  // namespace tvtest

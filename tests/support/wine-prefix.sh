@@ -1,0 +1,32 @@
+#!/bin/sh
+# Creates the build's Wine prefix once and keeps a wineserver running for the
+# rest of the test run (start = the fixture, "stop" = its clean-up).
+set -eu
+run=$1
+prefix=$2
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+server=/usr/lib/wine/wineserver
+if [ "${3:-}" = stop ]; then
+  "$server" -k >/dev/null 2>&1 || true
+  exit 0
+fi
+if [ ! -f "$prefix/.tv-ready" ]; then
+  rm -rf "$prefix"
+  "$run" wineboot -i </dev/null >/dev/null 2>&1 || true
+  "$server" -w
+  [ -f "$prefix/system.reg" ] || { echo "wineboot did not create $prefix" >&2; exit 1; }
+  # No window manager under Xvfb: Wine draws the frames itself and does not
+  # wait on one when windows are hidden or destroyed.
+  "$run" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+  "$run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  # Real dialog fonts, so dialogs have their designed size.
+  if ls /usr/share/wine/fonts/*.ttf >/dev/null 2>&1; then
+    cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+  "$server" -w
+  touch "$prefix/.tv-ready"
+fi
+# A persistent server keeps program start-up cheap; its output must not hold
+# the test runner's pipes open.
+"$server" -p </dev/null >/dev/null 2>&1 &
+exit 0
