@@ -46,6 +46,8 @@ void AttachParentConsole() {
 // when the payload carries no descriptor that can be opened.
 void ChooseSetupProgram() {
   lstrcpynW(descriptorPath, extractionFolder, MAX_PATH);
+  // A path that does not fit would leave the folder itself as the program to
+  // open; that is a failure, not a default.
   if (!PathAppendW(descriptorPath, L".launch")) Fail();
   HANDLE descriptor = CreateFileW(descriptorPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -84,6 +86,8 @@ void LauncherMain() {
   length = GetTempPathW(MAX_PATH + 1, tempPath);
   if (length == 0 || length > MAX_PATH) Fail();
   if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) Fail();
+  // Best effort: the empty file GetTempFileNameW made gives way to a folder of
+  // the same name; if it cannot be deleted, CreateDirectoryW fails below.
   DeleteFileW(extractionFolder);
   if (!CreateDirectoryW(extractionFolder, nullptr)) Fail();
 
