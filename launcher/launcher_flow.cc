@@ -42,18 +42,23 @@ void AttachParentConsole() {
   if (attach) attach(ATTACH_PARENT_PROCESS);
 }
 
+// Joins `name` to the extraction folder in `path` (MAX_PATH characters). A
+// result that does not fit would leave the folder itself as the file to open:
+// that is a failure, checked here rather than left to PathAppendW.
+void JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
+  if (lstrlenW(extractionFolder) + 1 + lstrlenW(name) >= MAX_PATH) Fail();
+  lstrcpynW(path, extractionFolder, MAX_PATH);
+  if (!PathAppendW(path, name)) Fail();
+}
+
 // Chooses the setup program: the descriptor's first line, or the default name
 // when the payload carries no descriptor that can be opened.
 void ChooseSetupProgram() {
-  lstrcpynW(descriptorPath, extractionFolder, MAX_PATH);
-  // A path that does not fit would leave the folder itself as the program to
-  // open; that is a failure, not a default.
-  if (!PathAppendW(descriptorPath, L".launch")) Fail();
+  JoinToExtractionFolder(descriptorPath, L".launch");
   HANDLE descriptor = CreateFileW(descriptorPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (descriptor == INVALID_HANDLE_VALUE) {
-    lstrcpynW(setupPath, extractionFolder, MAX_PATH);
-    if (!PathAppendW(setupPath, L"Tessaro Vantel Installer.exe")) Fail();
+    JoinToExtractionFolder(setupPath, L"Tessaro Vantel Installer.exe");
     return;
   }
   if (!ReadLaunchDescriptor(descriptor, extractionFolder, setupPath)) Fail();
