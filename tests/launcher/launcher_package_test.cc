@@ -47,7 +47,15 @@ class Package {
   }
 
   const std::wstring& path() const { return path_; }
-  std::wstring temp() const { return dir_ / L"temp"; }
+  const std::wstring& temp() const { return temp_; }
+
+  // Moves the run's temporary folder to a new one whose path is `length`
+  // characters long.
+  void UseTempOfLength(size_t length) {
+    std::wstring base = dir_ / L"temp\\";
+    temp_ = base + std::wstring(length - base.size(), L't');
+    CreateDirectoryW(temp_.c_str(), nullptr);
+  }
 
   // Runs the package with `commandLine` (empty: the quoted package path and
   // `arguments`), the setup program told to end with `exitCode`.
@@ -73,12 +81,14 @@ class Package {
 
  private:
   void Prepare() {
-    CreateDirectoryW(temp().c_str(), nullptr);
+    temp_ = dir_ / L"temp";
+    CreateDirectoryW(temp_.c_str(), nullptr);
     CreateDirectoryW((dir_ / L"cwd").c_str(), nullptr);
   }
 
   tvtest::TempDir dir_;
   std::wstring path_;
+  std::wstring temp_;
 };
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
@@ -217,6 +227,16 @@ TEST(LauncherPackage, MissingDefaultSetupProgramFails) {
   PackageRun run = package.Start(L"", 0);
   ExpectFailedRunLeftFolder(run, "no setup program");
   EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"readme.txt"});
+}
+
+// With a long temporary folder the default setup program's path does not fit
+// in 260 characters: that fails rather than opening something else.
+TEST(LauncherPackage, SetupPathThatDoesNotFitFails) {
+  Package package(tvtest::ZipStream({{.name = "a.txt", .data = "1"}}));
+  package.UseTempOfLength(225);
+  PackageRun run = package.Start(L"", 0);
+  ExpectFailedRunLeftFolder(run, "default name too long");
+  EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"a.txt"});
 }
 
 // A .launch that another process holds open without sharing cannot be opened,
