@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "param_checker.h"
 #include "processes.h"
 #include "runtime.h"
 #include "test_support.h"
@@ -134,6 +135,38 @@ TEST_F(CoreTest, ApplicationInstallerWithoutRuntimeIs3) {
                             "Launching subprocess with commandline \"Tessaro Vantel Application "
                             "Installer.exe\" \"C:\\app.bin\"",
                             "Subprocess Application Installer failed (3)"}));
+}
+
+// The real argument store: wide arguments to UTF-8 and the options back to
+// wide text, non-ASCII included.
+TEST(ParamChecker, OptionsSurviveTheRoundTrip) {
+  struct Case {
+    std::vector<std::wstring> args;
+    bool goOn;
+    const wchar_t* options;  // null: none
+  } cases[] = {
+      {{}, true, nullptr},
+      {{L"-silent"}, true, L"-silent"},
+      {{L"-silent", L"-location", L"C:\\\u00dcn\u00ef c\u00f8d\u00e9 \U0001F600", L"-allowDownload"}, true,
+       L"-silent -location \"C:\\\u00dcn\u00ef c\u00f8d\u00e9 \U0001F600\""},
+      {{L"-eulaAccepted", L"-location", L"\"C:\\a b\"", L"-programMenu"}, true,
+       L"-eulaAccepted -location \"C:\\a b\" -programMenu"},
+      {{L"-\u00e9ulaAccepted", L"-allowDownload"}, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::vector<wchar_t*> argv;
+    for (const std::wstring& a : c.args) argv.push_back(const_cast<wchar_t*>(a.c_str()));
+    tovik::ParamChecker checker(static_cast<uint32_t>(argv.size()), argv.data());
+    EXPECT_FALSE(checker.outOfMemory());
+    bool allowDownload = false, silent = false;
+    int32_t exitCode = -1;
+    EXPECT_EQ(checker.check(allowDownload, silent, exitCode), c.goOn);
+    if (!c.goOn) continue;
+    if (c.options == nullptr)
+      EXPECT_EQ(checker.optionText(), nullptr);
+    else
+      EXPECT_STREQ(checker.optionText(), c.options);
+  }
 }
 
 class FixedSource : public tovik::RuntimeFolderSource {

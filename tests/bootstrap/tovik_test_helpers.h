@@ -46,7 +46,11 @@ inline std::vector<std::string> LogLines() {
   return lines;
 }
 
-// Where the fake runtimes' MSI packages install (the packages are 32-bit).
+// Where the fake runtimes' MSI packages install. The packages are 32-bit: under
+// 64-bit Wine (the wine-x64 build) they land in "Program Files (x86)", which
+// a 32-bit tovik sees as its "Program Files". The Windows Installer keeps its
+// component registrations in one place for 32- and 64-bit callers, so the
+// lookup answers the same in both builds.
 inline std::wstring RuntimeFolder() {
   std::wstring base = ShellFolder(CSIDL_PROGRAM_FILESX86);
   if (base.empty()) base = ShellFolder(CSIDL_PROGRAM_FILES);
