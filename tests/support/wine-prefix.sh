@@ -27,10 +27,13 @@ if [ ! -f "$prefix/.tv-ready" ]; then
   touch "$prefix/.tv-ready"
 fi
 # A persistent server keeps program start-up cheap; its output must not hold
-# the test runner's pipes open.
-"$server" -p </dev/null >/dev/null 2>&1 &
-# Start Wine's background services now, with no output attached: started by
-# the first test program instead, they would inherit its output pipe and
-# keep ctest waiting after that test has ended.
-"$run" wineboot </dev/null >/dev/null 2>&1 || true
+# the test runner's pipes open. It detaches once its socket is up, so waiting
+# for it means no test can start a server of its own (which would inherit the
+# runner's pipes and, made persistent by this call, never let the test end).
+"$server" -p </dev/null >/dev/null 2>&1 || true
+# The first program of a fresh server starts Wine's background services
+# (services.exe, plugplay, winedevice), which keep that program's standard
+# handles. Start them here, on /dev/null, rather than from a test whose
+# output pipe they would then hold open until the server ends.
+"$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 exit 0
