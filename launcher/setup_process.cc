@@ -51,7 +51,10 @@ bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* set
 DWORD RunSetupProgram(const wchar_t* setupPath, const wchar_t* parameters) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // The launcher never shows a window: without SEE_MASK_FLAG_NO_UI the shell
+  // would put up its own error box for a program that cannot be started, and
+  // the launcher would hang on it instead of ending with 5.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.hwnd = nullptr;
   info.lpVerb = L"open";
   info.lpFile = setupPath;
