@@ -53,6 +53,66 @@ void AddressForLog(const wchar_t* address, char* out) {
   out[0] = '\0';
 }
 
+// When the first signer has signed attributes, its signature covers them
+// rather than the content, and the content is bound only by their message
+// digest. Some platforms (Wine) accept such a signature without comparing
+// that digest with the content; compare it here, so that altered content
+// never passes. Without signed attributes there is nothing to add.
+bool SignedDigestMatches(const DownloadBuffer* signature, const BYTE* content, DWORD contentSize) {
+  HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
+  if (message == nullptr) return false;
+  bool matches = false;
+  HANDLE heap = GetProcessHeap();
+  CRYPT_ATTRIBUTES* attributes = nullptr;
+  CRYPT_DATA_BLOB* digest = nullptr;
+  do {
+    if (!CryptMsgUpdate(message, signature->data, signature->size, TRUE) ||
+        !CryptMsgUpdate(message, content, contentSize, TRUE)) {
+      break;
+    }
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &size)) {
+      matches = GetLastError() == static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING);
+      break;
+    }
+    attributes = static_cast<CRYPT_ATTRIBUTES*>(HeapAlloc(heap, 0, size));
+    if (attributes == nullptr || !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, attributes, &size)) {
+      break;
+    }
+    if (attributes->cAttr == 0) {
+      matches = true;
+      break;
+    }
+    const CRYPT_ATTRIBUTE* found = nullptr;
+    for (DWORD i = 0; i < attributes->cAttr; ++i) {
+      const CRYPT_ATTRIBUTE& a = attributes->rgAttr[i];
+      if (a.pszObjId != nullptr && strcmp(a.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0) {
+        // Exactly one such attribute with exactly one value.
+        if (found != nullptr || a.cValue != 1) {
+          found = nullptr;
+          break;
+        }
+        found = &a;
+      }
+    }
+    if (found == nullptr) break;
+    DWORD digestSize = 0;
+    if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &digest, &digestSize)) {
+      break;
+    }
+    BYTE computed[64];
+    DWORD computedSize = sizeof(computed);
+    if (!CryptMsgGetParam(message, CMSG_COMPUTED_HASH_PARAM, 0, computed, &computedSize)) break;
+    matches = digest->cbData == computedSize && computedSize != 0 &&
+              memcmp(digest->pbData, computed, computedSize) == 0;
+  } while (false);
+  if (digest != nullptr) LocalFree(digest);
+  if (attributes != nullptr) HeapFree(heap, 0, attributes);
+  CryptMsgClose(message);
+  return matches;
+}
+
 bool IsRevoked(PCCERT_CONTEXT cert) {
   PCRL_INFO* crls = nullptr;
   PCCRL_CONTEXT* contexts = nullptr;
@@ -89,7 +149,8 @@ bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, co
     const BYTE* parts[1] = {content};
     DWORD partSizes[1] = {contentSize};
     verified = CryptVerifyDetachedMessageSignature(&para, 0, signature->data, signature->size, 1, parts,
-                                                   partSizes, &signer);
+                                                   partSizes, &signer) &&
+               SignedDigestMatches(signature, content, contentSize);
   }
   if (!verified) {
     if (signer != nullptr) CertFreeCertificateContext(signer);
