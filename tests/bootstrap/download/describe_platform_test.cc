@@ -9,12 +9,13 @@
 #include <sstream>
 #include <string>
 
+#include "download_test_support.h"
 #include "test_support.h"
 #include "tv_download_test_paths.h"
 
 namespace {
 
-std::map<std::string, std::string> RunProbe(const std::wstring& version) {
+std::map<std::string, std::string> RunProbe(const std::wstring& version, const std::wstring& mode = L"") {
   tvtest::TempDir dir(L"describe-" + version);
   wchar_t name[64];
   wsprintfW(name, L"tvprobe-%s-%lu.exe", version.c_str(), GetCurrentProcessId());
@@ -30,7 +31,7 @@ std::map<std::string, std::string> RunProbe(const std::wstring& version) {
   RegCloseKey(h);
 
   std::wstring out = dir / L"out.txt";
-  tvtest::ProcessResult r = tvtest::RunProcess(exe, L"\"" + exe + L"\" \"" + out + L"\"", {}, dir.path());
+  tvtest::ProcessResult r = tvtest::RunProcess(exe, L"\"" + exe + L"\" \"" + out + L"\" " + mode, {}, dir.path());
   RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
   EXPECT_TRUE(r.started);
   EXPECT_EQ(r.exitCode, 0u);
@@ -76,6 +77,16 @@ TEST(DescribePlatform, VersionPerProgram) {
     EXPECT_EQ(v["installer"], "https://127.0.0.1/vantel/3/tov/" + element + "/x86/installer");
     EXPECT_EQ(v["signature"], "https://127.0.0.1/vantel/3/tov/" + element + "/x86/installer.p7");
   }
+}
+
+TEST(DescribePlatform, UnrecognisedSystemFetchesNothing) {
+  // The worker ends with 11 before any transfer: nothing is logged.
+  dltest::LogTail log;
+  auto v = RunProbe(L"nt40", L"worker");
+  EXPECT_EQ(v["built"], "0");
+  EXPECT_EQ(v["worker"], "11");
+  EXPECT_EQ(v["final"], "FAILED 11");
+  EXPECT_TRUE(log.Lines().empty());
 }
 
 }  // namespace
