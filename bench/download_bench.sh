@@ -17,10 +17,10 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 rm -rf "$work"
 mkdir -p "$work/temp"
 head -c 100000000 /dev/urandom > "$work/installer"
-start=$(date +%s.%N)
+start=$(date +%s%N)
 openssl smime -sign -binary -in "$work/installer" -signer "$pki/signer.pem" -inkey "$pki/signer.key" \
   -certfile "$pki/inter.pem" -outform DER -out "$work/installer.p7"
-echo "signing (openssl, native):  $(echo "$(date +%s.%N) - $start" | bc) s"
+echo "signing (openssl, native):  $(( ($(date +%s%N) - start) / 1000000 )) ms"
 
 exec 9>/tmp/tv-port80.lock
 flock 9
