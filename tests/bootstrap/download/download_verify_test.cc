@@ -85,6 +85,8 @@ TEST_F(Verify, Matrix) {
       {"root carried, expired", "expiredroot.p7", false,
        Chain({CrlBegin(kInterCrl), "Download success", CrlBegin(kRootCrl), "Download success"}, false)},
       {"certificates issuing each other", "cycle.p7", false, Chain({}, false)},
+      {"8 links up to the carried root", "links8.p7", true, Chain({}, true)},
+      {"9 links up to the carried root", "links9.p7", false, Chain({}, false)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -143,6 +143,16 @@ csr cyca '/CN=Tessaro Cycle A'; issue cyca cycb-seed v3_cycle "$now" "$later"
 csr cycb '/CN=Tessaro Cycle B'; issue cycb cyca v3_cycle "$now" "$later"
 key cyclesigner; csr cyclesigner "$names"; issue cyclesigner cyca v3_signer_nocdp "$now" "$later"
 
+# Long chains below the root: 8 links up to the root (the most the walk
+# follows) and 9 links.
+prev=root
+for i in 1 2 3 4 5 6 7 8; do
+  key "level$i"; csr "level$i" "/CN=Tessaro Level $i CA"; issue "level$i" "$prev" v3_cycle "$now" "$later"
+  prev="level$i"
+done
+key deep8; csr deep8 "$names"; issue deep8 level7 v3_signer_nocdp "$now" "$later"
+key deep9; csr deep9 "$names"; issue deep9 level8 v3_signer_nocdp "$now" "$later"
+
 # CRLs: the intermediate's before and after revoking the good signer, and the root's.
 openssl ca -batch -config ca.cnf -gencrl -cert inter.pem -keyfile inter.key -out inter.crl.pem 2>/dev/null
 openssl ca -batch -config ca.cnf -gencrl -cert root.pem -keyfile root.key -out root.crl.pem 2>/dev/null
@@ -175,6 +185,8 @@ sign deadcdp deadcdp inter.pem
 sign otherroot othersigner otherroot.pem
 sign expiredinter signer inter-expired.pem
 sign cycle cyclesigner cyca.pem cycb.pem
+sign links8 deep8 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem root.pem
+sign links9 deep9 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem level8.pem root.pem
 SIGN_OPTIONS=-noattr sign good-noattr signer inter.pem
 
 rm -rf "$out"
