@@ -23,7 +23,7 @@ constexpr DWORD kChunk = 32768;
 char gContextBusyMarker;
 InstallContext* ContextBusy() { return reinterpret_cast<InstallContext*>(&gContextBusyMarker); }
 
-void** ContextSlot(InstallContext** slot) { return reinterpret_cast<void**>(slot); }
+void* volatile* ContextSlot(InstallContext** slot) { return reinterpret_cast<void* volatile*>(slot); }
 
 void FreeBuffer(DownloadBuffer** buffer) {
   if (*buffer == nullptr) return;
