@@ -36,4 +36,9 @@ fi
 # handles. Start them here, on /dev/null, rather than from a test whose
 # output pipe they would then hold open until the server ends.
 "$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+# The first window of a session starts the desktop process (explorer), which
+# then lives as long as the server and holds on to the output pipes of the
+# test program that happened to create it, so that test never ends. Start it
+# here, with nothing to inherit (rundll32 makes a window of its own).
+"$run" rundll32.exe user32.dll,MessageBeep </dev/null >/dev/null 2>&1 || true
 exit 0

@@ -1,0 +1,175 @@
+// The download worker of the bootstrapper and the record it shares with the
+// user interface: fetches the runtime installer and its detached signature
+// over HTTP, verifies them, stores the installer in the temporary folder and
+// reports to the host window with posted messages.
+//
+// Ownership of the record (reference counted, interlocked):
+//   UI thread, WM_CREATE:   helper = DownloadHelper::Create(hwnd, context);  // 1 reference: the UI's
+//                           helper->progressDialog = dialog;
+//                           helper->StartWorker();   // takes a 2nd reference for the worker thread
+//                                                    // (or: AddRef(); CreateThread(..., DownloadThreadProc,
+//                                                    //  helper, ...); Release() if that fails)
+//   UI thread, cancel:      helper->Cancel();        // step = Finished, cooperatively
+//   UI thread, WM_DESTROY:  helper->DetachContext(); // from here on the worker never touches the context
+//                           result = helper->result;
+//                           helper->Release();       // drops the UI's reference
+//   Worker thread:          DownloadThreadProc runs Run() and then drops the worker's reference.
+// The last Release frees the record and both buffers; the UI never frees the
+// buffers itself, because a worker that is still inside a transfer may be
+// writing into them.
+//
+// The context's installerPath is written only by the worker, allocated with
+// `new (std::nothrow) wchar_t[]`; whoever releases the context frees it with
+// `delete[]` (after deleting the file it names).
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "install_context.h"
+
+namespace tovik {
+
+// Worker -> host window (all posted; see DownloadHelper::Run).
+//   wParam: bytes received so far, lParam: bytes announced. Installer transfer only.
+constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER;
+//   The installer has arrived; the signature transfer comes next. wParam 0, lParam 0.
+constexpr UINT UM_DOWNLOAD_VERIFYING = WM_USER + 1;
+//   Final message on failure. wParam 0, lParam the code: 11, 13 or 14.
+constexpr UINT UM_DOWNLOAD_FAILED = WM_USER + 2;
+//   Final message on success; installerPath is set. wParam 0, lParam 0.
+constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 3;
+
+// Values of DownloadHelper::step.
+enum DownloadStep : LONG {
+  DownloadSignature = 0,
+  VerifyAndStore = 1,
+  Finished = 2,  // also set by the UI to cancel
+  DownloadInstaller = 3,  // initial
+};
+
+// Outcome codes of the worker (DownloadHelper::result).
+constexpr LONG kDownloadOk = 0;
+constexpr LONG kDownloadGeneralFailure = 11;
+constexpr LONG kDownloadValidationFailed = 13;
+constexpr LONG kDownloadNotAvailable = 14;
+
+// Status of one transfer (DownloadHelper::Download).
+enum DownloadStatus : int32_t {
+  kTransferOk = 0,            // also an empty response
+  kTransferReadFailed = 1,
+  kTransferAllocFailed = 2,
+  kTransferBadStatus = 3,     // HTTP 400 or above, other than 404
+  kTransferUnableToConnect = 4,
+  kTransferNotFound = 5,      // HTTP 404
+};
+
+// One fetched file held in memory.
+struct DownloadBuffer {
+  uint8_t* data = nullptr;  // owned (new[]); absent when the announced length was 0
+  uint32_t size = 0;        // bytes received into data (at most its allocated length)
+};
+
+class DownloadHelper {
+ public:
+  // Fields shared by the UI thread and the worker, in this order.
+  HWND hostWindow = nullptr;       // target of every posted message
+  HWND progressDialog = nullptr;   // hidden by the worker right before it stores the file
+  volatile DWORD totalBytes = 0;   // announced length of the current transfer
+  volatile DWORD receivedBytes = 0;  // bytes of the current transfer so far
+  InstallContext* context = nullptr;  // not owned; see DetachContext
+  volatile LONG step = DownloadInstaller;
+  DownloadBuffer* installerData = nullptr;  // owned, may be absent
+  DownloadBuffer* signatureData = nullptr;  // owned, may be absent
+  volatile LONG result = kDownloadGeneralFailure;
+
+  // A new record with one reference (the caller's), set up as the host window
+  // hands it to the worker: counters 0, step DownloadInstaller, no buffers,
+  // result 11. Null when it cannot be allocated.
+  static DownloadHelper* Create(HWND hostWindow, InstallContext* context);
+
+  void AddRef();
+  // Drops one reference; the last one frees the record and both buffers.
+  void Release();
+
+  // Starts the worker thread with a reference of its own and closes the
+  // thread handle. False (and no reference taken) when no thread was created.
+  bool StartWorker();
+
+  // Cooperative cancel: sets step to Finished; the worker starts no further
+  // step, and an installer it has not yet stored is never handed to the
+  // context (a file written after the cancel is deleted by the worker).
+  // True when the cancel came first; false when the worker had already
+  // stored the installer (its UM_DOWNLOAD_DONE is on its way or handled).
+  bool Cancel();
+
+  // Called by the UI before the context goes away: waits while the worker is
+  // in the middle of storing the installer's path, then unhooks the context.
+  // Afterwards the worker never reads or writes it, and deletes any installer
+  // file it writes from then on.
+  void DetachContext();
+
+  // The worker sequence: builds both addresses, fetches the installer (posting
+  // progress) and the signature, verifies, stores; posts exactly one final
+  // message (UM_DOWNLOAD_DONE or UM_DOWNLOAD_FAILED) and returns result.
+  LONG Run();
+
+  // One HTTP GET of `path` on `host`, port 80, plain HTTP/1.0, bypassing the
+  // cache. Reads into a buffer of the announced length (totalBytes), at most
+  // 32768 bytes per read, storing from receivedBytes on; posts
+  // UM_DOWNLOAD_PROGRESS per chunk when `reportProgress`. On kTransferOk a new
+  // buffer is stored in *out (ownership passes; an earlier one is freed);
+  // otherwise *out is untouched. Every status is logged.
+  int32_t Download(const char* host, const char* path, bool reportProgress, DownloadBuffer** out);
+
+  // Writes installerData to "VantelRuntimeInstaller.exe" in the temporary
+  // folder (replacing an existing file) and stores the path in the context.
+  // Returns 0 or 11 (no data, temporary folder missing or too long, file not
+  // created or written, or the run cancelled or detached meanwhile, in which
+  // case the file is deleted again).
+  LONG WriteInstaller();
+
+  // Verification of a downloaded installer against its detached PKCS #7
+  // signature. Each answers true when the test passed; every failure is
+  // logged as the log's messages say.
+  //
+  // The whole decision: signature over exactly the installer bytes, the
+  // signer's key usage and names, and its chain up to the compiled-in root.
+  static bool VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature);
+  // The signer carries the maker's usage identifier in its enhanced key
+  // usage (and at least two extensions).
+  static bool VerifyEKU(PCCERT_CONTEXT cert);
+  // Country, common name, organisation and organisational unit, in order.
+  static bool VerifySignerName(PCCERT_CONTEXT cert);
+  // One subject attribute (`oid`) equals `value` exactly.
+  static bool VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const wchar_t* value);
+  // Walks from `signer` through the certificates carried in `signature` up
+  // to the compiled-in root, testing signature, validity and revocation at
+  // each link. At most kMaxChainLinks links are walked.
+  static bool VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer);
+  // Fetches the CRLs named by `cert`'s distribution points. True when at
+  // least one arrived: then *crls is a process-heap array of *count CRL
+  // infos plus a terminating null, owned by the caller, whose entries stay
+  // valid while the matching contexts in *contexts live; release both with
+  // FreeCrls.
+  static bool RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_CONTEXT** contexts, DWORD* count);
+  static void FreeCrls(PCRL_INFO* crls, PCCRL_CONTEXT* contexts, DWORD count);
+
+  static constexpr int kMaxChainLinks = 8;
+
+ private:
+  DownloadHelper() = default;
+  ~DownloadHelper();
+  DownloadHelper(const DownloadHelper&) = delete;
+  DownloadHelper& operator=(const DownloadHelper&) = delete;
+
+  volatile LONG references_ = 1;
+};
+
+// Thread procedure of the worker: runs Run() on the record and then drops
+// the worker's reference to it. Returns Run's result, or -1 (0xFFFFFFFF)
+// when given no record.
+DWORD WINAPI DownloadThreadProc(LPVOID helper);
+
+}  // namespace tovik
