@@ -1,0 +1,172 @@
+#include "zip_entries.h"
+
+#include <zlib.h>
+
+#include "entry_name.h"
+#include "payload_scan.h"
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 30;
+constexpr uint32_t kPathLimit = 260;
+constexpr uint32_t kChunk = 64 * 1024;
+
+uint8_t input[kChunk];
+// One byte more than a chunk: a deflate stream that runs past the
+// uncompressed size shows itself by filling that byte.
+uint8_t output[kChunk + 1];
+
+uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Reads `size` bytes or up to the end of the data; a reader may hand them out
+// in parts.
+bool ReadUpTo(ByteReader& reader, uint8_t* buffer, uint32_t size, uint32_t* done) {
+  *done = 0;
+  while (*done < size) {
+    uint32_t got = 0;
+    if (!reader.Read(buffer + *done, size - *done, &got)) return false;
+    if (got == 0) break;
+    *done += got;
+  }
+  return true;
+}
+
+bool ReadExactly(ByteReader& reader, uint8_t* buffer, uint32_t size) {
+  uint32_t done = 0;
+  return ReadUpTo(reader, buffer, size, &done) && done == size;
+}
+
+ZipResult CopyStored(ByteReader& reader, uint32_t size, ZipEntrySink& sink, uLong* crc) {
+  while (size > 0) {
+    const uint32_t part = size < kChunk ? size : kChunk;
+    if (!ReadExactly(reader, input, part)) return ZipResult::kShortRead;
+    *crc = crc32(*crc, input, part);
+    if (!sink.Write(input, part)) return ZipResult::kWriteFailed;
+    size -= part;
+  }
+  return ZipResult::kEnded;
+}
+
+ZipResult Inflate(ByteReader& reader, uint32_t packedSize, uint32_t size, ZipEntrySink& sink,
+                  uLong* crc) {
+  z_stream stream = {};
+  // The zlib version this code was written against; zlib accepts any 1.x.
+  const int init = inflateInit2_(&stream, -15, "1.2.11", static_cast<int>(sizeof(z_stream)));
+  if (init == Z_MEM_ERROR) return ZipResult::kOutOfMemory;
+  if (init != Z_OK) return ZipResult::kBadDeflate;
+
+  uint32_t unread = packedSize;
+  uint32_t produced = 0;
+  ZipResult result = ZipResult::kEnded;
+  for (;;) {
+    if (stream.avail_in == 0 && unread > 0) {
+      const uint32_t part = unread < kChunk ? unread : kChunk;
+      if (!ReadExactly(reader, input, part)) {
+        result = ZipResult::kShortRead;
+        break;
+      }
+      unread -= part;
+      stream.next_in = input;
+      stream.avail_in = part;
+    }
+    const uint32_t room = size - produced;
+    stream.next_out = output;
+    stream.avail_out = room >= kChunk ? kChunk : room + 1;
+    const uInt offered = stream.avail_out;
+    const uInt available = stream.avail_in;
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    const uint32_t made = offered - stream.avail_out;
+    if (made > room) {
+      result = ZipResult::kDeflateLong;
+      break;
+    }
+    if (made > 0) {
+      *crc = crc32(*crc, output, made);
+      if (!sink.Write(output, made)) {
+        result = ZipResult::kWriteFailed;
+        break;
+      }
+      produced += made;
+    }
+    if (status == Z_STREAM_END) {
+      if (produced != size) result = ZipResult::kDeflateShort;
+      break;
+    }
+    if (status == Z_MEM_ERROR) {
+      result = ZipResult::kOutOfMemory;
+      break;
+    }
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      result = ZipResult::kBadDeflate;
+      break;
+    }
+    if (made == 0 && stream.avail_in == available) {
+      // No progress although input was offered, or none is left: the stream
+      // does not end within the compressed size.
+      result = stream.avail_in == 0 && unread == 0 ? ZipResult::kDeflateTruncated
+                                                   : ZipResult::kBadDeflate;
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  // The next header follows the compressed data, however much of it the
+  // deflate stream used.
+  if (result == ZipResult::kEnded && unread > 0 && !reader.Skip(unread))
+    result = ZipResult::kSkipFailed;
+  return result;
+}
+
+// Characters of `name` before its first terminator, at most `length`.
+uint32_t VisibleLength(const wchar_t* name, uint32_t length) {
+  uint32_t i = 0;
+  while (i < length && name[i] != L'\0') ++i;
+  return i;
+}
+
+}  // namespace
+
+ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink& sink) {
+  uint8_t header[kHeaderSize];
+  uint8_t nameBytes[kPathLimit];
+  wchar_t name[kPathLimit];
+  for (;;) {
+    uint32_t got = 0;
+    if (!ReadUpTo(reader, header, kHeaderSize, &got) || got < kHeaderSize)
+      return ZipResult::kShortRead;
+    if (!IsZipLocalHeader(header)) return ZipResult::kEnded;
+    const uint32_t method = Le16(header + 8);
+    const uint32_t expectedCrc = Le32(header + 14);
+    const uint32_t packedSize = Le32(header + 18);
+    const uint32_t size = Le32(header + 22);
+    const uint32_t nameSize = Le16(header + 26);
+    const uint32_t extraSize = Le16(header + 28);
+
+    if (folderLength + nameSize + 1 >= kPathLimit) return ZipResult::kNameTooLong;
+    if (!ReadExactly(reader, nameBytes, nameSize)) return ZipResult::kShortRead;
+    // A UTF-8 name never needs more UTF-16 characters than it has bytes, so
+    // the terminator always fits.
+    const uint32_t chars = sink.DecodeName(nameBytes, nameSize, name, kPathLimit);
+    if (chars == 0 || chars >= kPathLimit) return ZipResult::kNameUndecodable;
+    name[chars] = L'\0';
+    if (!EntryNameIsSafe(name, VisibleLength(name, chars))) return ZipResult::kNameRefused;
+
+    if (name[chars - 1] == L'/') {
+      // A folder entry carries no data and creates nothing.
+      if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
+      continue;
+    }
+    if (!sink.CreateFolders(name, chars + 1)) return ZipResult::kFolderFailed;
+    if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
+    if (!sink.CreateOutputFile()) return ZipResult::kCreateFailed;
+
+    uLong crc = crc32(0, nullptr, 0);
+    ZipResult result = method == 0 ? CopyStored(reader, size, sink, &crc)
+                                   : Inflate(reader, packedSize, size, sink, &crc);
+    if (result == ZipResult::kEnded && crc != expectedCrc) result = ZipResult::kCrcMismatch;
+    if (!sink.CloseOutputFile() && result == ZipResult::kEnded) result = ZipResult::kCloseFailed;
+    if (result != ZipResult::kEnded) return result;
+  }
+}

@@ -1,0 +1,211 @@
+// Host tests of the launcher's portable core: command-line tail, refused entry
+// names, image end, payload scan.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "command_line_tail.h"
+#include "entry_name.h"
+#include "memory_io.h"
+#include "payload_scan.h"
+#include "pe_image.h"
+
+namespace {
+
+std::string tvtest_narrow(const wchar_t* text) {
+  std::string out;
+  for (; *text; ++text) out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
+  return out;
+}
+
+TEST(CommandLineTail, Table) {
+  struct Case {
+    const wchar_t* line;
+    const wchar_t* tail;
+  } cases[] = {
+      {L"-x \"a b\"", L"-x \"a b\""},              // no program name: all of it
+      {L"\"C:\\p q\\s.exe\" arg", L" arg"},        // quoted: after the closing quote
+      {L"C:\\s.exe  arg", L" arg"},                // unquoted: after the first space
+      {L"\"C:\\s.exe\"", L""},                     // program name only
+      {L"C:\\s.exe", L""},
+      {L"", L""},
+      {L"\"C:\\s.exe\"\"x\" y", L"\"x\" y"},       // quoting of the tail kept
+      {L"\"unterminated arg", L""},
+  };
+  for (const auto& c : cases) {
+    const wchar_t* tail = CommandLineTail(c.line);
+    EXPECT_STREQ(tail, c.tail) << tvtest_narrow(c.line);
+    EXPECT_GE(tail, c.line);
+    EXPECT_LE(tail, c.line + wcslen(c.line));  // a pointer into the line, not a copy
+  }
+}
+
+TEST(EntryNameIsSafe, Table) {
+  struct Case {
+    const wchar_t* name;
+    bool safe;
+  } cases[] = {
+      {L"setup.exe", true},        {L"a/b/c.txt", true},     {L"a\\b.txt", true},
+      {L".launch", true},          {L"./a", true},           {L"a..b/c", true},
+      {L"..a/x", true},            {L"a/b../c", true},       {L"dir/", true},
+      {L"..", false},              {L"../x", false},         {L"a/../../x", false},
+      {L"a\\..\\x", false},        {L"a/..", false},         {L"...", false},
+      {L". ./x", false},           {L"a/.. /x", false},      {L"C:x", false},
+      {L"C:/x", false},            {L"x:stream", false},     {L"/x", false},
+      {L"\\x", false},             {L"\\\\server\\s\\x", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(EntryNameIsSafe(c.name, wcslen(c.name)), c.safe) << tvtest_narrow(c.name);
+}
+
+std::string MinimalPe(uint32_t sections, uint32_t peOffset = 0x80) {
+  std::string image(0x400, '\0');
+  image[0] = 'M', image[1] = 'Z';
+  std::memcpy(&image[0x3C], &peOffset, 4);
+  std::memcpy(&image[peOffset], "PE\0\0", 4);
+  const uint16_t count = static_cast<uint16_t>(sections), optional = 0xE0;
+  std::memcpy(&image[peOffset + 6], &count, 2);
+  std::memcpy(&image[peOffset + 20], &optional, 2);
+  for (uint32_t i = 0; i < sections; ++i) {
+    // Raw data of section i: 0x400 * (i + 1) .. + 0x200 * (sections - i).
+    const uint32_t size = 0x200 * (sections - i), pointer = 0x400 * (i + 1);
+    size_t at = peOffset + 24 + 0xE0 + 40 * i;
+    std::memcpy(&image[at + 16], &size, 4);
+    std::memcpy(&image[at + 20], &pointer, 4);
+  }
+  return image;
+}
+
+TEST(ImageEndFromHeaders, EndOfTheFurthestSectionData) {
+  uint64_t end = 0;
+  std::string pe = MinimalPe(3);
+  ASSERT_TRUE(ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(pe.data()), pe.size(), &end));
+  EXPECT_EQ(end, 0xC00u + 0x200u);  // the last section, not the largest one
+}
+
+TEST(ImageEndFromHeaders, RefusesDamagedHeaders) {
+  uint64_t end = 0;
+  auto refused = [&](std::string pe, size_t size) {
+    return !ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(pe.data()), size, &end);
+  };
+  EXPECT_TRUE(refused(MinimalPe(0), 0x400));
+  EXPECT_TRUE(refused(MinimalPe(2), 0x80 + 24 + 0xE0 + 40 + 39));  // table cut short
+  std::string outside = MinimalPe(1);
+  const uint32_t far = 0xFFFFFFF0;
+  std::memcpy(&outside[0x3C], &far, 4);
+  EXPECT_TRUE(refused(outside, 0x400));  // PE header beyond the bytes given
+  std::string noMz = MinimalPe(1);
+  noMz[0] = 'X';
+  EXPECT_TRUE(refused(noMz, 0x400));
+  std::string noPe = MinimalPe(1);
+  noPe[0x81] = 'X';
+  EXPECT_TRUE(refused(noPe, 0x400));
+  EXPECT_TRUE(refused(MinimalPe(1), 63));
+}
+
+const std::string kSevenZip("\x37\x7A\xBC\xAF\x27\x1C", 6);
+const std::string kZip("PK\x03\x04", 4);
+
+// The reference: a byte-by-byte scan, as simple as can be.
+std::pair<PayloadKind, uint64_t> ScanByteWise(const std::string& data) {
+  for (size_t p = 0; p + kPayloadWindow <= data.size(); ++p) {
+    if (data.compare(p, 6, kSevenZip) == 0 && data[p + 32] == 0) return {PayloadSevenZip, p};
+    if (data.compare(p, 4, kZip) == 0) return {PayloadZip, p};
+  }
+  return {PayloadNone, 0};
+}
+
+std::pair<PayloadKind, uint64_t> Scan(const std::string& data, size_t piece = SIZE_MAX) {
+  tvtest::MemoryReader reader(data, piece);
+  PayloadKind kind = PayloadZip;
+  uint64_t offset = 99;
+  EXPECT_TRUE(ScanForPayload(reader, &kind, &offset));
+  return {kind, kind == PayloadNone ? 0 : offset};
+}
+
+std::string Filler(size_t size) { return std::string(size, 'x'); }
+
+std::string With(std::string data, size_t at, const std::string& what) {
+  data.replace(at, what.size(), what);
+  return data;
+}
+
+TEST(ScanForPayload, Table) {
+  const std::string sevenZip = kSevenZip + std::string(26, 'y') + std::string(1, '\0');
+  const std::string sevenZipNoZero = kSevenZip + std::string(27, 'y');
+  struct Case {
+    const char* what;
+    std::string data;
+    PayloadKind kind;
+    uint64_t offset;
+  } cases[] = {
+      {"nothing", Filler(1000), PayloadNone, 0},
+      {"zip at 0", With(Filler(100), 0, kZip), PayloadZip, 0},
+      {"zip", With(Filler(1000), 500, kZip), PayloadZip, 500},
+      {"7z", With(Filler(1000), 500, sevenZip), PayloadSevenZip, 500},
+      {"lower offset wins: 7z", With(With(Filler(1000), 600, kZip), 500, sevenZip),
+       PayloadSevenZip, 500},
+      {"lower offset wins: zip", With(With(Filler(1000), 600, sevenZip), 500, kZip), PayloadZip,
+       500},
+      {"7z without 00 at byte 32 is passed over",
+       With(With(Filler(1000), 700, kZip), 500, sevenZipNoZero), PayloadZip, 700},
+      // The zip signature inside the 7z header, byte 32 not 00: the zip wins.
+      {"zip inside a rejected 7z header", With(With(Filler(1000), 500, sevenZipNoZero), 510, kZip),
+       PayloadZip, 510},
+      {"zip in the last 32 bytes", With(Filler(1000), 1000 - 32, kZip), PayloadNone, 0},
+      {"zip 33 bytes before the end", With(Filler(1000), 1000 - 33, kZip), PayloadZip, 967},
+      {"7z in the last 32 bytes", With(Filler(1000), 1000 - 32, kSevenZip), PayloadNone, 0},
+      {"exactly 33 bytes", With(Filler(33), 0, kZip), PayloadZip, 0},
+  };
+  for (const auto& c : cases) {
+    auto found = Scan(c.data);
+    EXPECT_EQ(found.first, c.kind) << c.what;
+    EXPECT_EQ(found.second, c.offset) << c.what;
+    EXPECT_EQ(ScanByteWise(c.data), found) << c.what;
+  }
+}
+
+// Signatures placed around the 64 KiB reads: each position must be found
+// exactly where a byte-by-byte scan finds it, however the reader splits data.
+TEST(ScanForPayload, SignaturesAcrossBufferBoundaries) {
+  const size_t kChunk = 64 * 1024;
+  const size_t total = 3 * kChunk + 100;
+  const std::string sevenZip = kSevenZip + std::string(26, 'y') + std::string(1, '\0');
+  for (size_t boundary : {kChunk + 32, 2 * kChunk, 3 * kChunk - 32}) {
+    for (size_t at = boundary - 40; at <= boundary + 8; ++at) {
+      for (const std::string* sig : {&kZip, &sevenZip}) {
+        const std::string data = With(Filler(total), at, *sig);
+        const auto expected = ScanByteWise(data);
+        ASSERT_EQ(expected.second, at);
+        EXPECT_EQ(Scan(data), expected) << "at " << at;
+        EXPECT_EQ(Scan(data, 4093), expected) << "at " << at << " in pieces";
+      }
+    }
+  }
+  // A 7z signature whose byte 32 lies in the next read and is not 00.
+  std::string data = With(Filler(total), kChunk, std::string(kSevenZip));
+  data = With(data, kChunk + 40, kZip);
+  EXPECT_EQ(Scan(data), std::make_pair(PayloadZip, uint64_t{kChunk + 40}));
+}
+
+TEST(ScanForPayload, AgreesWithByteWiseScanOnRandomData) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string data(random() % 200000, '\0');
+    for (auto& c : data) c = "PK\x03\x04\x37\x7A\xBC\xAF\x27\x1C\0a"[random() % 12];
+    EXPECT_EQ(Scan(data, 1 + random() % 70000), ScanByteWise(data)) << "round " << round;
+  }
+}
+
+TEST(ScanForPayload, FailsOnReadFailureOrTooLittleData) {
+  PayloadKind kind;
+  uint64_t offset;
+  tvtest::MemoryReader tooShort(With(Filler(32), 0, kZip));
+  EXPECT_FALSE(ScanForPayload(tooShort, &kind, &offset));
+  tvtest::MemoryReader failing(With(Filler(300000), 200000, kZip), SIZE_MAX, 100000);
+  EXPECT_FALSE(ScanForPayload(failing, &kind, &offset));
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Host tests of the ZIP-style entry walker on crafted streams.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "memory_io.h"
+#include "zip_builder.h"
+#include "zip_entries.h"
+
+namespace {
+
+using tvtest::MemoryReader;
+using tvtest::MemorySink;
+using tvtest::ZipEntry;
+using tvtest::ZipStream;
+
+constexpr uint32_t kFolderLength = 40;
+
+ZipResult Walk(const std::string& stream, MemorySink& sink, size_t piece = SIZE_MAX,
+               uint32_t folderLength = kFolderLength) {
+  MemoryReader reader(stream, piece);
+  return WalkZipEntries(reader, folderLength, sink);
+}
+
+std::string Random(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string out(size, '\0');
+  for (auto& c : out) c = static_cast<char>(random());
+  return out;
+}
+
+TEST(WalkZipEntries, UnpacksStoredDeflatedEmptyAndNestedFiles) {
+  const std::string big = Random(300000, 1) + std::string(500000, 'z');  // several chunks
+  const std::string stream = ZipStream({
+      {.name = "a.txt", .data = "stored"},
+      {.name = "d.txt", .data = "deflated deflated deflated", .deflate = true},
+      {.name = "empty", .data = ""},
+      {.name = "empty-deflated", .data = "", .deflate = true},
+      {.name = "x/", .data = ""},  // folder entry
+      {.name = "x/y/z.bin", .data = big, .deflate = true, .extra = std::string(9, 'E')},
+      {.name = "x/s.bin", .data = big, .extra = "UT\x05\0abcde"},
+  });
+  for (size_t piece : {SIZE_MAX, size_t{7}}) {
+    MemorySink sink;
+    ASSERT_EQ(Walk(stream, sink, piece), ZipResult::kEnded);
+    EXPECT_EQ(sink.order, (std::vector<std::string>{"a.txt", "d.txt", "empty", "empty-deflated",
+                                                    "x/y/z.bin", "x/s.bin"}));
+    EXPECT_EQ(sink.files["a.txt"], "stored");
+    EXPECT_EQ(sink.files["d.txt"], "deflated deflated deflated");
+    EXPECT_EQ(sink.files["empty"], "");
+    EXPECT_EQ(sink.files["empty-deflated"], "");
+    EXPECT_TRUE(sink.files["x/y/z.bin"] == big);
+    EXPECT_TRUE(sink.files["x/s.bin"] == big);
+    // Folders from the top down, per file; the folder entry itself made none.
+    EXPECT_EQ(sink.folders, (std::vector<std::string>{"x", "x/y", "x"}));
+  }
+}
+
+TEST(WalkZipEntries, HowTheStreamEnds) {
+  const std::string one = tvtest::LocalEntry({.name = "a", .data = "1"});
+  struct Case {
+    const char* what;
+    std::string stream;
+    ZipResult result;
+  } cases[] = {
+      {"by a central directory", one + tvtest::StreamEnd(), ZipResult::kEnded},
+      {"by any 30 bytes without the signature", one + std::string(30, 'q'), ZipResult::kEnded},
+      {"by the end of the file", one, ZipResult::kShortRead},
+      {"by a cut header", one + tvtest::StreamEnd().substr(0, 29), ZipResult::kShortRead},
+      {"nothing at all", "", ZipResult::kShortRead},
+  };
+  for (const auto& c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(Walk(c.stream, sink), c.result) << c.what;
+  }
+}
+
+TEST(WalkZipEntries, NameLengthLimitCountsBytes) {
+  // L + n + 1 < 260: with L = 40, 218 bytes pass and 219 do not. A two-byte
+  // character counts twice.
+  const std::string longest(258 - kFolderLength, 'n');
+  MemorySink accepted;
+  EXPECT_EQ(Walk(ZipStream({{.name = longest, .data = "x"}}), accepted), ZipResult::kEnded);
+  EXPECT_EQ(accepted.files.count(longest), 1u);
+  MemorySink refused;
+  EXPECT_EQ(Walk(ZipStream({{.name = longest + "n", .data = "x"}}), refused),
+            ZipResult::kNameTooLong);
+  MemorySink wide;
+  EXPECT_EQ(Walk(ZipStream({{.name = longest.substr(1) + "\xC3\xA9", .data = "x"}}), wide),
+            ZipResult::kNameTooLong);
+  MemorySink folderZero;
+  EXPECT_EQ(Walk(ZipStream({{.name = std::string(258, 'n'), .data = ""}}), folderZero, SIZE_MAX, 0),
+            ZipResult::kEnded);
+}
+
+TEST(WalkZipEntries, RefusedNamesCreateNothing) {
+  for (const char* name : {"../evil.txt", "a/../../evil.txt", "a\\..\\..\\evil.txt", "..",
+                           "C:evil.txt", "C:/evil.txt", "evil.txt:stream", "/evil.txt",
+                           "\\evil.txt", "a/. ./evil.txt", "../", "ok/../../x/"}) {
+    MemorySink sink;
+    const std::string stream = ZipStream({{.name = "first", .data = "1"}, {.name = name, .data = "x"}});
+    EXPECT_EQ(Walk(stream, sink), ZipResult::kNameRefused) << name;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << name;
+    EXPECT_TRUE(sink.folders.empty()) << name;
+  }
+}
+
+TEST(WalkZipEntries, NamesThatFail) {
+  struct Case {
+    const char* what;
+    std::vector<ZipEntry> entries;
+    ZipResult result;
+  } cases[] = {
+      {"empty name", {{.name = "", .data = "x"}}, ZipResult::kNameUndecodable},
+      {"duplicate name", {{.name = "a", .data = "1"}, {.name = "a", .data = "2"}},
+       ZipResult::kCreateFailed},
+  };
+  for (const auto& c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(Walk(ZipStream(c.entries), sink), c.result) << c.what;
+  }
+  // A name hidden behind a NUL is checked up to the NUL, as the file system
+  // sees it.
+  MemorySink sink;
+  EXPECT_EQ(Walk(ZipStream({{.name = std::string("..\0x", 4), .data = "1"}}), sink),
+            ZipResult::kNameRefused);
+}
+
+TEST(WalkZipEntries, DamagedData) {
+  const std::string text(100000, 't');
+  const std::string packed = tvtest::RawDeflate(text);
+  struct Case {
+    const char* what;
+    ZipEntry entry;
+    bool terminated;
+    ZipResult result;
+  } cases[] = {
+      {"cut stored data", {.name = "a", .data = "12345", .size = 9}, false, ZipResult::kShortRead},
+      {"cut deflated data",
+       {.name = "a", .data = text, .deflate = true, .packedSize = uint32_t(packed.size() + 40)},
+       false, ZipResult::kShortRead},
+      {"cut name", {.name = "abc"}, false, ZipResult::kShortRead},
+      {"bad CRC stored", {.name = "a", .data = "12345", .crc = 1}, true, ZipResult::kCrcMismatch},
+      {"bad CRC deflated", {.name = "a", .data = text, .deflate = true, .crc = 1}, true,
+       ZipResult::kCrcMismatch},
+      {"deflate ends before the size",
+       {.name = "a", .data = text, .deflate = true, .size = uint32_t(text.size() + 1)}, true,
+       ZipResult::kDeflateShort},
+      {"deflate goes on past the size",
+       {.name = "a", .data = text, .deflate = true, .size = uint32_t(text.size() - 1)}, true,
+       ZipResult::kDeflateLong},
+      {"deflate goes on past a zero size",
+       {.name = "a", .data = text, .deflate = true, .size = 0}, true, ZipResult::kDeflateLong},
+      {"deflate needs more than the compressed size",
+       {.name = "a", .data = text, .deflate = true, .packedSize = uint32_t(packed.size() / 2)},
+       true, ZipResult::kDeflateTruncated},
+      {"not a deflate stream",
+       {.name = "a", .data = "x", .deflate = true, .packed = std::string("\xFF\xFF\xFF\xFF", 4)},
+       true, ZipResult::kBadDeflate},
+  };
+  for (const auto& c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(Walk(ZipStream({c.entry}, c.terminated), sink), c.result) << c.what;
+    // Never more bytes than the header's size.
+    for (const auto& [name, data] : sink.files)
+      EXPECT_LE(data.size(), c.entry.size.value_or(c.entry.data.size())) << c.what;
+  }
+}
+
+TEST(WalkZipEntries, CompressedBytesAfterTheStreamEndAreSkipped) {
+  ZipEntry padded{.name = "a", .data = "abcabc", .deflate = true};
+  padded.packed = tvtest::RawDeflate(padded.data) + "PK\x03\x04 junk";
+  MemorySink sink;
+  EXPECT_EQ(Walk(ZipStream({padded, {.name = "b", .data = "2"}}), sink), ZipResult::kEnded);
+  EXPECT_EQ(sink.files["a"], "abcabc");
+  EXPECT_EQ(sink.files["b"], "2");
+}
+
+TEST(WalkZipEntries, SinkFailuresStopTheWalk) {
+  const std::string stream = ZipStream({{.name = "d/a", .data = "1"}});
+  MemorySink folders;
+  folders.failFolders = true;
+  EXPECT_EQ(Walk(stream, folders), ZipResult::kFolderFailed);
+  EXPECT_TRUE(folders.order.empty());
+  MemorySink writes;
+  writes.failWrites = true;
+  EXPECT_EQ(Walk(stream, writes), ZipResult::kWriteFailed);
+}
+
+}  // namespace
