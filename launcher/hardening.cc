@@ -76,8 +76,11 @@ void PreloadSystemLibraries() {
     lstrcpynW(path, folder, MAX_PATH);
     if (!Append(path, MAX_PATH, name)) continue;
     // Best effort: a name missing on this system is passed over; the loaded
-    // libraries stay loaded for the life of the process.
-    LoadLibraryW(path);
+    // libraries stay loaded for the life of the process. The libraries these
+    // import are searched from the system folder too (altered search path),
+    // not from the launcher's folder, also where the narrowing above does
+    // not reach the imports of a library.
+    LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
 }
 
@@ -174,8 +177,15 @@ void RelaunchIfFolderHasLibraries(const wchar_t* commandLine) {
   wchar_t copyFolder[MAX_PATH];
   lstrcpynW(copyFolder, copyPath, MAX_PATH);
   RemoveLastElement(copyFolder);
-  // Best effort: a copy that still runs keeps its file and folder.
-  DeleteFileW(copyPath);
-  RemoveDirectoryW(copyFolder);
+  // Best effort: a copy that still runs keeps its file and folder. One that
+  // has ended may still hold them (its image, its current folder) for a
+  // moment after its process handle was signalled, so an ended copy gets
+  // up to two seconds.
+  const int attempts = exitCode == STILL_ACTIVE ? 1 : 20;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    DeleteFileW(copyPath);
+    if (RemoveDirectoryW(copyFolder)) break;
+  }
   ExitProcess(exitCode);
 }

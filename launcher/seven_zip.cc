@@ -6,6 +6,14 @@
 #include "7zFile.h"
 #include "seven_zip_core.h"
 
+// The decoder holds the six 7z signature bytes as a constant in the image. A
+// payload scan that met them followed, 32 bytes on, by 00 would take the
+// image itself for a 7z payload. The linker sorts ".rdata$" sections by name,
+// so this section of 40 bytes 0xFF lies directly behind the constant's
+// (".rdata$k7zSignature", see CMakeLists.txt); its alignment (4 or 16) leaves
+// a gap of at most 15 bytes after the 6 signature bytes, so byte 32 is 0xFF.
+asm(".section .rdata$k7zSignatureGuard,\"dr\"\n\t.fill 40,1,0xff\n\t.text");
+
 namespace {
 
 // Writes each file behind the extraction folder's backslash in the output
