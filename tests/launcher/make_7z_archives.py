@@ -3,7 +3,10 @@
 program: each archive beside the tree it was made from (src/<name>/), so a
 test can compare what comes out with what went in.
 
-usage: make_7z_archives.py <7z program> <output folder>
+usage: make_7z_archives.py <7z program> <output folder> [<setup program>]
+
+With a setup program, "with_setup.7z" also holds it as the launcher's default
+setup program, "Tessaro Vantel Installer.exe", beside a few data files.
 """
 import os
 import random
@@ -14,6 +17,7 @@ import sys
 import zlib
 
 SEVEN_ZIP, OUT = sys.argv[1], sys.argv[2]
+SETUP = sys.argv[3] if len(sys.argv) > 3 else None
 SRC = os.path.join(OUT, "src")
 
 
@@ -138,6 +142,11 @@ def main():
         a = pack(name, ["-m0=LZMA", "-mhc=off", "-ms=off"], tree(name, files))
         patch_names(a, pairs)
         made.append(a)
+
+    if SETUP:
+        files = {"Tessaro Vantel Installer.exe": open(SETUP, "rb").read(),
+                 "data/one.txt": b"one\n" * 100, "data/deeper/two.txt": b"two\n" * 100}
+        made.append(pack("with_setup", ["-m0=LZMA", "-ms=on"], tree("with_setup", files)))
 
     for a in made:
         assert open(a, "rb").read()[32] == 0 or "lzma2" in a, a

@@ -4,10 +4,17 @@
 # it was made from.
 find_program(TV_7Z NAMES 7zz 7z REQUIRED)
 set(TV_7Z_ARCHIVES "${CMAKE_BINARY_DIR}/sevenzip" CACHE INTERNAL "")
+set(_setup)
+set(_setup_arg)
+if(WIN32)
+  set(_setup recorder)  # the stand-in setup program of "with_setup.7z"
+  set(_setup_arg "$<TARGET_FILE:recorder>")
+endif()
 add_custom_command(
   OUTPUT "${TV_7Z_ARCHIVES}/stamp"
   COMMAND python3 "${CMAKE_CURRENT_SOURCE_DIR}/make_7z_archives.py" "${TV_7Z}" "${TV_7Z_ARCHIVES}"
-  DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/make_7z_archives.py"
+          ${_setup_arg}
+  DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/make_7z_archives.py" ${_setup}
   COMMENT "Making the 7z test archives")
 add_custom_target(sevenzip_archives ALL DEPENDS "${TV_7Z_ARCHIVES}/stamp")
 
@@ -19,3 +26,28 @@ if(NOT WIN32)
   tv_add_host_test(seven_zip_core_test)
   return()
 endif()
+
+# A library to plant beside programs, under a system library's name and an
+# unknown one, kept in a folder of its own so no test program sees it.
+set(_planted "${CMAKE_CURRENT_BINARY_DIR}/planted")
+foreach(name version tvplanted)
+  add_library(planted_${name} SHARED planted_dll.cc)
+  set_target_properties(planted_${name} PROPERTIES OUTPUT_NAME ${name} PREFIX ""
+                        RUNTIME_OUTPUT_DIRECTORY "${_planted}" ARCHIVE_OUTPUT_DIRECTORY "${_planted}/lib")
+endforeach()
+
+add_executable(dll_probe dll_probe.cc)
+target_link_options(dll_probe PRIVATE -municode)
+target_link_libraries(dll_probe PRIVATE launcher_platform)
+
+add_executable(hardening_test hardening_test.cc)
+target_link_libraries(hardening_test PRIVATE launcher_platform tv_test_support GTest::gtest_main)
+tv_add_wine_test(NAME hardening_test COMMAND hardening_test LABELS launcher)
+
+add_executable(sevenzip_relaunch_test sevenzip_relaunch_test.cc)
+target_compile_definitions(sevenzip_relaunch_test PRIVATE
+  TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${_planted}"
+  TV_DLL_PROBE_EXE="$<TARGET_FILE:dll_probe>")
+target_link_libraries(sevenzip_relaunch_test PRIVATE launcher_core tv_test_support GTest::gtest_main)
+add_dependencies(sevenzip_relaunch_test sevenzip_archives launcher dll_probe planted_version planted_tvplanted)
+tv_add_wine_test(NAME sevenzip_relaunch_test COMMAND sevenzip_relaunch_test LABELS launcher TIMEOUT 900)
