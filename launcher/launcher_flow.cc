@@ -42,16 +42,23 @@ void AttachParentConsole() {
   if (attach) attach(ATTACH_PARENT_PROCESS);
 }
 
+// Joins `name` to the extraction folder in `path` (MAX_PATH characters). A
+// result that does not fit would leave the folder itself as the file to open:
+// that is a failure, checked here rather than left to PathAppendW.
+void JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
+  if (lstrlenW(extractionFolder) + 1 + lstrlenW(name) >= MAX_PATH) Fail();
+  lstrcpynW(path, extractionFolder, MAX_PATH);
+  if (!PathAppendW(path, name)) Fail();
+}
+
 // Chooses the setup program: the descriptor's first line, or the default name
 // when the payload carries no descriptor that can be opened.
 void ChooseSetupProgram() {
-  lstrcpynW(descriptorPath, extractionFolder, MAX_PATH);
-  if (!PathAppendW(descriptorPath, L".launch")) Fail();
+  JoinToExtractionFolder(descriptorPath, L".launch");
   HANDLE descriptor = CreateFileW(descriptorPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (descriptor == INVALID_HANDLE_VALUE) {
-    lstrcpynW(setupPath, extractionFolder, MAX_PATH);
-    if (!PathAppendW(setupPath, L"Tessaro Vantel Installer.exe")) Fail();
+    JoinToExtractionFolder(setupPath, L"Tessaro Vantel Installer.exe");
     return;
   }
   if (!ReadLaunchDescriptor(descriptor, extractionFolder, setupPath)) Fail();
@@ -84,6 +91,8 @@ void LauncherMain() {
   length = GetTempPathW(MAX_PATH + 1, tempPath);
   if (length == 0 || length > MAX_PATH) Fail();
   if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) Fail();
+  // Best effort: the empty file GetTempFileNameW made gives way to a folder of
+  // the same name; if it cannot be deleted, CreateDirectoryW fails below.
   DeleteFileW(extractionFolder);
   if (!CreateDirectoryW(extractionFolder, nullptr)) Fail();
 

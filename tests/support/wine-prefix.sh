@@ -29,8 +29,8 @@ fi
 # A persistent server keeps program start-up cheap; its output must not hold
 # the test runner's pipes open.
 "$server" -p </dev/null >/dev/null 2>&1 &
-# The first program of a session also starts Wine's own services, which stay
-# for the server's life and keep whatever output they inherited open: start
-# them here, on no pipe, so no test's output stays open after it ends.
+# Start Wine's background services now, with no output attached: started by
+# the first test program instead, they would inherit its output pipe and
+# keep ctest waiting after that test has ended.
 "$run" wineboot </dev/null >/dev/null 2>&1 || true
 exit 0

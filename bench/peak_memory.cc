@@ -1,0 +1,52 @@
+// Benchmark helper (Windows side): runs a command line, samples the child's
+// working set while it runs, and prints one line:
+//   exit=<code> wall_ms=<ms> peak_working_set_kib=<KiB>
+// Usage: peak_memory.exe <command line...>
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <wchar.h>
+
+int wmain() {
+  // The command line after our own program name.
+  const wchar_t* line = GetCommandLineW();
+  const wchar_t end = *line == L'"' ? L'"' : L' ';
+  for (++line; *line && *line != end; ++line) {
+  }
+  if (*line) ++line;
+  while (*line == L' ') ++line;
+  wchar_t command[32768];
+  lstrcpynW(command, line, 32768);
+
+  LARGE_INTEGER frequency, start, stop;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    fprintf(stderr, "cannot start: error %lu\n", GetLastError());
+    return 1;
+  }
+  SIZE_T peak = 0;
+  for (;;) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (K32GetProcessMemoryInfo(process.hProcess, &counters, sizeof(counters)) &&
+        counters.PeakWorkingSetSize > peak)
+      peak = counters.PeakWorkingSetSize;
+    if (WaitForSingleObject(process.hProcess, 2) != WAIT_TIMEOUT) break;
+  }
+  QueryPerformanceCounter(&stop);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  char out[160];
+  const int n = snprintf(out, sizeof(out), "exit=%lu wall_ms=%.0f peak_working_set_kib=%zu\n",
+                         code, 1000.0 * (stop.QuadPart - start.QuadPart) / frequency.QuadPart,
+                         peak / 1024);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, n, &written, nullptr);
+  return 0;
+}

@@ -1,0 +1,347 @@
+// End-to-end tests of the launcher under Wine: packages are the launcher with
+// a payload appended, run as a user would, with their own temporary folder.
+// The setup program is the recorder test program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+#include "zip_builder.h"
+
+namespace {
+
+using tvtest::ZipEntry;
+
+constexpr wchar_t kDefaultSetup[] = L"Tessaro Vantel Installer.exe";
+
+std::wstring Packages() { return tvtest::WinPath(TV_LAUNCHER_PACKAGES); }
+std::string Launcher() { return tvtest::ReadFileBytes(tvtest::LauncherExe()); }
+std::string Recorder() { return tvtest::ReadFileBytes(tvtest::RecorderExe()); }
+
+// One run of a package: its exit code, what the setup program recorded, and
+// what the run left in its temporary folder.
+struct PackageRun {
+  tvtest::ProcessResult result;
+  tvtest::Record record;
+  std::vector<std::wstring> tempLeft;
+  std::wstring extractionFolder;             // the one folder left behind, if any
+  std::vector<std::wstring> extractionLeft;  // its entries
+  std::wstring cwd;
+};
+
+class Package {
+ public:
+  explicit Package(const std::string& payload)
+      : dir_(L"package"), path_(dir_ / L"Setup Package.exe") {
+    tvtest::WriteFileBytes(path_, Launcher() + payload);
+    Prepare();
+  }
+  // A package made elsewhere, copied into this run's folder.
+  explicit Package(const std::wstring& prebuilt, int) : dir_(L"package"), path_(dir_ / L"p.exe") {
+    tvtest::CopyFileTo(prebuilt, path_);
+    Prepare();
+  }
+
+  const std::wstring& path() const { return path_; }
+  const std::wstring& temp() const { return temp_; }
+
+  // Moves the run's temporary folder to a new one whose path is `length`
+  // characters long.
+  void UseTempOfLength(size_t length) {
+    std::wstring base = dir_ / L"temp\\";
+    temp_ = base + std::wstring(length - base.size(), L't');
+    CreateDirectoryW(temp_.c_str(), nullptr);
+  }
+
+  // Runs the package with `commandLine` (empty: the quoted package path and
+  // `arguments`), the setup program told to end with `exitCode`.
+  PackageRun Start(const std::wstring& arguments, DWORD exitCode = 0,
+            const std::wstring& commandLine = L"") {
+    PackageRun run;
+    const std::wstring record = dir_ / L"record.txt";
+    DeleteFileW(record.c_str());
+    tvtest::EnvList env = tvtest::TempEnv(temp());
+    for (auto& e : tvtest::RecorderEnv(record, exitCode)) env.push_back(e);
+    const std::wstring line = commandLine.empty() ? L"\"" + path_ + L"\"" + arguments : commandLine;
+    run.result = tvtest::RunProcess(path_, line, env, dir_ / L"cwd");
+    run.record = tvtest::ReadRecord(record);
+    std::sort(run.record.siblings.begin(), run.record.siblings.end());
+    run.tempLeft = tvtest::ListDir(temp());
+    if (run.tempLeft.size() == 1 && tvtest::IsDirectory(temp() + L"\\" + run.tempLeft[0])) {
+      run.extractionFolder = temp() + L"\\" + run.tempLeft[0];
+      run.extractionLeft = tvtest::ListDir(run.extractionFolder);
+    }
+    run.cwd = dir_ / L"cwd";
+    return run;
+  }
+
+ private:
+  void Prepare() {
+    temp_ = dir_ / L"temp";
+    CreateDirectoryW(temp_.c_str(), nullptr);
+    CreateDirectoryW((dir_ / L"cwd").c_str(), nullptr);
+  }
+
+  tvtest::TempDir dir_;
+  std::wstring path_;
+  std::wstring temp_;
+};
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
+
+// "Van" + hex + ".tmp", as the system names the extraction folder.
+bool LooksLikeExtractionFolder(const std::wstring& name) {
+  return name.size() > 7 && name.compare(0, 3, L"Van") == 0 &&
+         name.compare(name.size() - 4, 4, L".tmp") == 0;
+}
+
+void ExpectFailedRunLeftFolder(const PackageRun& run, const char* what) {
+  EXPECT_EQ(run.result.exitCode, 5u) << what;
+  EXPECT_FALSE(run.record.present) << what << ": the setup program ran";
+  ASSERT_EQ(run.tempLeft.size(), 1u) << what;
+  EXPECT_TRUE(LooksLikeExtractionFolder(run.tempLeft[0])) << what;
+  EXPECT_FALSE(run.extractionFolder.empty()) << what;
+}
+
+std::string Payload(const wchar_t* name) {
+  return tvtest::ReadFileBytes(Packages() + L"\\" + name);
+}
+
+TEST(LauncherPackage, StoredPayloadRunsDefaultSetupProgramAndCleansUp) {
+  Package package(Payload(L"stored.zip"));
+  for (DWORD code : {0u, 7u, 70000u}) {
+    PackageRun run = package.Start(L" a \"b c\"", code);
+    ASSERT_TRUE(run.result.started);
+    EXPECT_EQ(run.result.exitCode, code);
+    ASSERT_TRUE(run.record.present);
+    EXPECT_EQ(run.record.self.substr(run.record.self.rfind(L'\\') + 1), kDefaultSetup);
+    // The tail keeps the space that follows the closing quote.
+    EXPECT_EQ(run.record.commandLine, L"\"" + run.record.self + L"\"  a \"b c\"");
+    EXPECT_EQ(run.record.currentDir, run.cwd);
+    // The setup program sees what was unpacked; an empty folder entry made nothing.
+    EXPECT_EQ(run.record.siblings, (std::vector<std::wstring>{kDefaultSetup, L"data"}));
+    // The extraction folder lay in the temporary folder and is gone.
+    EXPECT_EQ(_wcsicmp(FolderOf(FolderOf(run.record.self)).c_str(), package.temp().c_str()), 0);
+    EXPECT_TRUE(run.tempLeft.empty());
+  }
+}
+
+TEST(LauncherPackage, CommandLineTailReachesTheSetupProgram) {
+  Package package(Payload(L"stored.zip"));
+  struct Case {
+    std::wstring commandLine;  // empty: the quoted path alone
+    std::wstring tail;
+  } cases[] = {
+      {L"", L""},                                    // no arguments: nothing after the path
+      {L"Setup.exe  /S  x", L" /S  x"},              // unquoted name, two spaces
+      {L"-silent \"q r\"", L"-silent \"q r\""},      // no program name: the whole line
+  };
+  for (const auto& c : cases) {
+    PackageRun run = c.commandLine.empty() ? package.Start(L"", 0) : package.Start(L"", 0, c.commandLine);
+    ASSERT_TRUE(run.record.present) << tvtest::Narrow(c.commandLine);
+    const std::wstring quoted = L"\"" + run.record.self + L"\"";
+    EXPECT_EQ(run.record.commandLine, c.tail.empty() ? quoted : quoted + L" " + c.tail)
+        << tvtest::Narrow(c.commandLine);
+    EXPECT_TRUE(run.tempLeft.empty());
+  }
+}
+
+TEST(LauncherPackage, DeflatedPayloadRunsProgramNamedByDescriptor) {
+  Package package(Payload(L"deflated.zip"));
+  PackageRun run = package.Start(L" --x", 3);
+  EXPECT_EQ(run.result.exitCode, 3u);
+  ASSERT_TRUE(run.record.present);
+  EXPECT_EQ(run.record.self.substr(run.record.self.size() - 14), L"\\bin\\setup.exe");
+  EXPECT_EQ(run.record.siblings, (std::vector<std::wstring>{L"lib", L"setup.exe"}));
+  // The descriptor's "/" reaches the shell as written.
+  EXPECT_EQ(run.record.commandLine, L"\"" + FolderOf(FolderOf(run.record.self)) + L"\\bin/setup.exe\"  --x");
+  EXPECT_TRUE(run.tempLeft.empty());
+}
+
+TEST(LauncherPackage, SignedPackageRunsLikeUnsigned) {
+  Package unsignedPackage(Packages() + L"\\unsigned.exe", 0);
+  Package signedPackage(Packages() + L"\\signed.exe", 0);
+  ASSERT_GT(tvtest::ReadFileBytes(signedPackage.path()).size(),
+            tvtest::ReadFileBytes(unsignedPackage.path()).size());
+  PackageRun a = unsignedPackage.Start(L" 1 2", 70000);
+  PackageRun b = signedPackage.Start(L" 1 2", 70000);
+  EXPECT_EQ(b.result.exitCode, 70000u);
+  EXPECT_EQ(a.result.exitCode, b.result.exitCode);
+  ASSERT_TRUE(b.record.present);
+  EXPECT_EQ(a.record.siblings, b.record.siblings);
+  EXPECT_EQ(b.record.commandLine, L"\"" + FolderOf(FolderOf(b.record.self)) + L"\\bin/setup.exe\"  1 2");
+  EXPECT_TRUE(b.tempLeft.empty());
+}
+
+std::string WithSetup(std::vector<ZipEntry> entries) {
+  entries.push_back({.name = "setup.exe", .data = Recorder()});
+  entries.push_back({.name = "sub/setup.exe", .data = Recorder(), .deflate = true});
+  return tvtest::ZipStream(entries);
+}
+
+TEST(LauncherPackage, DescriptorsThatNameTheSetupProgram) {
+  for (const char* descriptor : {"setup.exe", "setup.exe\n", "setup.exe\r\nother\r\n",
+                                 "sub/setup.exe\rx", "sub\\setup.exe"}) {
+    Package package(WithSetup({{.name = ".launch", .data = descriptor}}));
+    PackageRun run = package.Start(L"", 9);
+    EXPECT_EQ(run.result.exitCode, 9u) << descriptor;
+    ASSERT_TRUE(run.record.present) << descriptor;
+    const bool sub = std::string(descriptor).compare(0, 4, "sub") == 0;
+    EXPECT_EQ(run.record.self.substr(run.record.self.size() - (sub ? 14 : 10)),
+              sub ? L"\\sub\\setup.exe" : L"\\setup.exe")
+        << descriptor;
+    EXPECT_TRUE(run.tempLeft.empty()) << descriptor;
+  }
+}
+
+TEST(LauncherPackage, DescriptorsThatFail) {
+  const std::string longName(255, 'n');
+  struct Case {
+    const char* what;
+    std::string descriptor;
+  } cases[] = {
+      {"byte-order mark", "\xEF\xBB\xBFsetup.exe"},
+      {"empty first line", "\r\nsetup.exe"},
+      {"empty file", ""},
+      {"names a folder", "sub"},
+      {"names nothing", "missing.exe"},
+      {"260 bytes without a line break", std::string(260, 'x')},
+      {"joined path too long", longName + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    Package package(WithSetup({{.name = ".launch", .data = c.descriptor}}));
+    PackageRun run = package.Start(L"", 0);
+    ExpectFailedRunLeftFolder(run, c.what);
+    // Everything was unpacked before the descriptor was read.
+    EXPECT_EQ(run.extractionLeft, (std::vector<std::wstring>{L".launch", L"setup.exe", L"sub"}))
+        << c.what;
+  }
+}
+
+TEST(LauncherPackage, MissingDefaultSetupProgramFails) {
+  Package package(tvtest::ZipStream({{.name = "readme.txt", .data = "r"}}));
+  PackageRun run = package.Start(L"", 0);
+  ExpectFailedRunLeftFolder(run, "no setup program");
+  EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"readme.txt"});
+}
+
+// With a long temporary folder the default setup program's path does not fit
+// in 260 characters: that fails rather than opening something else.
+TEST(LauncherPackage, SetupPathThatDoesNotFitFails) {
+  Package package(tvtest::ZipStream({{.name = "a.txt", .data = "1"}}));
+  package.UseTempOfLength(225);
+  PackageRun run = package.Start(L"", 0);
+  ExpectFailedRunLeftFolder(run, "default name too long");
+  EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"a.txt"});
+}
+
+// A .launch that another process holds open without sharing cannot be opened,
+// so the default name is used.
+TEST(LauncherPackage, LockedDescriptorFallsBackToDefaultName) {
+  // A large entry behind the descriptor gives the watcher time to take it.
+  Package package(tvtest::ZipStream({
+      {.name = ".launch", .data = "other.exe"},
+      {.name = "other.exe", .data = Recorder()},
+      {.name = "zeros.bin", .data = std::string(96 << 20, '\0'), .deflate = true},
+      {.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
+  }));
+  std::atomic<bool> done{false};
+  std::atomic<bool> locked{false};
+  const std::wstring temp = package.temp();
+  std::thread watcher([&] {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    while (!done && held == INVALID_HANDLE_VALUE) {
+      for (const auto& name : tvtest::ListDir(temp)) {
+        const std::wstring descriptor = temp + L"\\" + name + L"\\.launch";
+        held = CreateFileW(descriptor.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (held != INVALID_HANDLE_VALUE) break;
+      }
+    }
+    if (held != INVALID_HANDLE_VALUE) {
+      locked = true;
+      while (!done) Sleep(5);
+      CloseHandle(held);
+    }
+  });
+  PackageRun run = package.Start(L"", 4);
+  done = true;
+  watcher.join();
+  ASSERT_TRUE(locked) << "the descriptor was never taken";
+  EXPECT_EQ(run.result.exitCode, 4u);
+  ASSERT_TRUE(run.record.present);
+  EXPECT_EQ(run.record.self.substr(run.record.self.rfind(L'\\') + 1), kDefaultSetup);
+}
+
+TEST(LauncherPackage, BadPayloadsFailAndLeaveTheExtractionFolder) {
+  const std::string text(200000, 'q');
+  struct Case {
+    const char* what;
+    std::string payload;
+    std::vector<std::wstring> left;  // what stays in the extraction folder
+  } cases[] = {
+      {"bad CRC",
+       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "b.txt", .data = "2", .crc = 7}}),
+       {L"a.txt", L"b.txt"}},
+      {"deflate stream shorter than its size",
+       tvtest::ZipStream({{.name = "a.txt", .data = text, .deflate = true,
+                           .size = uint32_t(text.size() + 10)}}),
+       {L"a.txt"}},
+      {"ended by the end of the file", tvtest::ZipStream({{.name = "a.txt", .data = "1"}}, false),
+       {L"a.txt"}},
+      {"duplicate name",
+       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "a.txt", .data = "2"}}),
+       {L"a.txt"}},
+      {"empty name", tvtest::ZipStream({{.name = "", .data = "1"}}), {}},
+      {"parent folder", tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "../evil.txt"}}),
+       {L"a.txt"}},
+      {"parent folder, backslashes", tvtest::ZipStream({{.name = "d\\..\\..\\evil.txt"}}), {}},
+      {"drive letter", tvtest::ZipStream({{.name = "C:evil.txt"}}), {}},
+      {"stream", tvtest::ZipStream({{.name = "a.txt:evil"}}), {}},
+      {"leading separator", tvtest::ZipStream({{.name = "\\evil.txt"}}), {}},
+  };
+  for (const auto& c : cases) {
+    Package package(c.payload);
+    PackageRun run = package.Start(L"", 0);
+    ExpectFailedRunLeftFolder(run, c.what);
+    EXPECT_EQ(run.extractionLeft, c.left) << c.what;
+  }
+}
+
+TEST(LauncherPackage, NoPayloadFails) {
+  const std::string zip = tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()}});
+  struct Case {
+    const char* what;
+    std::string payload;
+  } cases[] = {
+      {"nothing appended", ""},
+      {"no signature", std::string(5000, 'x')},
+      {"signature in the last 32 bytes", std::string(100, 'x') + "PK\x03\x04" + std::string(28, 'x')},
+  };
+  for (const auto& c : cases) {
+    Package package(c.payload);
+    PackageRun run = package.Start(L"", 0);
+    EXPECT_EQ(run.result.exitCode, 5u) << c.what;
+    EXPECT_FALSE(run.record.present) << c.what;
+    // The extraction folder was made before the scan and stays, empty.
+    ASSERT_EQ(run.tempLeft.size(), 1u) << c.what;
+    EXPECT_TRUE(run.extractionLeft.empty()) << c.what;
+  }
+  // Junk between the image and the payload is passed over.
+  Package padded(std::string(70000, 'P') + zip);
+  EXPECT_EQ(padded.Start(L"", 6).result.exitCode, 6u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Keep the current folder in an empty scratch folder (see WINE.md: the
+  // shell's recursive delete can empty the caller's current folder).
+  static tvtest::TempDir scratch(L"launcher-cwd");
+  SetCurrentDirectoryW(scratch.path().c_str());
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,36 @@
+#!/bin/sh
+# Builds the payloads and packages the launcher's end-to-end tests share:
+#   stored.zip    zip -0: the default setup program, nested folders, an empty folder
+#   deflated.zip  zip -6: a .launch (CR LF lines) naming bin/setup.exe
+#   unsigned.exe  launcher + deflated.zip
+#   signed.exe    the same, Authenticode-signed with a throwaway certificate
+# Usage: make_packages.sh <launcher.exe> <recorder.exe> <output folder>
+set -eu
+launcher=$1
+recorder=$2
+out=$3
+rm -rf "$out"
+mkdir -p "$out"
+
+s=$out/stage/stored
+mkdir -p "$s/data/nested/deep" "$s/emptydir"
+cp "$recorder" "$s/Tessaro Vantel Installer.exe"
+printf 'deep\n' >"$s/data/nested/deep/file.txt"
+printf 'readme\n' >"$s/data/readme.txt"
+(cd "$s" && zip -q -0 -r ../../stored.zip .)
+
+d=$out/stage/deflated
+mkdir -p "$d/bin/lib"
+cp "$recorder" "$d/bin/setup.exe"
+printf 'bin/setup.exe\r\nsecond line, ignored\r\n' >"$d/.launch"
+seq 1 50000 >"$d/bin/lib/numbers.txt"
+(cd "$d" && zip -q -6 -r ../../deflated.zip .)
+
+cat "$launcher" "$out/deflated.zip" >"$out/unsigned.exe"
+# A certificate made for this build only; its key is deleted at once.
+openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=Tessaro Vantel Test Publisher" \
+  -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
+osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "Tessaro Vantel test package" \
+  -in "$out/unsigned.exe" -out "$out/signed.exe" >/dev/null
+rm -f "$out/key.pem"
+rm -rf "$out/stage"
