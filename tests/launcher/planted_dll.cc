@@ -1,10 +1,10 @@
 // A library planted beside a program, built under the names of a system
 // library ("version.dll") and of an unknown one ("tvplanted.dll"). When the
 // system loads it, it appends the loading program's path to the file named
-// by env TV_DLL_MARKER: proof that its code ran.
+// by env TV_DLL_MARKER, then its own path: proof that its code ran.
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   wchar_t marker[MAX_PATH];
   const DWORD n = GetEnvironmentVariableW(L"TV_DLL_MARKER", marker, MAX_PATH);
@@ -12,11 +12,13 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
   HANDLE file = CreateFileW(marker, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return TRUE;
-  char path[MAX_PATH + 2];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  path[length++] = '\n';
+  char line[2 * MAX_PATH + 4];
+  DWORD length = GetModuleFileNameA(nullptr, line, MAX_PATH);
+  line[length++] = ' ';
+  length += GetModuleFileNameA(self, line + length, MAX_PATH);
+  line[length++] = '\n';
   DWORD written;
-  WriteFile(file, path, length, &written, nullptr);
+  WriteFile(file, line, length, &written, nullptr);
   CloseHandle(file);
   return TRUE;
 }
