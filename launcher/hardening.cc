@@ -1,7 +1,191 @@
-// Placeholder until start-up hardening and the self-relaunch are in place.
+// Start-up hardening and the self-relaunch. Libraries that lie beside the
+// launcher (a download folder full of strangers' files) must never be loaded:
+// library loading is narrowed to the system folder at once, the system
+// libraries that later calls may pull in are loaded by full path, and a
+// launcher whose folder holds anything named "*.dll" goes on from a private
+// copy in a fresh folder instead.
 #include "launcher.h"
 
-void HardenLibraryLoading() {}
-void PreloadSystemLibraries() {}
-bool FolderHasLibraries(const wchar_t*) { return false; }
-void RelaunchIfFolderHasLibraries(const wchar_t*) {}
+#include <objbase.h>
+#include <shellapi.h>
+
+#include "command_line_tail.h"
+
+namespace {
+
+// Loaded in this order; several exist only on older releases of the system.
+constexpr const wchar_t* kSystemLibraries[] = {
+    L"comres.dll",   L"clbcatq.dll",  L"secur32.dll", L"netapi32.dll", L"setupapi.dll",
+    L"version.dll",  L"msasn1.dll",   L"crypt32.dll", L"wintrust.dll", L"riched20.dll",
+    L"cryptui.dll",  L"shdocvw.dll",  L"ws2help.dll", L"ws2_32.dll",   L"xpsp2res.dll",
+    L"sfc_os.dll",   L"psapi.dll",
+};
+
+constexpr wchar_t kCopyName[] = L"VantelInstaller.exe";
+
+// Looks up a kernel32 export that older releases of the system lack.
+void* Kernel32Export(const char* name) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
+}
+
+// Appends `text` to the terminated string in `buffer` (`capacity` characters
+// including the terminator). False, with the buffer unchanged, when the
+// result would not fit: a cut path names some other file.
+bool Append(wchar_t* buffer, size_t capacity, const wchar_t* text) {
+  const size_t used = static_cast<size_t>(lstrlenW(buffer));
+  const size_t extra = static_cast<size_t>(lstrlenW(text));
+  if (used + extra >= capacity) return false;
+  CopyMemory(buffer + used, text, (extra + 1) * sizeof(wchar_t));
+  return true;
+}
+
+// Cuts `path` at its last backslash; a path without one stays as it is.
+void RemoveLastElement(wchar_t* path) {
+  wchar_t* last = nullptr;
+  for (wchar_t* p = path; *p; ++p)
+    if (*p == L'\\') last = p;
+  if (last) *last = L'\0';
+}
+
+}  // namespace
+
+void HardenLibraryLoading() {
+  using SetDllDirectoryFn = BOOL(WINAPI*)(const wchar_t*);
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  // Best effort: each step narrows the search further where the system
+  // offers it; an older system simply keeps its default order.
+  if (auto setDllDirectory =
+          reinterpret_cast<SetDllDirectoryFn>(Kernel32Export("SetDllDirectoryW"))) {
+    setDllDirectory(L"");  // takes the current folder out of the search order
+  }
+  if (auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+          Kernel32Export("SetDefaultDllDirectories"))) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  PreloadSystemLibraries();
+}
+
+void PreloadSystemLibraries() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  if (!Append(folder, MAX_PATH, L"\\")) return;
+  for (const wchar_t* name : kSystemLibraries) {
+    wchar_t path[MAX_PATH];
+    lstrcpynW(path, folder, MAX_PATH);
+    if (!Append(path, MAX_PATH, name)) continue;
+    // Best effort: a name missing on this system is passed over; the loaded
+    // libraries stay loaded for the life of the process. The libraries these
+    // import are searched from the system folder too (altered search path),
+    // not from the launcher's folder, also where the narrowing above does
+    // not reach the imports of a library.
+    LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+}
+
+bool FolderHasLibraries(const wchar_t* folder) {
+  wchar_t pattern[MAX_PATH];
+  lstrcpynW(pattern, folder, MAX_PATH);
+  // A folder that cannot be checked is not known to be clean.
+  if (lstrlenW(folder) >= MAX_PATH || !Append(pattern, MAX_PATH, L"\\*.dll")) return true;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool MakeUniqueTempFolder(wchar_t* copyPath) {
+  wchar_t tempPath[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, tempPath);
+  if (length == 0 || length >= MAX_PATH) return false;
+
+  bool named = false;
+  GUID guid;
+  if (SUCCEEDED(CoCreateGuid(&guid))) {
+    wchar_t guidText[MAX_PATH];
+    if (StringFromGUID2(guid, guidText, MAX_PATH) > 0) {
+      lstrcpynW(copyPath, tempPath, MAX_PATH);
+      if (!Append(copyPath, MAX_PATH, guidText)) return false;
+      named = true;
+    }
+  }
+  if (!named) {
+    // A unique name from the system instead: the empty file it creates is
+    // deleted so that the folder can take its name.
+    if (GetTempFileNameW(tempPath, L"QZT", 0, copyPath) == 0) return false;
+    if (!DeleteFileW(copyPath)) return false;
+  }
+
+  wchar_t folder[MAX_PATH];
+  if (!Append(copyPath, MAX_PATH, L"\\")) return false;
+  lstrcpynW(folder, copyPath, MAX_PATH);
+  if (!Append(copyPath, MAX_PATH, kCopyName)) return false;
+  return CreateDirectoryW(folder, nullptr) != FALSE;
+}
+
+bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* exitCode,
+                    DWORD waitMs) {
+  wchar_t folder[MAX_PATH];
+  lstrcpynW(folder, copyPath, MAX_PATH);
+  RemoveLastElement(folder);
+
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = GetForegroundWindow();
+  info.lpVerb = L"open";
+  info.lpFile = copyPath;
+  info.lpParameters = (parameters && parameters[0]) ? parameters : nullptr;
+  info.lpDirectory = folder;
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info)) return false;
+  if (!info.hProcess) return true;  // nothing to wait for; the exit code stays as it is
+
+  // A copy still running after the wait is treated as ended: its exit code
+  // then reads STILL_ACTIVE (259).
+  WaitForSingleObject(info.hProcess, waitMs);
+  // Best effort: when the code cannot be read, *exitCode keeps its value.
+  GetExitCodeProcess(info.hProcess, exitCode);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+const wchar_t* CopyParameters(const wchar_t* tail) {
+  // The shell puts one space between the program and its parameters; leaving
+  // out one leading space gives the copy the very tail this launcher got.
+  return tail[0] == L' ' ? tail + 1 : tail;
+}
+
+void RelaunchIfFolderHasLibraries(const wchar_t* commandLine) {
+  wchar_t ownPath[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) Fail();
+  wchar_t folder[MAX_PATH + 1];
+  lstrcpynW(folder, ownPath, MAX_PATH + 1);
+  RemoveLastElement(folder);
+  if (!FolderHasLibraries(folder)) return;
+
+  DWORD exitCode = 0;
+  wchar_t copyPath[MAX_PATH];
+  if (!MakeUniqueTempFolder(copyPath)) Fail();
+  if (!CopyFileW(ownPath, copyPath, TRUE)) Fail();
+  if (!RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), &exitCode))
+    Fail();
+
+  wchar_t copyFolder[MAX_PATH];
+  lstrcpynW(copyFolder, copyPath, MAX_PATH);
+  RemoveLastElement(copyFolder);
+  // Best effort: a copy that still runs keeps its file and folder. One that
+  // has ended may still hold them (its image, its current folder) for a
+  // moment after its process handle was signalled, so an ended copy gets
+  // up to two seconds.
+  const int attempts = exitCode == STILL_ACTIVE ? 1 : 20;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    DeleteFileW(copyPath);
+    if (RemoveDirectoryW(copyFolder)) break;
+  }
+  ExitProcess(exitCode);
+}

@@ -23,6 +23,28 @@ void PreloadSystemLibraries();
 // known to be clean).
 bool FolderHasLibraries(const wchar_t* folder);
 
+// Creates a fresh folder named after a new GUID (or, when no GUID can be
+// made, a unique name from GetTempFileNameW) in the temporary folder and
+// fills `copyPath` (MAX_PATH characters) with that folder, a backslash and
+// "VantelInstaller.exe". False when the temporary folder cannot be read, the
+// path does not fit or the folder cannot be created.
+bool MakeUniqueTempFolder(wchar_t* copyPath);
+
+// How long the outer instance waits for its copy: 30 minutes.
+inline constexpr DWORD kCopyWaitMs = 30 * 60 * 1000;
+
+// Starts `copyPath` through the shell from its own folder with `parameters`
+// (none when null or empty) and waits for it up to `waitMs`. True when it was
+// started; then *exitCode holds its exit code, STILL_ACTIVE (259) when it was
+// still running, or its former value when the code could not be read.
+bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* exitCode,
+                    DWORD waitMs = kCopyWaitMs);
+
+// The parameters that give the copy exactly `tail` as its own command-line
+// tail: the shell adds one space between program and parameters, so one
+// leading space is left out. Points into `tail`.
+const wchar_t* CopyParameters(const wchar_t* tail);
+
 // When the launcher's own folder holds a library, runs a private copy of the
 // whole file from a fresh GUID folder in the temporary folder with the same
 // command-line tail, removes the copy and ends the process with its exit code.

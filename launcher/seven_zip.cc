@@ -1,4 +1,66 @@
-// Placeholder until 7z payloads are supported: a 7z payload is a failure.
+// 7z payloads: the archive is read in place from the launcher's own file and
+// each file is written into the extraction folder.
 #include "launcher.h"
 
-void ExtractSevenZip(HANDLE, DWORD, wchar_t*) { Fail(); }
+#include "7zAlloc.h"
+#include "7zFile.h"
+#include "seven_zip_core.h"
+
+// The decoder holds the six 7z signature bytes as a constant in the image. A
+// payload scan that met them followed, 32 bytes on, by 00 would take the
+// image itself for a 7z payload. The linker sorts ".rdata$" sections by name,
+// so this section of 40 bytes 0xFF lies directly behind the constant's
+// (".rdata$k7zSignature", see CMakeLists.txt); its alignment (4 or 16) leaves
+// a gap of at most 15 bytes after the 6 signature bytes, so byte 32 is 0xFF.
+asm(".section .rdata$k7zSignatureGuard,\"dr\"\n\t.fill 40,1,0xff\n\t.text");
+
+namespace {
+
+// Writes each file behind the extraction folder's backslash in the output
+// path, creating its folders on the way.
+class ExtractionFolderSink final : public SevenZipSink {
+ public:
+  ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
+      : folderLength_(folderLength), outputPath_(outputPath) {}
+
+  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
+                 size_t size) override {
+    CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength));
+    CSzFile file;
+    file.handle = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Also refuses a second file of the same name.
+    if (file.handle == INVALID_HANDLE_VALUE) Fail();
+    size_t written = size;
+    if (File_Write(&file, data, &written) != 0 || written != size) {
+      // Best effort: the process ends with exit code 5 anyway.
+      File_Close(&file);
+      return false;
+    }
+    return File_Close(&file) == 0;
+  }
+
+ private:
+  DWORD folderLength_;
+  wchar_t* outputPath_;
+};
+
+}  // namespace
+
+void ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
+  CFileInStream archive;
+  FileInStream_CreateVTable(&archive);
+  archive.file.handle = file;
+  archive.wres = 0;
+
+  const ISzAlloc allocMain = {SzAlloc, SzFree};
+  const ISzAlloc allocTemp = {SzAlloc, SzFree};
+
+  // A name starts at index L + 1 of the output path and, with its
+  // terminator, must end inside MAX_PATH: L + 1 + length < 260.
+  const size_t maxNameLength = folderLength + 2 < MAX_PATH ? MAX_PATH - 2 - folderLength : 0;
+
+  ExtractionFolderSink sink(folderLength, outputPath);
+  if (ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp, maxNameLength, sink) != SZ_OK)
+    Fail();
+}

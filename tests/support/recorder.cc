@@ -3,6 +3,8 @@
 // the file named by TV_RECORD, as UTF-8 "key=value" lines:
 //   cmdline=<its command line>   cwd=<its current folder>   self=<its path>
 //   file=<name>   (one line per entry of its own folder, sorted by the system)
+//   listed=<path>  (when TV_LIST names a folder: one line per entry below it,
+//                   at any depth, relative to it, "\" between levels)
 // then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
 // (decimal, default 0). Command lines hold no line breaks, so lines suffice.
 #include <windows.h>
@@ -22,6 +24,21 @@ static void Put(HANDLE h, const std::wstring& key, const std::wstring& value) {
   WideCharToMultiByte(CP_UTF8, 0, line.data(), (int)line.size(), utf8.data(), n, nullptr, nullptr);
   DWORD wrote;
   WriteFile(h, utf8.data(), (DWORD)utf8.size(), &wrote, nullptr);
+}
+
+// Writes one "listed=" line per entry below `folder`, depth first.
+static void ListTree(HANDLE h, const std::wstring& folder, const std::wstring& prefix) {
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    Put(h, L"listed", prefix + name);
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListTree(h, folder + L"\\" + name, prefix + name + L"\\");
+  } while (FindNextFileW(f, &fd));
+  FindClose(f);
 }
 
 int wmain() {
@@ -46,6 +63,8 @@ int wmain() {
         } while (FindNextFileW(f, &fd));
         FindClose(f);
       }
+      std::wstring list = Env(L"TV_LIST");
+      if (!list.empty()) ListTree(h, list, L"");
       CloseHandle(h);
     }
   }

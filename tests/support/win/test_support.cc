@@ -273,6 +273,8 @@ Record ReadRecord(const std::wstring& recordFile) {
       r.self = value;
     else if (key == L"file")
       r.siblings.push_back(value);
+    else if (key == L"listed")
+      r.listed.push_back(value);
   }
   return r;
 }

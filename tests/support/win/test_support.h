@@ -77,13 +77,15 @@ void CopyFileTo(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);
 
 // What the recorder program wrote: its command line, current folder, own path,
-// the names beside it and its exit code. Empty when it did not run.
+// the names beside it, the tree below TV_LIST and its exit code. Empty when it did not run.
 struct Record {
   bool present = false;
   std::wstring commandLine;
   std::wstring currentDir;
   std::wstring self;
   std::vector<std::wstring> siblings;
+  // Entries below the folder named by env TV_LIST, relative to it.
+  std::vector<std::wstring> listed;
 };
 Record ReadRecord(const std::wstring& recordFile);
 

@@ -1,0 +1,41 @@
+// Reading a 7z archive with the LZMA SDK's decoder and handing each file to a
+// sink. Portable: the launcher drives it over its own open file and writes
+// into the extraction folder; the tests and the fuzzer drive it over memory.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "7zTypes.h"
+
+// Receives the files of an archive, in archive order. Folder items never
+// reach it: folders are made only on the way to the files they hold.
+class SevenZipSink {
+ public:
+  // `name` is the file's relative name with "/" between folders: `nameLength`
+  // UTF-16 units, its terminator included (name[nameLength - 1] is 0). It has
+  // already passed the refused-name rule (EntryNameIsSafe) and the length
+  // limit. `data` holds the file's `size` bytes (null when size is 0) and is
+  // valid only during the call. False stops the extraction as a failure.
+  virtual bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
+                         size_t size) = 0;
+
+ protected:
+  ~SevenZipSink() = default;
+};
+
+// Longest name any caller can accept, terminator included (MAX_PATH).
+inline constexpr size_t kSevenZipNameCapacity = 260;
+
+// Opens the 7z archive that starts at the current position of `archive` (the
+// signature header; the archive's offsets count from there) and hands every
+// file to `sink`. Each solid block is decoded once, into one buffer from
+// `allocMain` that stays cached while its files are written. Names of more
+// than `maxNameLength` units (terminator included; capped at
+// kSevenZipNameCapacity), empty names and names that EntryNameIsSafe refuses
+// stop the extraction. Everything allocated is released before returning.
+// Returns SZ_OK when every file was handed over and accepted; otherwise the
+// SDK's result, SZ_ERROR_MEM, or SZ_ERROR_FAIL (a refused name or a sink
+// failure). Files handed over before a failure stay with the sink.
+SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
+                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink);

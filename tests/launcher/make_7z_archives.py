@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Makes the 7z archives of the launcher's tests with the 7-Zip command-line
+program: each archive beside the tree it was made from (src/<name>/), so a
+test can compare what comes out with what went in.
+
+usage: make_7z_archives.py <7z program> <output folder> [<setup program>]
+
+With a setup program, "with_setup.7z" also holds it as the launcher's default
+setup program, "Tessaro Vantel Installer.exe", beside a few data files.
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+SEVEN_ZIP, OUT = sys.argv[1], sys.argv[2]
+SETUP = sys.argv[3] if len(sys.argv) > 3 else None
+SRC = os.path.join(OUT, "src")
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def tree(name, files, folders=()):
+    """Creates src/<name> holding `files` ({relative name: bytes}) and the
+    empty `folders`."""
+    root = os.path.join(SRC, name)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    for rel, data in files.items():
+        write(os.path.join(root, rel), data)
+    for rel in folders:
+        os.makedirs(os.path.join(root, rel), exist_ok=True)
+    return root
+
+
+def pack(name, switches, root):
+    archive = os.path.join(OUT, name + ".7z")
+    if os.path.exists(archive):
+        os.remove(archive)
+    subprocess.run([SEVEN_ZIP, "a", "-bd", "-bso0", "-mtm=off", "-mtc=off", "-mta=off"]
+                   + switches + [archive, "."], cwd=root, check=True)
+    return archive
+
+
+def listing(archive):
+    return subprocess.run([SEVEN_ZIP, "l", "-slt", archive], check=True,
+                          capture_output=True, text=True).stdout
+
+
+def program_like(seed, size):
+    """Bytes that compress somewhat and hold branch-like patterns."""
+    rng = random.Random(seed)
+    out = bytearray()
+    while len(out) < size:
+        out += bytes([0xE8, rng.randrange(256), rng.randrange(256), 0, 0])
+        out += bytes(rng.randrange(8) for _ in range(rng.randrange(4, 24)))
+    return bytes(out[:size])
+
+
+def patch_names(archive, pairs):
+    """Rewrites names in an archive with an uncompressed header: each pair
+    (old, new) of equal length, as UTF-16LE, then mends both header CRCs."""
+    data = bytearray(open(archive, "rb").read())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + offset
+    header = bytes(data[start:start + size])
+    for old, new in pairs:
+        o, n = old.encode("utf-16-le"), new.encode("utf-16-le")
+        assert len(o) == len(n) and o in header, (archive, old)
+        header = header.replace(o, n)
+    data[start:start + size] = header
+    struct.pack_into("<I", data, 28, zlib.crc32(header))
+    struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
+    open(archive, "wb").write(bytes(data))
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    made = []
+
+    # One solid block of many files in nested folders.
+    files = {"docs/part%d/file%02d.txt" % (i % 4, i):
+             (("line %d of file %d\n" % (0, i)) * (50 + 7 * i)).encode() for i in range(60)}
+    a = pack("solid_many", ["-m0=LZMA", "-ms=on"], tree("solid_many", files))
+    assert "Blocks = 1" in listing(a), "solid_many is not one block"
+    made.append(a)
+
+    # Empty files, an empty folder and nested folders with existing levels.
+    files = {"empty.txt": b"", "a/x.txt": b"x" * 100, "a/b/c/d.txt": b"deep\n" * 20,
+             "a/b/y.txt": b"", "top.txt": b"top\n" * 30}
+    made.append(pack("mixed", ["-m0=LZMA"], tree("mixed", files, ["emptydir", "a/b/emptytoo"])))
+
+    # Each branch filter and Delta in front of LZMA.
+    for filt, tag in [("BCJ", "BCJ"), ("BCJ2", "BCJ2"), ("PPC", "PPC"), ("IA64", "IA64"),
+                      ("ARM", "ARM"), ("ARMT", "ARMT"), ("SPARC", "SPARC"),
+                      ("Delta:4", "Delta")]:
+        name = "filter_" + tag.lower()
+        files = {"prog.bin": program_like(tag, 40000), "readme.txt": b"filter %s\n" % tag.encode()}
+        a = pack(name, ["-m0=LZMA", "-mf=" + filt], tree(name, files))
+        assert tag in listing(a), (name, listing(a))
+        made.append(a)
+
+    # LZMA2 as the first coder: its first packed byte is not 00.
+    a = pack("lzma2_first", ["-m0=LZMA2"], tree("lzma2_first", {"data.txt": b"lzma2 data\n" * 500}))
+    assert open(a, "rb").read()[32] != 0
+    made.append(a)
+
+    # Two files in two blocks; the second block's packed stream is damaged.
+    rng = random.Random(5)
+    files = {"1.dat": b"first file\n" * 200, "2.dat": bytes(rng.randrange(256) for _ in range(65536))}
+    a = pack("damaged", ["-m0=LZMA", "-ms=off"], tree("damaged", files))
+    packed_first = int(listing(a).split("Path = 1.dat")[1].split("Packed Size = ")[1].split()[0])
+    data = bytearray(open(a, "rb").read())
+    at = 32 + packed_first + 20000
+    data[at] ^= 0x55
+    data[at + 1] ^= 0xAA
+    open(a, "wb").write(bytes(data))
+    made.append(a)
+
+    # Names of 117 and 118 characters (118 and 119 units with the terminator).
+    for n in (117, 118):
+        name = "name_%d" % n
+        made.append(pack(name, ["-m0=LZMA"], tree(name, {"n" * (n - 4) + ".txt": b"long name\n"})))
+
+    # Names that would leave the extraction folder; each archive first holds a
+    # harmless file.
+    for name, source, pairs in [
+            ("refused_parent", {"qq/evil.txt": b"evil\n"}, [("qq", "..")]),
+            ("refused_deep_parent", {"a/qq/qq/evil.txt": b"evil\n"}, [("a/qq/qq", "a/../..")]),
+            ("refused_drive", {"CQevil.txt": b"evil\n"}, [("CQevil", "C:evil")]),
+            ("refused_leading", {"Qevil.txt": b"evil\n"}, [("Qevil", "/evil")]),
+            ("refused_backslash", {"Qevil.txt": b"evil\n"}, [("Qevil", "\\evil")])]:
+        files = dict(source)
+        files["0ok.txt"] = b"fine\n"
+        a = pack(name, ["-m0=LZMA", "-mhc=off", "-ms=off"], tree(name, files))
+        patch_names(a, pairs)
+        made.append(a)
+
+    if SETUP:
+        files = {"Tessaro Vantel Installer.exe": open(SETUP, "rb").read(),
+                 "data/one.txt": b"one\n" * 100, "data/deeper/two.txt": b"two\n" * 100}
+        made.append(pack("with_setup", ["-m0=LZMA", "-ms=on"], tree("with_setup", files)))
+
+    for a in made:
+        assert open(a, "rb").read()[32] == 0 or "lzma2" in a, a
+    open(os.path.join(OUT, "stamp"), "w").write("\n".join(made) + "\n")
+
+
+main()

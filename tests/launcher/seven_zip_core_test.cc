@@ -1,0 +1,154 @@
+// The 7z open-and-extract flow over memory, against archives made at build
+// time by the 7-Zip program (TV_7Z_ARCHIVES holds them and their sources).
+#include "seven_zip_core.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "7zAlloc.h"
+#include "7zTypes.h"
+#include "memory_archive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+fs::path Archives() { return fs::path(TV_7Z_ARCHIVES); }
+
+// Every file below src/<name>, by its "/"-separated relative name.
+std::map<std::string, std::string> SourceFiles(const std::string& name) {
+  std::map<std::string, std::string> files;
+  const fs::path root = Archives() / "src" / name;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), root).generic_string()] = ReadAll(entry.path());
+  return files;
+}
+
+// Counts the allocations of each size; frees through the C runtime.
+struct CountingAlloc {
+  ISzAlloc vt{&Alloc, &Free};
+  std::map<size_t, int> counts;
+  static void* Alloc(ISzAllocPtr p, size_t size) {
+    ++const_cast<CountingAlloc*>(reinterpret_cast<const CountingAlloc*>(p))->counts[size];
+    return SzAlloc(p, size);
+  }
+  static void Free(ISzAllocPtr p, void* address) { SzFree(p, address); }
+};
+
+struct Outcome {
+  SRes result = SZ_OK;
+  MemorySink sink;
+  CountingAlloc main;
+};
+
+void Extract(const std::string& archive, Outcome& run, size_t maxNameLength = kSevenZipNameCapacity) {
+  const std::string bytes = ReadAll(Archives() / (archive + ".7z"));
+  ASSERT_FALSE(bytes.empty()) << archive;
+  MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  const ISzAlloc temp = {SzAlloc, SzFree};
+  run.result = ExtractSevenZipArchive(&stream.vt, &run.main.vt, &temp, maxNameLength, run.sink);
+}
+
+TEST(SevenZipCore, SolidBlockIsDecodedOnceForAllItsFiles) {
+  Outcome run;
+  Extract("solid_many", run);
+  ASSERT_EQ(run.result, SZ_OK);
+  const auto source = SourceFiles("solid_many");
+  size_t blockSize = 0;
+  for (const auto& [name, data] : source) blockSize += data.size();
+  EXPECT_EQ(run.sink.files.size(), 60u);
+  // The block's output buffer is the one allocation of its unpacked size.
+  EXPECT_EQ(run.main.counts[blockSize], 1);
+}
+
+class SevenZipArchives : public testing::TestWithParam<const char*> {};
+
+TEST_P(SevenZipArchives, EveryFileComesOutAsItWentIn) {
+  Outcome run;
+  Extract(GetParam(), run);
+  ASSERT_EQ(run.result, SZ_OK);
+  EXPECT_EQ(run.sink.files, SourceFiles(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Coders, SevenZipArchives,
+                         testing::Values("solid_many", "mixed", "filter_bcj", "filter_bcj2",
+                                         "filter_ppc", "filter_ia64", "filter_arm",
+                                         "filter_armt", "filter_sparc", "filter_delta",
+                                         "lzma2_first"));
+
+TEST(SevenZipCore, FoldersAreNeverHandedToTheSink) {
+  Outcome run;
+  Extract("mixed", run);
+  ASSERT_EQ(run.result, SZ_OK);
+  for (const auto& name : run.sink.order) {
+    EXPECT_NE(name, "emptydir");
+    EXPECT_NE(name, "a/b/emptytoo");
+  }
+  EXPECT_EQ(run.sink.files.at("empty.txt"), "");
+}
+
+TEST(SevenZipCore, DamagedStreamFailsAndKeepsTheFilesBeforeIt) {
+  Outcome run;
+  Extract("damaged", run);
+  EXPECT_NE(run.result, SZ_OK);
+  EXPECT_EQ(run.sink.order, std::vector<std::string>{"1.dat"});
+}
+
+TEST(SevenZipCore, NameLimitCountsUnitsWithTheTerminator) {
+  // 117 characters: 118 units with the terminator.
+  for (const auto& [limit, expected] : std::vector<std::pair<size_t, SRes>>{
+           {118, SZ_OK}, {117, SZ_ERROR_FAIL}, {1000, SZ_OK}}) {
+    Outcome run;
+    Extract("name_117", run, limit);
+    EXPECT_EQ(run.result, expected) << limit;
+    EXPECT_EQ(run.sink.files.size(), expected == SZ_OK ? 1u : 0u) << limit;
+  }
+}
+
+class RefusedNames : public testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedNames, StopBeforeTheSinkSeesThem) {
+  Outcome run;
+  Extract(GetParam(), run);
+  EXPECT_EQ(run.result, SZ_ERROR_FAIL);
+  EXPECT_EQ(run.sink.order, std::vector<std::string>{"0ok.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RefusedNames,
+                         testing::Values("refused_parent", "refused_deep_parent",
+                                         "refused_drive", "refused_leading",
+                                         "refused_backslash"));
+
+TEST(SevenZipCore, SinkFailureStopsTheExtraction) {
+  Outcome run;
+  run.sink.failAfter = 2;
+  Extract("solid_many", run);
+  EXPECT_EQ(run.result, SZ_ERROR_FAIL);
+  EXPECT_EQ(run.sink.order.size(), 3u);  // two accepted, the third refused
+}
+
+TEST(SevenZipCore, BytesThatAreNoArchiveDoNotOpen) {
+  for (const std::string& bytes : {std::string(), std::string(100, 'x'),
+                                   std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(40, '\0')}) {
+    MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    MemorySink sink;
+    const ISzAlloc alloc = {SzAlloc, SzFree};
+    EXPECT_NE(ExtractSevenZipArchive(&stream.vt, &alloc, &alloc, kSevenZipNameCapacity, sink),
+              SZ_OK);
+    EXPECT_TRUE(sink.order.empty());
+  }
+}
+
+}  // namespace
