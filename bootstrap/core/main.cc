@@ -1,2 +1,4 @@
-// Entry of the bootstrapper (placeholder until its flow is in place).
-int wmain(int, wchar_t**) { return 0; }
+// Entry of the bootstrapper.
+#include "bootstrapper.h"
+
+int wmain(int argc, wchar_t** argv) { return tovik::RunBootstrapper(argc, argv); }

@@ -27,6 +27,13 @@ if [ ! -f "$prefix/.tv-ready" ]; then
   touch "$prefix/.tv-ready"
 fi
 # A persistent server keeps program start-up cheap; its output must not hold
-# the test runner's pipes open.
-"$server" -p </dev/null >/dev/null 2>&1 &
+# the test runner's pipes open. It detaches once its socket is up, so waiting
+# for it means no test can start a server of its own (which would inherit the
+# runner's pipes and, made persistent by this call, never let the test end).
+"$server" -p </dev/null >/dev/null 2>&1 || true
+# The first window of a session starts the desktop process (explorer), which
+# then lives as long as the server and holds on to the output pipes of the
+# test program that happened to create it, so that test never ends. Start it
+# here, with nothing to inherit (rundll32 makes a window of its own).
+"$run" rundll32.exe user32.dll,MessageBeep </dev/null >/dev/null 2>&1 || true
 exit 0

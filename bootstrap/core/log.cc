@@ -1,0 +1,184 @@
+#include "log.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <stdarg.h>
+
+#include "log_format.h"
+#include "version.h"
+
+namespace tovik {
+namespace {
+
+constexpr DWORD kLogSizeCap = 524288;
+constexpr DWORD kPathCapacity = MAX_PATH;
+
+// The one lock of the log. It is a static object so that it exists before the
+// entry runs (the download worker starts only later) and is deleted by the
+// run-time's exit handlers when the process ends.
+class LogLock {
+ public:
+  LogLock() { InitializeCriticalSection(&section_); }
+  ~LogLock() { DeleteCriticalSection(&section_); }
+  LogLock(const LogLock&) = delete;
+  LogLock& operator=(const LogLock&) = delete;
+
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+LogLock logLock;
+
+// Fills `path` with "<local app data>\Tessaro\Vantel\logs\Install.log",
+// creating the folders on the way. Leaves it empty when the shell has no
+// local application-data folder to offer.
+void FormLogPath(wchar_t (&path)[kPathCapacity]) {
+  path[0] = L'\0';
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path))) {
+    path[0] = L'\0';
+    return;
+  }
+  if (!PathAppendW(path, L"Tessaro\\Vantel\\logs\\")) {
+    path[0] = L'\0';
+    return;
+  }
+  // Best effort: an existing folder is fine, a missing one fails the open.
+  SHCreateDirectoryExW(nullptr, path, nullptr);
+  if (!PathAppendW(path, L"Install")) {
+    path[0] = L'\0';
+    return;
+  }
+  // Bounded on purpose: a cut name still opens (or fails to) on its own.
+  lstrcpynW(path + lstrlenW(path), L".log", kPathCapacity - lstrlenW(path));
+}
+
+void WriteBytes(HANDLE file, const void* bytes, DWORD count) {
+  DWORD written = 0;
+  // Best effort: a failed write loses part of the line and nothing else.
+  WriteFile(file, bytes, count, &written, nullptr);
+}
+
+int32_t WriteLine(const char* format, va_list args) {
+  wchar_t path[kPathCapacity];
+  FormLogPath(path);
+  if (path[0] == L'\0') return -5;
+
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -5;
+
+  LARGE_INTEGER size = {};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > kLogSizeCap) {
+    CloseHandle(file);
+    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -5;
+    size.QuadPart = 0;
+  }
+
+  LARGE_INTEGER zero = {};
+  SetFilePointerEx(file, zero, &size, FILE_END);
+  if (size.QuadPart == 0) {
+    static const unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+    WriteBytes(file, kByteOrderMark, sizeof(kByteOrderMark));
+  }
+
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  LogTime time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  char stamp[kLogTimestampCapacity];
+  WriteBytes(file, stamp, static_cast<DWORD>(FormatLogTimestamp(stamp, time)));
+
+  char message[kLogMessageCapacity];
+  WriteBytes(file, message, static_cast<DWORD>(FormatLogMessage(message, format, args)));
+  WriteBytes(file, "\r\n", 2);
+
+  CloseHandle(file);
+  return 0;
+}
+
+}  // namespace
+
+int32_t Log(LogLevel level, const char* format, ...) {
+  if (level == DEBUG) return 0;
+  if (level != ERR && level != WARN && level != INFO) return -3;
+  logLock.Enter();
+  int32_t result = -3;
+  if (format != nullptr) {
+    va_list args;
+    va_start(args, format);
+    result = WriteLine(format, args);
+    va_end(args);
+  }
+  logLock.Leave();
+  return result;
+}
+
+// The results of the calls below are ignored on purpose: a failed log line
+// never changes a run.
+
+void LogBootstrapperBegin() {
+  Log(INFO, "%s begin with version %s on %s %s", "Bootstrapper", kVersionText, "Win", "x86");
+}
+
+void LogBootstrapperEnd(int32_t exitCode) {
+  Log(exitCode == 0 ? INFO : ERR, "%s end with exit code %d", "Bootstrapper", exitCode);
+}
+
+void LogNoInstallDirectory(const char* path) {
+  Log(ERR, "Could not locate native install directory (\"%s\")", path);
+}
+
+void LogInstalledRuntime(uint32_t major, uint32_t minor, uint32_t build, uint32_t revision,
+                         const char* folder) {
+  Log(INFO, "Installed runtime (%d.%d.%d.%d) located at %s", static_cast<int>(major),
+      static_cast<int>(minor), static_cast<int>(build), static_cast<int>(revision), folder);
+}
+
+void LogNoRuntime() { Log(INFO, "No installed runtime detected"); }
+
+void LogDownloadNotAllowed() {
+  Log(ERR, "Unable to download runtime installer without -allowDownload");
+}
+
+void LogLaunchingSubprocess(const char* commandLine) {
+  Log(INFO, "Launching subprocess with commandline %s", commandLine);
+}
+
+void LogSubprocessSucceeded(const char* label) { Log(INFO, "Subprocess %s succeeded", label); }
+
+void LogSubprocessFailed(const char* label, int32_t code) {
+  Log(ERR, "Subprocess %s failed (%d)", label, code);
+}
+
+void LogUpdatesDisabled() {
+  Log(ERR, "Cannot complete installation because runtime updates are disabled on this machine");
+}
+
+void LogDownloadCancelled() { Log(INFO, "Download cancelled"); }
+
+void LogDownloadBegin(const char* what, const char* address) {
+  Log(INFO, "Begin %s download from %s", what, address);
+}
+
+void LogDownloadSuccess() { Log(INFO, "Download success"); }
+
+void LogDownloadFailure(const char* reason) { Log(ERR, "Download failure: %s", reason); }
+
+void LogSignatureVerified(const char* kind) { Log(INFO, "%s signature verified", kind); }
+
+void LogSignatureFailed(const char* kind) { Log(ERR, "%s signature validation failed", kind); }
+
+void LogChainBegin() { Log(INFO, "Begin cert chain validation"); }
+
+void LogChainSucceeded() { Log(INFO, "Cert chain validation succeeded"); }
+
+void LogChainFailed() { Log(ERR, "Cert chain validation failed"); }
+
+void LogRevocationFound() { Log(INFO, "Cert revocation found"); }
+
+}  // namespace tovik

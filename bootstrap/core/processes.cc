@@ -1,0 +1,158 @@
+#include "processes.h"
+
+#include <windows.h>
+
+#include "log.h"
+#include "runtime.h"
+
+namespace tovik {
+namespace {
+
+constexpr char kApplicationInstallerLabel[] = "Application Installer";
+constexpr char kRuntimeInstallerLabel[] = "Runtime Installer";
+
+// Appends `text` to the terminated `buffer` of `capacity` characters; a text
+// that does not fit is cut, which the command lines accept on purpose.
+void Append(wchar_t* buffer, uint32_t capacity, const wchar_t* text) {
+  uint32_t used = static_cast<uint32_t>(lstrlenW(buffer));
+  if (used + 1 >= capacity) return;
+  lstrcpynW(buffer + used, text, static_cast<int>(capacity - used));
+}
+
+bool HasText(const wchar_t* text) { return text != nullptr && text[0] != L'\0'; }
+
+// Logs `commandLine` as UTF-8, cut at `capacity` bytes.
+void LogCommandLine(const wchar_t* commandLine, uint32_t capacity, char* utf8) {
+  int written = WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, utf8, static_cast<int>(capacity),
+                                    nullptr, nullptr);
+  if (written <= 0) {
+    // The line does not fit whole: cut it at the last whole character that does.
+    int length = lstrlenW(commandLine);
+    written = 0;
+    while (length > 0) {
+      written = WideCharToMultiByte(CP_UTF8, 0, commandLine, length, utf8,
+                                    static_cast<int>(capacity) - 1, nullptr, nullptr);
+      if (written > 0) break;
+      --length;
+    }
+    utf8[written > 0 ? written : 0] = '\0';
+  }
+  LogLaunchingSubprocess(utf8);
+}
+
+// Waits for `process` and reads its exit code into `exitCode`.
+bool WaitForExit(const PROCESS_INFORMATION& process, DWORD& exitCode) {
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) return false;
+  return GetExitCodeProcess(process.hProcess, &exitCode) != FALSE;
+}
+
+}  // namespace
+
+void BuildApplicationInstallerCommand(const wchar_t* options, const wchar_t* applicationPath,
+                                      wchar_t* commandLine, uint32_t capacity) {
+  commandLine[0] = L'\0';
+  Append(commandLine, capacity, L"\"Tessaro Vantel Application Installer.exe\"");
+  if (HasText(options)) {
+    Append(commandLine, capacity, L" ");
+    Append(commandLine, capacity, options);
+  }
+  Append(commandLine, capacity, L" \"");
+  Append(commandLine, capacity, applicationPath);
+  Append(commandLine, capacity, L"\"");
+}
+
+void BuildRuntimeInstallerCommand(const wchar_t* installerPath, const wchar_t* options,
+                                  const wchar_t* applicationPath, wchar_t* commandLine,
+                                  uint32_t capacity) {
+  commandLine[0] = L'\0';
+  Append(commandLine, capacity, L"\"");
+  Append(commandLine, capacity, installerPath);
+  Append(commandLine, capacity, L"\"");
+  if (HasText(options)) {
+    Append(commandLine, capacity, L" ");
+    Append(commandLine, capacity, options);
+  } else {
+    Append(commandLine, capacity, L" -x1");
+  }
+  Append(commandLine, capacity, L" \"");
+  Append(commandLine, capacity, applicationPath);
+  Append(commandLine, capacity, L"\"");
+}
+
+int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applicationPath) {
+  wchar_t commandLine[kApplicationInstallerCommandCapacity];
+  BuildApplicationInstallerCommand(options, applicationPath, commandLine,
+                                   kApplicationInstallerCommandCapacity);
+  char utf8[kApplicationInstallerCommandCapacity];
+  LogCommandLine(commandLine, sizeof(utf8), utf8);
+  int32_t result = RunApplicationInstaller(commandLine);
+  if (result != 0)
+    LogSubprocessFailed(kApplicationInstallerLabel, result);
+  else
+    LogSubprocessSucceeded(kApplicationInstallerLabel);
+  return result;
+}
+
+int32_t RunApplicationInstaller(const wchar_t* commandLine) {
+  wchar_t* program = nullptr;
+  if (FindApplicationInstaller(&program) != 0) return 5;
+  if (program == nullptr) return 3;
+
+  int32_t result = 5;
+  // CreateProcessW may write into its command line, so it gets a copy.
+  const SIZE_T length = static_cast<SIZE_T>(lstrlenW(commandLine)) + 1;
+  wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
+  if (copy != nullptr) {
+    lstrcpynW(copy, commandLine, static_cast<int>(length));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    const BOOL started =
+        CreateProcessW(program, copy, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    HeapFree(GetProcessHeap(), 0, copy);
+    if (started) {
+      DWORD exitCode = 0;
+      if (WaitForExit(process, exitCode)) result = static_cast<int32_t>(exitCode);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
+  HeapFree(GetProcessHeap(), 0, program);
+  return result;
+}
+
+int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options,
+                            const wchar_t* applicationPath) {
+  if (installerPath == nullptr) return 11;
+  wchar_t commandLine[kRuntimeInstallerCommandCapacity];
+  BuildRuntimeInstallerCommand(installerPath, options, applicationPath, commandLine,
+                               kRuntimeInstallerCommandCapacity);
+  char utf8[kRuntimeInstallerCommandCapacity];
+  LogCommandLine(commandLine, sizeof(utf8), utf8);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    // The end line of the run shows the code.
+    return 16;
+  }
+  DWORD exitCode = 0;
+  int32_t result;
+  if (!WaitForExit(process, exitCode)) {
+    LogSubprocessFailed(kRuntimeInstallerLabel, 16);
+    result = 16;
+  } else if (exitCode != 0) {
+    result = static_cast<int32_t>(exitCode);
+    LogSubprocessFailed(kRuntimeInstallerLabel, result);
+  } else {
+    LogSubprocessSucceeded(kRuntimeInstallerLabel);
+    result = 0;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+}  // namespace tovik

@@ -1,0 +1,329 @@
+// Signature and certificate-chain verification of the download worker.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string.h>
+
+#include "download_helper.h"
+#include "log.h"
+#include "root_certificate.h"
+
+namespace tovik {
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr DWORD kLinkFlags = CERT_STORE_SIGNATURE_FLAG | CERT_STORE_TIME_VALIDITY_FLAG;
+constexpr char kMakerUsage[] = "1.2.840.201946.1.1.12";
+constexpr DWORD kCrlTimeoutMs = 5000;
+constexpr int kLoggedAddressBytes = 260;
+
+struct NameRule {
+  const char* oid;
+  const wchar_t* value;
+};
+
+constexpr NameRule kSignerName[] = {
+    {"2.5.4.6", L"US"},
+    {"2.5.4.3", L"Tessaro Vantel"},
+    {"2.5.4.10", L"Tessaro Systems Incorporated"},
+    {"2.5.4.11", L"Tessaro Trust Services"},
+};
+
+// `subject` is signed by `issuer`'s key and inside its validity period now.
+bool PassesLinkTest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+  DWORD flags = kLinkFlags;
+  return CertVerifySubjectCertificateContext(subject, issuer, &flags) && flags == 0;
+}
+
+// The address as UTF-8 in at most 259 bytes plus the terminator; a longer
+// one is cut at a character boundary.
+void AddressForLog(const wchar_t* address, char* out) {
+  // Every character takes at least one byte, so nothing longer can fit.
+  int length = static_cast<int>(wcsnlen(address, kLoggedAddressBytes - 1));
+  for (; length > 0; --length) {
+    if (IS_HIGH_SURROGATE(address[length - 1])) continue;  // never split a pair
+    int needed = WideCharToMultiByte(CP_UTF8, 0, address, length, nullptr, 0, nullptr, nullptr);
+    if (needed > 0 && needed < kLoggedAddressBytes) {
+      int written = WideCharToMultiByte(CP_UTF8, 0, address, length, out, kLoggedAddressBytes - 1, nullptr, nullptr);
+      out[written > 0 ? written : 0] = '\0';
+      return;
+    }
+  }
+  out[0] = '\0';
+}
+
+// When the first signer has signed attributes, its signature covers them
+// rather than the content, and the content is bound only by their message
+// digest. Some platforms (Wine) accept such a signature without comparing
+// that digest with the content; compare it here, so that altered content
+// never passes. Without signed attributes there is nothing to add.
+bool SignedDigestMatches(const DownloadBuffer* signature, const BYTE* content, DWORD contentSize) {
+  HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
+  if (message == nullptr) return false;
+  bool matches = false;
+  HANDLE heap = GetProcessHeap();
+  CRYPT_ATTRIBUTES* attributes = nullptr;
+  CRYPT_DATA_BLOB* digest = nullptr;
+  do {
+    if (!CryptMsgUpdate(message, signature->data, signature->size, TRUE) ||
+        !CryptMsgUpdate(message, content, contentSize, TRUE)) {
+      break;
+    }
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &size)) {
+      matches = GetLastError() == static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING);
+      break;
+    }
+    attributes = static_cast<CRYPT_ATTRIBUTES*>(HeapAlloc(heap, 0, size));
+    if (attributes == nullptr || !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, attributes, &size)) {
+      break;
+    }
+    if (attributes->cAttr == 0) {
+      matches = true;
+      break;
+    }
+    const CRYPT_ATTRIBUTE* found = nullptr;
+    for (DWORD i = 0; i < attributes->cAttr; ++i) {
+      const CRYPT_ATTRIBUTE& a = attributes->rgAttr[i];
+      if (a.pszObjId != nullptr && strcmp(a.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0) {
+        // Exactly one such attribute with exactly one value.
+        if (found != nullptr || a.cValue != 1) {
+          found = nullptr;
+          break;
+        }
+        found = &a;
+      }
+    }
+    if (found == nullptr) break;
+    DWORD digestSize = 0;
+    if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &digest, &digestSize)) {
+      break;
+    }
+    BYTE computed[64];
+    DWORD computedSize = sizeof(computed);
+    if (!CryptMsgGetParam(message, CMSG_COMPUTED_HASH_PARAM, 0, computed, &computedSize)) break;
+    matches = digest->cbData == computedSize && computedSize != 0 &&
+              memcmp(digest->pbData, computed, computedSize) == 0;
+  } while (false);
+  if (digest != nullptr) LocalFree(digest);
+  if (attributes != nullptr) HeapFree(heap, 0, attributes);
+  CryptMsgClose(message);
+  return matches;
+}
+
+bool IsRevoked(PCCERT_CONTEXT cert) {
+  PCRL_INFO* crls = nullptr;
+  PCCRL_CONTEXT* contexts = nullptr;
+  DWORD count = 0;
+  // Without a CRL the certificate counts as not revoked.
+  if (!DownloadHelper::RetrieveCrls(cert, &crls, &contexts, &count)) return false;
+  bool revoked = !CertVerifyCRLRevocation(kEncoding, cert->pCertInfo, count, crls);
+  DownloadHelper::FreeCrls(crls, contexts, count);
+  return revoked;
+}
+
+bool PassesAnchorTest(PCCERT_CONTEXT top) {
+  PCCERT_CONTEXT anchor = CertCreateCertificateContext(kEncoding, kRootCertificate,
+                                                       static_cast<DWORD>(kRootCertificateSize));
+  if (anchor == nullptr) return false;
+  bool passed = PassesLinkTest(top, anchor);
+  CertFreeCertificateContext(anchor);
+  return passed;
+}
+
+}  // namespace
+
+bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature) {
+  static const BYTE kEmpty = 0;
+  const BYTE* content = installer != nullptr && installer->data != nullptr ? installer->data : &kEmpty;
+  DWORD contentSize = installer != nullptr && installer->data != nullptr ? installer->size : 0;
+  PCCERT_CONTEXT signer = nullptr;
+  BOOL verified = FALSE;
+  if (signature != nullptr && signature->data != nullptr && signature->size != 0) {
+    CRYPT_VERIFY_MESSAGE_PARA para = {};
+    para.cbSize = sizeof(para);
+    para.dwMsgAndCertEncodingType = kEncoding;
+    // No callback: the signer's certificate comes from those in the signature.
+    const BYTE* parts[1] = {content};
+    DWORD partSizes[1] = {contentSize};
+    verified = CryptVerifyDetachedMessageSignature(&para, 0, signature->data, signature->size, 1, parts,
+                                                   partSizes, &signer) &&
+               SignedDigestMatches(signature, content, contentSize);
+  }
+  if (!verified) {
+    if (signer != nullptr) CertFreeCertificateContext(signer);
+    LogSignatureFailed("Detatched");
+    return false;
+  }
+  if (signer == nullptr) return false;
+  if (!VerifyEKU(signer) || !VerifySignerName(signer)) {
+    LogSignatureFailed("Detached");
+    CertFreeCertificateContext(signer);
+    return false;
+  }
+  LogSignatureVerified("Detached");
+  bool trusted = VerifyCertChain(signature, signer);
+  CertFreeCertificateContext(signer);
+  return trusted;
+}
+
+bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
+  const CERT_INFO* info = cert->pCertInfo;
+  if (info->cExtension < 2) return false;
+  bool listed = false;
+  // Every extension is visited, even after a match.
+  for (DWORD i = 0; i < info->cExtension; ++i) {
+    const CERT_EXTENSION& extension = info->rgExtension[i];
+    if (extension.pszObjId == nullptr || strcmp(extension.pszObjId, szOID_ENHANCED_KEY_USAGE) != 0) continue;
+    CERT_ENHKEY_USAGE* usage = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(kEncoding, X509_ENHANCED_KEY_USAGE, extension.Value.pbData, extension.Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &usage, &size)) {
+      continue;
+    }
+    for (DWORD j = 0; j < usage->cUsageIdentifier; ++j) {
+      // Exact text comparison: the decoder writes identifiers as digits and points.
+      if (usage->rgpszUsageIdentifier[j] != nullptr && strcmp(usage->rgpszUsageIdentifier[j], kMakerUsage) == 0) {
+        listed = true;
+        break;
+      }
+    }
+    LocalFree(usage);
+  }
+  return listed;
+}
+
+bool DownloadHelper::VerifySignerName(PCCERT_CONTEXT cert) {
+  // In order; the first mismatch ends the test.
+  for (const NameRule& rule : kSignerName) {
+    if (!VerifyDNField(cert, rule.oid, rule.value)) return false;
+  }
+  return true;
+}
+
+bool DownloadHelper::VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const wchar_t* value) {
+  wchar_t text[256];
+  DWORD count = CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), text, 256);
+  if (count <= 1) return false;
+  // Exact, character for character: a locale comparison would pass names
+  // that differ in characters it gives no weight.
+  return wcscmp(text, value) == 0;
+}
+
+bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer) {
+  LogChainBegin();
+  bool passed = false;
+  PCCERT_CONTEXT current = CertDuplicateCertificateContext(signer);
+  PCCERT_CONTEXT issuer = nullptr;
+  HCERTSTORE store = nullptr;
+  if (signature != nullptr && signature->data != nullptr && signature->size != 0) {
+    store = CryptGetMessageCertificates(kEncoding, 0, 0, signature->data, signature->size);
+  }
+  if (store != nullptr && current != nullptr) {
+    bool failed = false;
+    int links = 0;
+    for (;;) {
+      issuer = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ISSUER_OF, current, nullptr);
+      if (issuer == nullptr || CertCompareCertificate(kEncoding, issuer->pCertInfo, current->pCertInfo)) break;
+      // Certificates that issue each other would otherwise keep the walk going.
+      if (++links > kMaxChainLinks || !PassesLinkTest(current, issuer)) {
+        failed = true;
+        break;
+      }
+      if (IsRevoked(current)) {
+        LogRevocationFound();
+        failed = true;
+        break;
+      }
+      CertFreeCertificateContext(current);
+      current = issuer;
+      issuer = nullptr;
+    }
+    if (!failed) passed = PassesAnchorTest(current);
+  }
+  if (issuer != nullptr) CertFreeCertificateContext(issuer);
+  if (current != nullptr) CertFreeCertificateContext(current);
+  if (store != nullptr) CertCloseStore(store, 0);
+  if (passed) {
+    LogChainSucceeded();
+  } else {
+    LogChainFailed();
+  }
+  return passed;
+}
+
+bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_CONTEXT** contexts, DWORD* count) {
+  *crls = nullptr;
+  *contexts = nullptr;
+  *count = 0;
+  const DWORD urlFlags = CRYPT_GET_URL_FROM_PROPERTY | CRYPT_GET_URL_FROM_EXTENSION;
+  void* certParameter = const_cast<CERT_CONTEXT*>(cert);
+  DWORD size = 0;
+  if (!CryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, nullptr, &size, nullptr,
+                         nullptr, nullptr) ||
+      size < sizeof(CRYPT_URL_ARRAY)) {
+    return false;
+  }
+  HANDLE heap = GetProcessHeap();
+  auto* urls = static_cast<CRYPT_URL_ARRAY*>(HeapAlloc(heap, 0, size));
+  if (urls == nullptr) return false;
+  if (!CryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, urls, &size, nullptr,
+                         nullptr, nullptr)) {
+    HeapFree(heap, 0, urls);
+    return false;
+  }
+  // One entry per address plus the terminating empty entry.
+  SIZE_T slots = static_cast<SIZE_T>(urls->cUrl) + 1;
+  auto* list = static_cast<PCRL_INFO*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, slots * sizeof(PCRL_INFO)));
+  auto* held = static_cast<PCCRL_CONTEXT*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, slots * sizeof(PCCRL_CONTEXT)));
+  if (list == nullptr || held == nullptr) {
+    if (list != nullptr) HeapFree(heap, 0, list);
+    if (held != nullptr) HeapFree(heap, 0, held);
+    HeapFree(heap, 0, urls);
+    return false;
+  }
+  DWORD obtained = 0;
+  for (DWORD i = 0; i < urls->cUrl; ++i) {
+    const wchar_t* url = urls->rgwszUrl[i];
+    if (url == nullptr || url[0] == L'\0') continue;
+    char logged[kLoggedAddressBytes];
+    AddressForLog(url, logged);
+    LogDownloadBegin("crl", logged);
+    void* object = nullptr;
+    if (CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object,
+                                  nullptr, nullptr, nullptr, nullptr) &&
+        object != nullptr) {
+      LogDownloadSuccess();
+      held[obtained] = static_cast<PCCRL_CONTEXT>(object);
+      list[obtained] = held[obtained]->pCrlInfo;
+      ++obtained;
+    } else {
+      LogDownloadFailure("could not retrieve crl crypt object");
+    }
+  }
+  HeapFree(heap, 0, urls);
+  if (obtained == 0) {
+    HeapFree(heap, 0, list);
+    HeapFree(heap, 0, held);
+    return false;
+  }
+  *crls = list;
+  *contexts = held;
+  *count = obtained;
+  return true;
+}
+
+void DownloadHelper::FreeCrls(PCRL_INFO* crls, PCCRL_CONTEXT* contexts, DWORD count) {
+  HANDLE heap = GetProcessHeap();
+  if (contexts != nullptr) {
+    for (DWORD i = 0; i < count; ++i) {
+      if (contexts[i] != nullptr) CertFreeCRLContext(contexts[i]);
+    }
+    HeapFree(heap, 0, contexts);
+  }
+  if (crls != nullptr) HeapFree(heap, 0, crls);
+}
+
+}  // namespace tovik

@@ -1,0 +1,142 @@
+#include "download_test_support.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "describe_platform.h"
+#include "test_support.h"
+#include "tv_download_test_paths.h"
+
+namespace dltest {
+
+std::string Pki(const std::string& name) {
+  return tvtest::ReadFileBytes(tvtest::WinPath((std::string(TV_TEST_PKI_DIR) + "/" + name).c_str()));
+}
+
+tovik::DownloadBuffer* NewBuffer(const std::string& bytes) {
+  auto* b = new tovik::DownloadBuffer();
+  if (!bytes.empty()) {
+    b->data = new uint8_t[bytes.size()];
+    memcpy(b->data, bytes.data(), bytes.size());
+  }
+  b->size = static_cast<uint32_t>(bytes.size());
+  return b;
+}
+
+void FreeBuffer(tovik::DownloadBuffer* buffer) {
+  if (buffer == nullptr) return;
+  delete[] buffer->data;
+  delete buffer;
+}
+
+std::wstring LogTail::Path() {
+  wchar_t folder[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder))) return L"";
+  return std::wstring(folder) + L"\\Tessaro\\Vantel\\logs\\Install.log";
+}
+
+LogTail::LogTail() {
+  std::wstring path = Path();
+  start_ = tvtest::Exists(path) ? tvtest::ReadFileBytes(path).size() : 0;
+}
+
+std::vector<std::string> LogTail::Lines() const {
+  std::string all = tvtest::ReadFileBytes(Path());
+  if (all.size() < start_) return {"<log was emptied>"};
+  std::string text = all.substr(start_);
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    // "[YYYY-MM-DD:hh:mm:ss] " is 22 bytes.
+    lines.push_back(line.size() >= 22 && line[0] == '[' ? line.substr(22) : line);
+    at = end + 2;
+  }
+  return lines;
+}
+
+TestHost::TestHost() {
+  static const wchar_t* kClass = L"TvDownloadTestHost";
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    RegisterClassW(&wc);
+    registered = true;
+  }
+  hwnd_ = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+TestHost::~TestHost() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK TestHost::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TestHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self != nullptr && message >= tovik::UM_DOWNLOAD_PROGRESS && message <= tovik::UM_DOWNLOAD_DONE) {
+    self->posted_.push_back({message, wParam, lParam});
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+bool TestHost::WaitForFinal(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (const Posted& p : posted_) {
+      if (p.message == tovik::UM_DOWNLOAD_DONE || p.message == tovik::UM_DOWNLOAD_FAILED) return true;
+    }
+    if (GetTickCount() - start > timeoutMs) return false;
+    Pump(20);
+  }
+}
+
+void TestHost::Pump(DWORD ms) {
+  DWORD start = GetTickCount();
+  do {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  } while (GetTickCount() - start < ms);
+}
+
+static void Addresses(std::string* installer, std::string* signature) {
+  char a[512];
+  char b[512];
+  EXPECT_TRUE(tovik::BuildDownloadAddresses(a, sizeof(a), b, sizeof(b)));
+  *installer = a;
+  *signature = b;
+}
+
+std::string InstallerAddress() {
+  std::string a, b;
+  Addresses(&a, &b);
+  return a;
+}
+
+std::string SignatureAddress() {
+  std::string a, b;
+  Addresses(&a, &b);
+  return b;
+}
+
+static std::string PathOf(const std::string& address) {
+  const std::string prefix = std::string("https://") + TV_DOWNLOAD_HOST;
+  return address.substr(prefix.size());
+}
+
+std::string InstallerPath() { return PathOf(InstallerAddress()); }
+std::string SignaturePath() { return PathOf(SignatureAddress()); }
+
+}  // namespace dltest

@@ -1,0 +1,387 @@
+// The download worker against the fixture server, driven by a message-only
+// host window: posted messages, log lines, requests and the stored file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download_helper.h"
+#include "download_test_support.h"
+#include "http_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using tovik::DownloadHelper;
+
+constexpr char kAgent[] = "Tessaro Vantel Bootstrapper32.0.0.116";
+
+std::string BeginRuntime() { return "Begin runtime download from " + dltest::InstallerAddress(); }
+std::string BeginSignature() { return "Begin signature download from " + dltest::SignatureAddress(); }
+
+// The worker's non-progress messages in order, e.g. {"VERIFYING", "FAILED 14"}.
+std::vector<std::string> Milestones(const std::vector<dltest::Posted>& posted) {
+  std::vector<std::string> out;
+  for (const auto& p : posted) {
+    if (p.message == tovik::UM_DOWNLOAD_VERIFYING) out.push_back("VERIFYING " + std::to_string(p.wParam) + " " + std::to_string(p.lParam));
+    if (p.message == tovik::UM_DOWNLOAD_DONE) out.push_back("DONE " + std::to_string(p.wParam) + " " + std::to_string(p.lParam));
+    if (p.message == tovik::UM_DOWNLOAD_FAILED) out.push_back("FAILED " + std::to_string(p.wParam) + " " + std::to_string(p.lParam));
+  }
+  return out;
+}
+
+// Progress comes first, grows with every chunk of at most 32768 bytes, carries
+// the announced length and ends at `lastReceived`.
+void ExpectProgress(const std::vector<dltest::Posted>& posted, size_t announced, size_t lastReceived) {
+  WPARAM previous = 0;
+  size_t count = 0;
+  bool afterOthers = false;
+  for (const auto& p : posted) {
+    if (p.message != tovik::UM_DOWNLOAD_PROGRESS) {
+      afterOthers = true;
+      continue;
+    }
+    ++count;
+    EXPECT_FALSE(afterOthers) << "progress after another message";
+    EXPECT_GT(p.wParam, previous);
+    EXPECT_LE(p.wParam - previous, 32768u);
+    EXPECT_EQ(static_cast<size_t>(p.lParam), announced);
+    previous = p.wParam;
+  }
+  EXPECT_GE(count, (lastReceived + 32767) / 32768);
+  EXPECT_EQ(static_cast<size_t>(previous), lastReceived);
+}
+
+size_t ProgressCount(const std::vector<dltest::Posted>& posted) {
+  size_t n = 0;
+  for (const auto& p : posted) n += p.message == tovik::UM_DOWNLOAD_PROGRESS;
+  return n;
+}
+
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.listening()) << "port 80 is taken";
+    installer_ = dltest::Pki("installer.bin");
+    signature_ = dltest::Pki("good.p7");
+    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
+    SetTemp(temp_.path());
+  }
+
+  void TearDown() override {
+    SetTemp(L"");
+    delete[] context_.installerPath;
+  }
+
+  static void SetTemp(const std::wstring& folder) {
+    const wchar_t* value = folder.empty() ? nullptr : folder.c_str();
+    SetEnvironmentVariableW(L"TEMP", value);
+    SetEnvironmentVariableW(L"TMP", value);
+  }
+
+  void ServeBoth() {
+    server_.Serve(dltest::InstallerPath(), installer_);
+    server_.Serve(dltest::SignaturePath(), signature_);
+  }
+
+  // Starts the worker the way the host window does; the test keeps a
+  // reference (the UI's) and the thread handle.
+  void Start() {
+    helper_ = DownloadHelper::Create(host_.hwnd(), &context_);
+    ASSERT_NE(helper_, nullptr);
+    helper_->AddRef();
+    thread_ = CreateThread(nullptr, 0, tovik::DownloadThreadProc, helper_, 0, nullptr);
+    ASSERT_NE(thread_, nullptr);
+  }
+
+  // Waits for the final message and the thread; returns the thread's exit code.
+  DWORD Finish() {
+    EXPECT_TRUE(host_.WaitForFinal());
+    EXPECT_EQ(WaitForSingleObject(thread_, 60000), WAIT_OBJECT_0);
+    DWORD code = 0xDEAD;
+    GetExitCodeThread(thread_, &code);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    host_.Pump(50);  // nothing more may arrive
+    helper_->DetachContext();
+    helper_->Release();
+    helper_ = nullptr;
+    return code;
+  }
+
+  DWORD RunWorker() {
+    Start();
+    return Finish();
+  }
+
+  // Pumps until the server has seen a request for `target`.
+  bool WaitForRequest(const std::string& target, DWORD timeoutMs = 20000) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+      for (const auto& t : server_.RequestedTargets()) {
+        if (t == target) return true;
+      }
+      host_.Pump(10);
+    }
+    return false;
+  }
+
+  std::wstring StoredFile() const { return temp_ / L"VantelRuntimeInstaller.exe"; }
+
+  tvtest::HttpFixture server_;
+  tvtest::TempDir temp_{L"worker"};
+  dltest::TestHost host_;
+  tovik::InstallContext context_;
+  DownloadHelper* helper_ = nullptr;
+  HANDLE thread_ = nullptr;
+  std::string installer_;
+  std::string signature_;
+};
+
+TEST_F(Worker, SuccessfulRun) {
+  ServeBoth();
+  dltest::LogTail log;
+  EXPECT_EQ(RunWorker(), 0u);
+
+  ExpectProgress(host_.posted(), installer_.size(), installer_.size());
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
+  EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success",
+                                "Detached signature verified", "Begin cert chain validation",
+                                "Begin crl download from http://127.0.0.1/crl/inter.crl", "Download success",
+                                "Cert chain validation succeeded"}));
+
+  // Plain HTTP/1.0 GETs on port 80 although the addresses say https.
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].target, dltest::InstallerPath());
+  EXPECT_EQ(requests[1].target, dltest::SignaturePath());
+  EXPECT_EQ(requests[2].target, "/crl/inter.crl");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(requests[i].method, "GET");
+    EXPECT_EQ(requests[i].version, "HTTP/1.0");
+    EXPECT_EQ(requests[i].Header("User-Agent"), kAgent);
+    EXPECT_EQ(requests[i].Header("Host"), "127.0.0.1");
+  }
+
+  ASSERT_NE(context_.installerPath, nullptr);
+  EXPECT_EQ(std::wstring(context_.installerPath), StoredFile());
+  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+}
+
+struct FailureCase {
+  const char* name;
+  tvtest::HttpResponse installer;
+  tvtest::HttpResponse signature;
+  DWORD result;
+  bool signatureAsked;
+  std::vector<std::string> milestones;
+  Lines (*lines)();
+};
+
+tvtest::HttpResponse Status(int status) {
+  tvtest::HttpResponse r;
+  r.status = status;
+  r.body = "status page";
+  return r;
+}
+
+tvtest::HttpResponse Body(const std::string& body, bool contentLength = true) {
+  tvtest::HttpResponse r;
+  r.body = body;
+  r.contentLength = contentLength;
+  return r;
+}
+
+TEST_F(Worker, TransferOutcomes) {
+  const std::string installer = installer_;
+  const std::string signature = signature_;
+  tvtest::HttpResponse cut = Body(installer);
+  cut.sendBytes = installer.size() / 2;
+  const FailureCase cases[] = {
+      {"404 for the installer", Status(404), Body(signature), 14, false, {"FAILED 0 14"},
+       [] { return Lines{BeginRuntime(), "Download failure: 404 not found"}; }},
+      {"404 for the signature", Body(installer), Status(404), 14, true, {"VERIFYING 0 0", "FAILED 0 14"},
+       [] { return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download failure: 404 not found"}; }},
+      {"500 for the installer", Status(500), Body(signature), 11, false, {"FAILED 0 11"},
+       [] { return Lines{BeginRuntime(), "Download failure: Bad status"}; }},
+      {"500 for the signature", Body(installer), Status(500), 11, true, {"VERIFYING 0 0", "FAILED 0 11"},
+       [] { return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download failure: Bad status"}; }},
+      {"installer without Content-Length", Body(installer, false), Body(signature), 13, true,
+       {"VERIFYING 0 0", "FAILED 0 13"},
+       [] {
+         return Lines{BeginRuntime(), "Download failure: No error", BeginSignature(), "Download success",
+                      "Detatched signature validation failed"};
+       }},
+      {"empty installer", Body(""), Body(signature), 13, true, {"VERIFYING 0 0", "FAILED 0 13"},
+       [] {
+         return Lines{BeginRuntime(), "Download failure: No error", BeginSignature(), "Download success",
+                      "Detatched signature validation failed"};
+       }},
+      {"installer cut short", cut, Body(signature), 13, true, {"VERIFYING 0 0", "FAILED 0 13"},
+       [] {
+         return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success",
+                      "Detatched signature validation failed"};
+       }},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.ClearRequests();
+    host_.Clear();
+    server_.Serve(dltest::InstallerPath(), c.installer);
+    server_.Serve(dltest::SignaturePath(), c.signature);
+    dltest::LogTail log;
+    EXPECT_EQ(RunWorker(), c.result);
+    EXPECT_EQ(Milestones(host_.posted()), c.milestones);
+    EXPECT_EQ(log.Lines(), c.lines());
+    std::vector<std::string> asked = {dltest::InstallerPath()};
+    if (c.signatureAsked) asked.push_back(dltest::SignaturePath());
+    EXPECT_EQ(server_.RequestedTargets(), asked);
+    EXPECT_EQ(context_.installerPath, nullptr);
+    EXPECT_FALSE(tvtest::Exists(StoredFile()));
+  }
+}
+
+TEST_F(Worker, SignatureWithoutContentLengthVerifies) {
+  server_.Serve(dltest::InstallerPath(), installer_);
+  server_.Serve(dltest::SignaturePath(), Body(signature_, false));
+  dltest::LogTail log;
+  EXPECT_EQ(RunWorker(), 0u);
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
+  // Progress only for the installer.
+  ExpectProgress(host_.posted(), installer_.size(), installer_.size());
+  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+}
+
+TEST_F(Worker, SlowServerIsWaitedFor) {
+  tvtest::HttpResponse slow = Body(installer_);
+  slow.delayMs = 700;
+  slow.chunkSize = 20000;
+  slow.chunkDelayMs = 150;
+  server_.Serve(dltest::InstallerPath(), slow);
+  server_.Serve(dltest::SignaturePath(), signature_);
+  EXPECT_EQ(RunWorker(), 0u);
+  ExpectProgress(host_.posted(), installer_.size(), installer_.size());
+  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+}
+
+TEST_F(Worker, ExistingInstallerFileIsReplaced) {
+  tvtest::WriteFileBytes(StoredFile(), std::string(installer_.size() * 2, 'x'));
+  ServeBoth();
+  EXPECT_EQ(RunWorker(), 0u);
+  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+}
+
+TEST_F(Worker, TemporaryFolderLength) {
+  // GetTempPathW answers the folder with a trailing separator; 232 characters
+  // leave room for the file name, 233 do not.
+  for (size_t length : {232u, 233u}) {
+    SCOPED_TRACE(length);
+    std::wstring folder = temp_.path();
+    while (folder.size() + 1 < length) {
+      size_t part = std::min<size_t>(100, length - 1 - folder.size() - 1);
+      if (part == 0) break;
+      folder += L"\\" + std::wstring(part, L'd');
+      CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    ASSERT_EQ(folder.size() + 1, length);
+    SetTemp(folder);
+    ServeBoth();
+    host_.Clear();
+    delete[] context_.installerPath;
+    context_.installerPath = nullptr;
+    DWORD result = RunWorker();
+    std::wstring file = folder + L"\\VantelRuntimeInstaller.exe";
+    if (length == 232) {
+      EXPECT_EQ(result, 0u);
+      EXPECT_TRUE(tvtest::Exists(file));
+      DeleteFileW(file.c_str());
+    } else {
+      EXPECT_EQ(result, 11u);
+      EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+      EXPECT_EQ(context_.installerPath, nullptr);
+      EXPECT_TRUE(tvtest::ListDir(folder).empty());
+    }
+  }
+}
+
+TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
+  tvtest::HttpResponse slow = Body(installer_);
+  slow.delayMs = 1000;
+  server_.Serve(dltest::InstallerPath(), slow);
+  server_.Serve(dltest::SignaturePath(), signature_);
+  dltest::LogTail log;
+  Start();
+  ASSERT_TRUE(WaitForRequest(dltest::InstallerPath()));
+  EXPECT_TRUE(helper_->Cancel());
+  EXPECT_EQ(Finish(), 11u);
+  // The transfer under way ends normally; nothing follows it.
+  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{dltest::InstallerPath()});
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+  EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success"}));
+  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+}
+
+TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
+  tvtest::HttpResponse slow = Body(signature_);
+  slow.delayMs = 1000;
+  server_.Serve(dltest::InstallerPath(), installer_);
+  server_.Serve(dltest::SignaturePath(), slow);
+  dltest::LogTail log;
+  Start();
+  ASSERT_TRUE(WaitForRequest(dltest::SignaturePath()));
+  EXPECT_TRUE(helper_->Cancel());
+  EXPECT_EQ(Finish(), 11u);
+  EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success"}));
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+}
+
+TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
+  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  slowCrl.delayMs = 1000;
+  server_.Serve("/crl/inter.crl", slowCrl);
+  ServeBoth();
+  Start();
+  ASSERT_TRUE(WaitForRequest("/crl/inter.crl"));
+  EXPECT_TRUE(helper_->Cancel());
+  EXPECT_EQ(Finish(), 11u);
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+}
+
+TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
+  // The UI goes away (context detached, its reference dropped) while the
+  // worker still runs: the record lives on, and the file the worker then
+  // writes does not stay behind.
+  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  slowCrl.delayMs = 1000;
+  server_.Serve("/crl/inter.crl", slowCrl);
+  ServeBoth();
+  DownloadHelper* helper = DownloadHelper::Create(host_.hwnd(), &context_);
+  ASSERT_TRUE(helper->StartWorker());
+  ASSERT_TRUE(WaitForRequest("/crl/inter.crl"));
+  helper->DetachContext();
+  helper->Release();
+  ASSERT_TRUE(host_.WaitForFinal());
+  EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+  EXPECT_EQ(context_.installerPath, nullptr);
+  // The worker deletes the file right after it wrote it, before it posts.
+  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+}
+
+TEST_F(Worker, CancelAfterStoreReportsTooLate) {
+  ServeBoth();
+  Start();
+  EXPECT_TRUE(host_.WaitForFinal());
+  EXPECT_FALSE(helper_->Cancel());
+  EXPECT_EQ(Finish(), 0u);
+  ASSERT_NE(context_.installerPath, nullptr);
+}
+
+TEST(WorkerThread, WithoutRecord) { EXPECT_EQ(tovik::DownloadThreadProc(nullptr), static_cast<DWORD>(-1)); }
+
+}  // namespace

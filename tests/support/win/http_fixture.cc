@@ -1,0 +1,193 @@
+// Winsock first: it must precede windows.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "http_fixture.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tvtest {
+
+namespace {
+
+const char* Reason(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+  }
+}
+
+bool SendAll(SOCKET s, const char* data, size_t size) {
+  while (size > 0) {
+    int n = send(s, data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string HttpRequest::Header(const std::string& name) const {
+  const std::string wanted = Lower(name) + ":";
+  size_t at = head.find("\r\n");
+  while (at != std::string::npos && at + 2 < head.size()) {
+    size_t end = head.find("\r\n", at + 2);
+    std::string line = head.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
+    if (Lower(line.substr(0, wanted.size())) == wanted) {
+      std::string value = line.substr(wanted.size());
+      value.erase(0, value.find_first_not_of(' '));
+      return value;
+    }
+    at = end;
+  }
+  return {};
+}
+
+HttpFixture::HttpFixture(unsigned short port) : port_(port) {
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return;
+  // Rebinding right after a previous test's connections is fine.
+  BOOL on = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(s, 16) != 0) {
+    closesocket(s);
+    return;
+  }
+  listener_ = static_cast<uintptr_t>(s);
+  thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+HttpFixture::~HttpFixture() {
+  if (listening()) {
+    closesocket(static_cast<SOCKET>(listener_));
+    if (thread_.joinable()) thread_.join();
+  }
+  WSACleanup();
+}
+
+void HttpFixture::Serve(const std::string& path, const HttpResponse& response) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& route : routes_) {
+    if (route.first == path) {
+      route.second = response;
+      return;
+    }
+  }
+  routes_.emplace_back(path, response);
+}
+
+void HttpFixture::Serve(const std::string& path, const std::string& body) {
+  HttpResponse response;
+  response.body = body;
+  Serve(path, response);
+}
+
+void HttpFixture::Remove(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_.erase(std::remove_if(routes_.begin(), routes_.end(), [&](const auto& r) { return r.first == path; }),
+                routes_.end());
+}
+
+std::vector<HttpRequest> HttpFixture::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+std::vector<std::string> HttpFixture::RequestedTargets() const {
+  std::vector<std::string> targets;
+  for (const HttpRequest& r : Requests()) targets.push_back(r.target);
+  return targets;
+}
+
+void HttpFixture::ClearRequests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_.clear();
+}
+
+void HttpFixture::AcceptLoop() {
+  for (;;) {
+    SOCKET c = accept(static_cast<SOCKET>(listener_), nullptr, nullptr);
+    if (c == INVALID_SOCKET) return;  // the listener was closed
+    Handle(static_cast<uintptr_t>(c));
+  }
+}
+
+void HttpFixture::Handle(uintptr_t connection) {
+  SOCKET c = static_cast<SOCKET>(connection);
+  // A client that keeps the connection open must not stall the server.
+  DWORD timeoutMs = 5000;
+  setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+  std::string head;
+  char buffer[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+    int n = recv(c, buffer, sizeof(buffer), 0);
+    if (n <= 0) break;
+    head.append(buffer, static_cast<size_t>(n));
+  }
+  size_t end = head.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    closesocket(c);
+    return;
+  }
+  head.resize(end + 2);
+
+  HttpRequest request;
+  request.head = head;
+  std::string line = head.substr(0, head.find("\r\n"));
+  size_t sp1 = line.find(' ');
+  size_t sp2 = line.rfind(' ');
+  if (sp1 != std::string::npos && sp2 != std::string::npos && sp2 > sp1) {
+    request.method = line.substr(0, sp1);
+    request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+    request.version = line.substr(sp2 + 1);
+  }
+  std::string path = request.target.substr(0, request.target.find('?'));
+
+  HttpResponse response;
+  response.status = 404;
+  response.body = "not found";
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+    for (const auto& route : routes_) {
+      if (route.first == path) response = route.second;
+    }
+  }
+
+  if (response.delayMs != 0) Sleep(response.delayMs);
+  std::string header = "HTTP/1.0 " + std::to_string(response.status) + " " + Reason(response.status) + "\r\n";
+  header += "Content-Type: application/octet-stream\r\n";
+  if (response.contentLength) header += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  header += "Connection: close\r\n\r\n";
+  bool ok = SendAll(c, header.data(), header.size());
+  size_t total = std::min(response.sendBytes, response.body.size());
+  size_t chunk = response.chunkSize != 0 ? response.chunkSize : total;
+  for (size_t sent = 0; ok && sent < total; sent += chunk) {
+    if (sent != 0 && response.chunkDelayMs != 0) Sleep(response.chunkDelayMs);
+    ok = SendAll(c, response.body.data() + sent, std::min(chunk, total - sent));
+  }
+  shutdown(c, SD_SEND);
+  // Let the client read everything before the socket goes away.
+  while (recv(c, buffer, sizeof(buffer), 0) > 0) {
+  }
+  closesocket(c);
+}
+
+}  // namespace tvtest
