@@ -15,12 +15,18 @@ constexpr DWORD kLogSizeCap = 524288;
 constexpr DWORD kPathCapacity = MAX_PATH;
 
 // The one lock of the log. It is a static object so that it exists before the
-// entry runs (the download worker starts only later) and is deleted by the
+// entry runs (the download worker starts only later) and is released by the
 // run-time's exit handlers when the process ends.
 class LogLock {
  public:
   LogLock() { InitializeCriticalSection(&section_); }
-  ~LogLock() { DeleteCriticalSection(&section_); }
+  // The download worker is never joined and may still be logging while the
+  // exit handlers run: deleting the section under it would be undefined. So
+  // the exit handler takes the lock for good (after any line in progress)
+  // and the section goes with the process; a later Log call from the worker
+  // waits until the process ends it, and one from this thread, which owns
+  // the section, still goes through.
+  ~LogLock() { EnterCriticalSection(&section_); }
   LogLock(const LogLock&) = delete;
   LogLock& operator=(const LogLock&) = delete;
 

@@ -1,5 +1,12 @@
 // The bootstrapper's log: one line per event in a per-user UTF-8 file,
 // safe to call from the main thread and the download worker at once.
+//
+// The file is "<CSIDL_LOCAL_APPDATA>\Tessaro\Vantel\logs\Install.log" (folders
+// created as needed); a new or emptied file starts with the byte-order mark
+// EF BB BF; a file larger than 524288 bytes is emptied before the next line.
+// Each call opens, writes and closes the file under one process-wide lock
+// (LogLock), which exists before the entry runs and is taken for good by
+// the exit handlers, so a worker still logging at exit never sees it gone.
 #pragma once
 
 #include <stdint.h>

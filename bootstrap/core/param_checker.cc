@@ -107,4 +107,15 @@ void ParamChecker::setAuxText(const char* text) {
   auxText = wide;
 }
 
+// Defined with the store that prints through it, so that whatever links the
+// store links its output. The console, a pipe or a file: WriteFile serves
+// all three, where the console-only call fails on pipes.
+void WriteStandardOutput(const char* text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  // Best effort: there is nowhere else to report a lost line.
+  WriteFile(out, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+}
+
 }  // namespace tovik

@@ -1,5 +1,7 @@
 // The bootstrapper's argument store: UTF-8 copies of the arguments and the
-// pass-through options text, all on the C run-time heap.
+// pass-through options text, all on the C run-time heap. This unit also
+// defines WriteStandardOutput (param_checker_core.h) for Windows: the
+// process's standard output handle, written with WriteFile.
 #pragma once
 
 #include <stdint.h>

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 #include <string>
@@ -141,6 +142,24 @@ TEST_F(LogFileTest, TwoThreadsWriteWholeLines) {
   }
   EXPECT_EQ(nextAlpha, 1000);
   EXPECT_EQ(nextBeta, 1000);
+}
+
+// The download worker is never joined: a process whose worker is logging
+// while the main thread returns must end cleanly with whole lines.
+TEST_F(LogFileTest, ExitWhileAnotherThreadLogs) {
+  for (int run = 0; run < 3; ++run) {
+    tvtest::ProcessResult r = tvtest::RunProcess(tvtest::WinPath(TV_LOG_EXIT_PROBE), L"log_exit_probe.exe",
+                                                 {}, L"", 30000);
+    ASSERT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u);
+  }
+  std::string bytes = tvtest::ReadFileBytes(LogFile());
+  ASSERT_EQ(bytes.substr(0, 3), kBom);
+  std::vector<std::string> lines = Lines(bytes.substr(3));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "main returns"), 3);
+  for (const std::string& line : lines)
+    EXPECT_TRUE(line == "main returns" || line.rfind("worker line ", 0) == 0) << line;
 }
 
 // Every message operation, with its fixed text (the level is not part of a line).

@@ -31,6 +31,11 @@ fi
 # for it means no test can start a server of its own (which would inherit the
 # runner's pipes and, made persistent by this call, never let the test end).
 "$server" -p </dev/null >/dev/null 2>&1 || true
+# The first program of a fresh server starts Wine's background services
+# (services.exe, plugplay, winedevice), which keep that program's standard
+# handles. Start them here, on /dev/null, rather than from a test whose
+# output pipe they would then hold open until the server ends.
+"$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 # The first window of a session starts the desktop process (explorer), which
 # then lives as long as the server and holds on to the output pipes of the
 # test program that happened to create it, so that test never ends. Start it

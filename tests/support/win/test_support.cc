@@ -119,6 +119,73 @@ ProcessResult RunProcess(const std::wstring& application, const std::wstring& co
   return result;
 }
 
+ProcessResult RunProcessWithOutput(const std::wstring& application, const std::wstring& commandLine,
+                                   std::string& output, const EnvList& env,
+                                   const std::wstring& currentDir, DWORD timeoutMs) {
+  ProcessResult result;
+  output.clear();
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+    result.error = GetLastError();
+    return result;
+  }
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  std::wstring envBlock = BuildEnvironmentBlock(env);
+  std::wstring cmd = commandLine;
+  cmd.push_back(L'\0');
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = nul;
+  si.hStdOutput = writeEnd;
+  si.hStdError = writeEnd;
+  PROCESS_INFORMATION pi = {};
+  BOOL started = CreateProcessW(application.empty() ? nullptr : application.c_str(), cmd.data(),
+                                nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, envBlock.data(),
+                                currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi);
+  if (!started) result.error = GetLastError();
+  // Only the child (and its children) keep the write end: the reads below
+  // end when the last of them has exited.
+  CloseHandle(writeEnd);
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  if (!started) {
+    CloseHandle(readEnd);
+    return result;
+  }
+  result.started = true;
+  struct Reader {
+    HANDLE pipe;
+    std::string* out;
+    static DWORD WINAPI Run(void* self) {
+      Reader* r = static_cast<Reader*>(self);
+      char buf[4096];
+      DWORD got = 0;
+      while (ReadFile(r->pipe, buf, sizeof(buf), &got, nullptr) && got > 0) r->out->append(buf, got);
+      return 0;
+    }
+  } reader{readEnd, &output};
+  HANDLE thread = CreateThread(nullptr, 0, &Reader::Run, &reader, 0, nullptr);
+  if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    result.timedOut = true;
+    TerminateProcess(pi.hProcess, 0xDEAD);
+    WaitForSingleObject(pi.hProcess, 5000);
+  }
+  GetExitCodeProcess(pi.hProcess, &result.exitCode);
+  // A grandchild that still holds the pipe must not hang the test.
+  if (thread != nullptr && WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
+    CancelIoEx(readEnd, nullptr);
+    WaitForSingleObject(thread, 5000);
+  }
+  if (thread != nullptr) CloseHandle(thread);
+  CloseHandle(readEnd);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return result;
+}
+
 std::string ReadFileBytes(const std::wstring& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);

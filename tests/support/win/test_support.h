@@ -56,6 +56,13 @@ ProcessResult RunProcess(const std::wstring& application, const std::wstring& co
                          const EnvList& env = {}, const std::wstring& currentDir = L"",
                          DWORD timeoutMs = 120000);
 
+// As RunProcess, and collects what the child writes to its standard output
+// and standard error (one pipe, both handles) into `output`. Standard input
+// is empty. Inheritable handles are inherited, as the pipe must be.
+ProcessResult RunProcessWithOutput(const std::wstring& application, const std::wstring& commandLine,
+                                   std::string& output, const EnvList& env = {},
+                                   const std::wstring& currentDir = L"", DWORD timeoutMs = 120000);
+
 // Environment that gives a child its own temporary folder.
 EnvList TempEnv(const std::wstring& tempDir);
 
