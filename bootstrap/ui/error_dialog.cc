@@ -14,8 +14,12 @@ class RichEditSink final : public MarkupSink {
   explicit RichEditSink(HWND control) : control_(control) {}
 
   void Append(const wchar_t* text) override {
+    const size_t start = TextLength();
     SendMessageW(control_, EM_SETSEL, static_cast<WPARAM>(-1), 0);
     SendMessageW(control_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+    // Inserted text takes the format of the text before it, so a run after
+    // a link would become part of the link: every run starts out plain.
+    SetFormat(start, TextLength(), 0);
   }
 
   size_t TextLength() override {
@@ -23,15 +27,25 @@ class RichEditSink final : public MarkupSink {
   }
 
   void FormatLink(size_t start, size_t end, bool hidden) override {
-    SendMessageW(control_, EM_SETSEL, start, static_cast<LPARAM>(end));
-    CHARFORMAT2W format = {};
-    format.cbSize = sizeof(format);
-    format.dwMask = hidden ? (CFM_LINK | CFM_HIDDEN) : CFM_LINK;
-    format.dwEffects = hidden ? (CFE_LINK | CFE_HIDDEN) : CFE_LINK;
-    SendMessageW(control_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    if (hidden) {
+      SetFormat(start, end, CFM_LINK | CFM_HIDDEN);
+    } else {
+      SetFormat(start, end, CFE_LINK);
+    }
   }
 
  private:
+  // Gives [start, end) exactly `effects` among link and hidden; the mask
+  // names only what is set, as the links need.
+  void SetFormat(size_t start, size_t end, DWORD effects) {
+    SendMessageW(control_, EM_SETSEL, start, static_cast<LPARAM>(end));
+    CHARFORMAT2W format = {};
+    format.cbSize = sizeof(format);
+    format.dwMask = effects != 0 ? effects : (CFM_LINK | CFM_HIDDEN);
+    format.dwEffects = effects;
+    SendMessageW(control_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  }
+
   HWND control_;
 };
 

@@ -6,15 +6,12 @@
 #include "error_dialog.h"
 #include "install_context.h"
 #include "log.h"
+#include "processes.h"
 #include "progress_dialog.h"
+#include "runtime.h"
 #include "ui_resources.h"
 
 namespace tovik {
-
-// From the bootstrapper core.
-bool UpdatesAllowed();
-int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options,
-                            const wchar_t* applicationPath);
 
 HWND activeDialog = nullptr;
 

@@ -378,6 +378,15 @@ POINT LabelPoint(HWND richEdit, const std::wstring& label) {
   return {point.x + 2, point.y + 4};
 }
 
+// Link and hidden effects of the character at `at` (selects it).
+DWORD Effects(HWND richEdit, size_t at) {
+  SendMessageW(richEdit, EM_SETSEL, at, static_cast<LPARAM>(at + 1));
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  SendMessageW(richEdit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  return format.dwEffects;
+}
+
 void PostMouse(HWND window, UINT message, POINT at, WPARAM keys) {
   PostMessageW(window, message, keys, MAKELPARAM(at.x, at.y));
 }
@@ -428,6 +437,16 @@ TEST_F(UiFlow, UpdateUnavailableShowsErrorDialogWhoseLinkOpensOnLeftButtonDown) 
               L"Please view the " + sysreqs + L"<<!>>LINK<<!>>system requirements for Tessaro Vantel and update "
               L"your system accordingly.");
     Screenshot(dialog, L"error_update_unavailable");
+    // Address and marker hidden link, label visible link, the rest plain.
+    const std::wstring all = Text(rich);
+    const size_t addressAt = all.find(sysreqs), labelAt = all.find(L"system requirements");
+    EXPECT_EQ(Effects(rich, addressAt) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK | CFE_HIDDEN});
+    EXPECT_EQ(Effects(rich, labelAt - 1) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK | CFE_HIDDEN});
+    EXPECT_EQ(Effects(rich, labelAt) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK});
+    EXPECT_EQ(Effects(rich, labelAt + 18) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK});
+    EXPECT_EQ(Effects(rich, labelAt + 19) & (CFE_LINK | CFE_HIDDEN), 0u) << "text after the label is a link";
+    EXPECT_EQ(Effects(rich, all.size() - 1) & (CFE_LINK | CFE_HIDDEN), 0u);
+    EXPECT_EQ(Effects(rich, 0) & (CFE_LINK | CFE_HIDDEN), 0u);
     const POINT label = LabelPoint(rich, L"system requirements");
     // Neither a right click nor a move opens anything.
     PostMouse(rich, WM_MOUSEMOVE, label, 0);
