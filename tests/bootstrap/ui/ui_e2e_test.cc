@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,39 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
   DWORD_PTR result = 0;
   SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
   return static_cast<LRESULT>(result);
+}
+
+// The client point of character `at` of a rich-edit control in another
+// process: the point structure has to live in that process.
+POINT CharPoint(HWND richEdit, LONG at) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(richEdit, &pid);
+  POINT result = {-1, -1};
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) return result;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(POINTL), MEM_COMMIT, PAGE_READWRITE);
+  if (remote != nullptr) {
+    Send(richEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(remote), at);
+    POINTL point = {};
+    SIZE_T read = 0;
+    if (ReadProcessMemory(process, remote, &point, sizeof(point), &read)) result = {point.x + 2, point.y + 4};
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return result;
+}
+
+// Points the https handler at the recorder, writing to `record`.
+void RegisterHttpsRecorder(const std::wstring& record) {
+  SetEnvironmentVariableW(L"TV_RECORD", record.c_str());
+  const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
 }
 
 class TovikDownload : public ::testing::Test {
@@ -184,6 +218,71 @@ TEST_F(TovikDownload, SilentRunNeverShowsTheProgressDialog) {
   driver.join();
   EXPECT_EQ(run.exitCode, 23u);
   EXPECT_FALSE(seen) << "progress dialog visible in a silent run";
+}
+
+// Each failure of the worker shows its text in the user's language; OK ends
+// the run with the code and nothing is installed.
+TEST_F(TovikDownload, FailuresShowMessageBoxesWithTheirCode) {
+  const struct {
+    int status;  // of the installer request
+    bool badSignature;
+    DWORD code;
+    const wchar_t* text;
+  } cases[] = {{500, false, 11, Row().runtimeMissing}, {200, true, 13, Row().validationFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    tvtest::HttpResponse response;
+    response.status = c.status;
+    response.body = installer_;
+    server_.Serve(dltest::InstallerPath(), response);
+    if (c.badSignature) server_.Serve(dltest::SignaturePath(), dltest::Pki("good.p7"));
+    std::wstring shown;
+    std::thread driver([&] {
+      HWND box = WaitVisibleDialog(L"Tessaro Vantel");
+      if (box == nullptr) return;
+      shown = Text(GetDlgItem(box, 0xFFFF));
+      Send(GetDlgItem(box, IDOK), BM_CLICK);
+    });
+    const tvtest::ProcessResult run = RunTovik(L"");
+    driver.join();
+    EXPECT_EQ(run.exitCode, c.code);
+    EXPECT_EQ(shown, c.text);
+    EXPECT_FALSE(tvtest::ReadRecord(record_).present);
+    EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+  }
+}
+
+TEST_F(TovikDownload, UnavailableUpdateDialogLinkOpensSystemRequirements) {
+  server_.Serve(dltest::InstallerPath(), tvtest::HttpResponse{404, "no"});
+  // The handler inherits tovik's environment, so it records into record_;
+  // no runtime installer can run in this case to write there as well.
+  const std::wstring urlRecord = record_;
+  RegisterHttpsRecorder(urlRecord);
+  const std::wstring text = Row().updateUnavailable;
+  const size_t open = text.find(L"'") + 1;
+  const std::wstring address = text.substr(open, text.find(L"'>") - open);
+  const std::wstring label = text.substr(text.find(L"'>") + 2, text.find(L"</a>") - text.find(L"'>") - 2);
+  std::wstring opened;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
+    if (dialog == nullptr) return;
+    HWND rich = GetDlgItem(dialog, 1004);
+    const std::wstring all = Text(rich);
+    const POINT at = CharPoint(rich, static_cast<LONG>(all.find(label) + 1));
+    PostMessageW(rich, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    PostMessageW(rich, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    const ULONGLONG until = GetTickCount64() + kWaitMs;
+    while (!tvtest::ReadRecord(urlRecord).present && GetTickCount64() < until) Sleep(50);
+    opened = tvtest::ReadRecord(urlRecord).commandLine;
+    Send(GetDlgItem(dialog, IDOK), BM_CLICK);
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  SetEnvironmentVariableW(L"TV_RECORD", nullptr);
+  EXPECT_EQ(run.exitCode, 14u);
+  EXPECT_NE(address.find(L"/go/vantel_sysreqs_de/"), std::wstring::npos);
+  EXPECT_NE(opened.find(L"\"" + address + L"\""), std::wstring::npos) << tvtest::Narrow(opened);
+  EXPECT_EQ(tvtest::ReadRecord(record_).self.find(L"VantelRuntimeInstaller"), std::wstring::npos);
 }
 
 }  // namespace
