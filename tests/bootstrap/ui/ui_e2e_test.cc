@@ -17,6 +17,7 @@
 #include "http_fixture.h"
 #include "language_table.h"
 #include "test_support.h"
+#include "tovik_test_helpers.h"
 
 namespace {
 
@@ -283,6 +284,44 @@ TEST_F(TovikDownload, UnavailableUpdateDialogLinkOpensSystemRequirements) {
   EXPECT_NE(address.find(L"/go/vantel_sysreqs_de/"), std::wstring::npos);
   EXPECT_NE(opened.find(L"\"" + address + L"\""), std::wstring::npos) << tvtest::Narrow(opened);
   EXPECT_EQ(tvtest::ReadRecord(record_).self.find(L"VantelRuntimeInstaller"), std::wstring::npos);
+}
+
+// An outdated runtime and the machine policy against updates: the error
+// dialog stands over the progress dialog, nothing is requested, 15.
+TEST_F(TovikDownload, BlockedUpdateShowsDialogAndRequestsNothing) {
+  tovik_test::InstalledRuntime runtime(L"v1");
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies\\Tessaro\\Vantel", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExW(key, L"UpdateDisabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+  server_.Serve(dltest::InstallerPath(), installer_);
+  dltest::LogTail log;
+  std::wstring shown, behind;
+  bool progressVisible = false;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
+    if (dialog == nullptr) return;
+    shown = Text(GetDlgItem(dialog, 1004));
+    HWND progress = WaitVisibleDialog(Title(), 2000);
+    progressVisible = progress != nullptr;
+    if (progress != nullptr) behind = Text(GetDlgItem(progress, 1002));
+    Send(GetDlgItem(dialog, IDOK), BM_CLICK);
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  RegDeleteValueW(key, L"UpdateDisabled");
+  RegCloseKey(key);
+  EXPECT_EQ(run.exitCode, 15u);
+  EXPECT_EQ(shown, Row().updateBlocked);
+  EXPECT_TRUE(progressVisible);
+  EXPECT_EQ(behind, Row().pleaseWait);
+  EXPECT_TRUE(server_.RequestedTargets().empty()) << "the blocked run went to the network";
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Cannot complete installation because runtime updates are disabled on this machine"),
+            lines.end());
 }
 
 }  // namespace
