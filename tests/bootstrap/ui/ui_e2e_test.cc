@@ -18,6 +18,7 @@
 #include "language_table.h"
 #include "test_support.h"
 #include "tovik_test_helpers.h"
+#include "ui_screenshot.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
   tvtest::HttpResponse slow;
   slow.body = installer_;
   slow.chunkSize = 16384;
-  slow.chunkDelayMs = 40;
+  slow.chunkDelayMs = 80;
   server_.Serve(dltest::InstallerPath(), slow);
   dltest::LogTail log;
   std::vector<int> positions;
@@ -148,6 +149,7 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
     HWND dialog = WaitVisibleDialog(Title());
     if (dialog == nullptr) return;
     status = Text(GetDlgItem(dialog, 1002));
+    Screenshot(dialog, L"tovik_download_progress_de");
     HWND bar = GetDlgItem(dialog, 1003);
     const ULONGLONG until = GetTickCount64() + kWaitMs;
     while (IsWindow(dialog) && GetTickCount64() < until) {
