@@ -233,6 +233,36 @@ TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
   EXPECT_TRUE(uitest::LogLines().empty());
 }
 
+// The title is the prefix and the file-name part of the path, cut at 1023
+// characters; a path without separator counts whole.
+TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
+  const std::wstring longName(2000, L'n');
+  const struct {
+    std::wstring path;
+    std::wstring title;
+  } cases[] = {
+      {L"setup.exe", L"Installing setup.exe"},
+      {L"C:\\a b\\c\\My App.exe", L"Installing My App.exe"},
+      {L"C:\\x\\" + longName, (L"Installing " + longName).substr(0, 1023)},
+  };
+  for (const auto& c : cases) {
+    uitest::Reset();
+    Gate close;
+    uitest::workerScript = [&](DownloadHelper*) { close.Wait(); };
+    FlowArgs args;
+    args.applicationPath = c.path.c_str();
+    std::wstring title;
+    RunFlow(args, [&] {
+      HWND dialog = WaitDialog(Kind::Progress);
+      ASSERT_NE(dialog, nullptr);
+      title = Text(dialog);
+      Click(GetDlgItem(dialog, 1001));
+    });
+    close.Open();
+    EXPECT_EQ(title, c.title);
+  }
+}
+
 TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
   tvtest::TempDir temp(L"ui-zero");
   const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
