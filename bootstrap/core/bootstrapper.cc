@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "installation_flow.h"
 #include "launch_file.h"
 #include "log.h"
 #include "param_checker.h"
@@ -43,11 +44,7 @@ int32_t RunAfterCheck(const ParamChecker& checker, bool allowDownload, bool sile
     WriteStandardOutput(kDownloadNotAllowedLine);
     return 10;
   }
-  // The installation flow (download, verification and the runtime installer,
-  // as RunInstallationFlow(options, silent, applicationPath, runtimeFound))
-  // is not part of this program yet: until it is, this branch ends the run
-  // as a general failure.
-  return 11;
+  return RunInstallationFlow(checker.optionText(), silent, applicationPath, runtimeFound);
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
 // The state of one installation flow, owned by RunInstallationFlow for its
-// whole duration and shared (one field) with the download worker.
+// whole duration; the download worker sets `installerPath`.
 #pragma once
 
 #include <windows.h>
 
 namespace tovik {
 
+struct LanguageTexts;
+
+// Every text is an owned copy from the process heap, absent (null) when it
+// was not given or its copy could not be allocated.
 struct InstallContext {
   HINSTANCE instance = nullptr;
   bool silent = false;
-  wchar_t* applicationPath = nullptr;  // owned copy, may be absent
-  wchar_t* runtimeMissing = nullptr;   // owned texts of the chosen language row
-  // Owned; set by the download worker to the stored runtime installer's path.
+  wchar_t* applicationPath = nullptr;
+  wchar_t* runtimeMissing = nullptr;
+  // Full path of the stored runtime installer; set by the download worker,
+  // allocated with new[] (not from the process heap).
   wchar_t* installerPath = nullptr;
   wchar_t* pleaseWait = nullptr;
   wchar_t* cancelLabel = nullptr;
@@ -22,5 +27,20 @@ struct InstallContext {
   wchar_t* updateBlocked = nullptr;
   bool runtimeFound = false;
 };
+
+// A process-heap copy of `text` with its terminating zero; null for an
+// absent text or a failed allocation. Free with HeapFree(GetProcessHeap()).
+wchar_t* CopyText(const wchar_t* text);
+
+// Copies the eight texts the screens use from `row` into `context`.
+void CopyLanguageTexts(InstallContext& context, const LanguageTexts& row);
+
+// Takes the user's default UI language, makes it the thread locale (even
+// when no row matches it), and copies the texts of the matching row.
+void FillLanguageTexts(InstallContext& context);
+
+// Frees every copy and, when `installerPath` names an existing file, deletes
+// that file (best effort). Leaves every field absent.
+void ReleaseInstallContext(InstallContext& context);
 
 }  // namespace tovik

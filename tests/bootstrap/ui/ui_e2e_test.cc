@@ -1,0 +1,336 @@
+// tovik.exe end to end with no runtime and downloading allowed: the fixture
+// server hands out a signed runtime installer (the recorder program), a
+// driver thread watches the progress dialog of the child process.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download_test_support.h"
+#include "http_fixture.h"
+#include "language_table.h"
+#include "test_support.h"
+#include "tovik_test_helpers.h"
+#include "ui_screenshot.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 20000;
+
+// tovik inherits this program's language (LANG, set by the test's
+// registration), so its texts are those of the same row.
+const tovik::LanguageTexts& Row() {
+  return tovik::kLanguageTable[tovik::FindLanguageRow(GetUserDefaultUILanguage())];
+}
+std::wstring Title() { return std::wstring(Row().installingPrefix) + L"app.exe"; }
+
+std::wstring Text(HWND window) {
+  wchar_t buffer[1024] = L"";
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &ignored);
+  return buffer;
+}
+
+struct Search {
+  std::wstring caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindByCaption(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<Search*>(lParam);
+  wchar_t klass[32] = L"";
+  GetClassNameW(window, klass, 32);
+  if (lstrcmpW(klass, L"#32770") == 0 && IsWindowVisible(window) && Text(window) == search->caption) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND WaitVisibleDialog(const std::wstring& caption, DWORD waitMs = kWaitMs) {
+  const ULONGLONG until = GetTickCount64() + waitMs;
+  do {
+    Search search{caption};
+    EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
+    Sleep(20);
+  } while (GetTickCount64() < until);
+  return nullptr;
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+// The client point of character `at` of a rich-edit control in another
+// process: the point structure has to live in that process.
+POINT CharPoint(HWND richEdit, LONG at) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(richEdit, &pid);
+  POINT result = {-1, -1};
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) return result;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(POINTL), MEM_COMMIT, PAGE_READWRITE);
+  if (remote != nullptr) {
+    Send(richEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(remote), at);
+    POINTL point = {};
+    SIZE_T read = 0;
+    if (ReadProcessMemory(process, remote, &point, sizeof(point), &read)) result = {point.x + 2, point.y + 4};
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return result;
+}
+
+// Points the https handler at the recorder, writing to `record`.
+void RegisterHttpsRecorder(const std::wstring& record) {
+  SetEnvironmentVariableW(L"TV_RECORD", record.c_str());
+  const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+}
+
+class TovikDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.listening()) << "port 80 is taken";
+    installer_ = tvtest::ReadFileBytes(tvtest::RecorderExe());
+    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
+    server_.Serve(dltest::SignaturePath(), tvtest::ReadFileBytes(tvtest::WinPath(TV_RECORDER_SIGNATURE)));
+    tvtest::CopyFileTo(tvtest::TovikExe(), app_ / L"tovik.exe");
+    tvtest::WriteFileBytes(app_ / L".launch", "Install app.exe\r\n\r\n");
+    tvtest::WriteFileBytes(app_ / L"app.exe", "app");
+  }
+
+  tvtest::EnvList Env() {
+    tvtest::EnvList env = tvtest::TempEnv(temp_.path());
+    for (auto& pair : tvtest::RecorderEnv(record_, 23)) env.push_back(pair);
+    return env;
+  }
+
+  tvtest::ProcessResult RunTovik(const std::wstring& args) {
+    return tvtest::RunProcess(app_ / L"tovik.exe", L"\"" + (app_ / L"tovik.exe") + L"\" " + args, Env(),
+                              scratch_.path(), 60000);
+  }
+
+  tvtest::HttpFixture server_;
+  std::string installer_;
+  tvtest::TempDir app_{L"ui-e2e-app"};
+  tvtest::TempDir temp_{L"ui-e2e-temp"};
+  tvtest::TempDir scratch_{L"ui-e2e-cwd"};
+  tvtest::TempDir records_{L"ui-e2e-record"};
+  std::wstring record_ = records_ / L"runtime-installer.txt";
+};
+
+TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplication) {
+  tvtest::HttpResponse slow;
+  slow.body = installer_;
+  slow.chunkSize = 16384;
+  slow.chunkDelayMs = 80;
+  server_.Serve(dltest::InstallerPath(), slow);
+  dltest::LogTail log;
+  std::vector<int> positions;
+  std::wstring status, title;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(Title());
+    if (dialog == nullptr) return;
+    status = Text(GetDlgItem(dialog, 1002));
+    Screenshot(dialog, L"tovik_download_progress_de");
+    HWND bar = GetDlgItem(dialog, 1003);
+    const ULONGLONG until = GetTickCount64() + kWaitMs;
+    while (IsWindow(dialog) && GetTickCount64() < until) {
+      const int pos = static_cast<int>(Send(bar, PBM_GETPOS));
+      if (positions.empty() || positions.back() != pos) positions.push_back(pos);
+      Sleep(30);
+    }
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 23u);
+  EXPECT_STREQ(Row().languageCode, "de") << "the test runs in German (LANG)";
+  EXPECT_EQ(status, Row().pleaseWait);
+  EXPECT_GE(positions.size(), 3u) << "the bar did not move";
+  const tvtest::Record record = tvtest::ReadRecord(record_);
+  ASSERT_TRUE(record.present);
+  EXPECT_EQ(record.commandLine, L"\"" + (temp_ / L"VantelRuntimeInstaller.exe") + L"\" -x1 \"" +
+                                    (app_ / L"app.exe") + L"\"");
+  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe")) << "stored installer left behind";
+}
+
+TEST_F(TovikDownload, OptionsFormOfTheRuntimeInstallerCommand) {
+  server_.Serve(dltest::InstallerPath(), installer_);
+  std::atomic<bool> seen{false};
+  std::thread driver([&] { seen = WaitVisibleDialog(Title(), 15000) != nullptr; });
+  const tvtest::ProcessResult run = RunTovik(L"-eulaAccepted -desktopShortcut -allowDownload");
+  driver.join();
+  EXPECT_EQ(run.exitCode, 23u);
+  const tvtest::Record record = tvtest::ReadRecord(record_);
+  ASSERT_TRUE(record.present);
+  EXPECT_TRUE(seen) << "no progress dialog titled " << tvtest::Narrow(Title());
+  EXPECT_EQ(record.commandLine, L"\"" + (temp_ / L"VantelRuntimeInstaller.exe") +
+                                    L"\" -eulaAccepted -desktopShortcut \"" + (app_ / L"app.exe") + L"\"");
+  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+}
+
+TEST_F(TovikDownload, CancelDuringSlowTransferEndsWith11AndRunsNothing) {
+  tvtest::HttpResponse slow;
+  slow.body = installer_;
+  slow.chunkSize = 4096;
+  slow.chunkDelayMs = 100;
+  server_.Serve(dltest::InstallerPath(), slow);
+  dltest::LogTail log;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(Title());
+    if (dialog == nullptr) return;
+    Sleep(500);
+    Send(GetDlgItem(dialog, 1001), BM_CLICK);
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  EXPECT_EQ(run.exitCode, 11u);
+  EXPECT_FALSE(tvtest::ReadRecord(record_).present) << "an installer ran after a cancel";
+  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Download cancelled"), lines.end());
+}
+
+TEST_F(TovikDownload, SilentRunNeverShowsTheProgressDialog) {
+  tvtest::HttpResponse slow;
+  slow.body = installer_;
+  slow.chunkSize = 16384;
+  slow.chunkDelayMs = 40;
+  server_.Serve(dltest::InstallerPath(), slow);
+  std::atomic<bool> seen{false};
+  std::thread driver([&] { seen = WaitVisibleDialog(Title(), 4000) != nullptr; });
+  const tvtest::ProcessResult run = RunTovik(L"-silent -allowDownload");
+  driver.join();
+  EXPECT_EQ(run.exitCode, 23u);
+  EXPECT_FALSE(seen) << "progress dialog visible in a silent run";
+}
+
+// Each failure of the worker shows its text in the user's language; OK ends
+// the run with the code and nothing is installed.
+TEST_F(TovikDownload, FailuresShowMessageBoxesWithTheirCode) {
+  const struct {
+    int status;  // of the installer request
+    bool badSignature;
+    DWORD code;
+    const wchar_t* text;
+  } cases[] = {{500, false, 11, Row().runtimeMissing}, {200, true, 13, Row().validationFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    tvtest::HttpResponse response;
+    response.status = c.status;
+    response.body = installer_;
+    server_.Serve(dltest::InstallerPath(), response);
+    if (c.badSignature) server_.Serve(dltest::SignaturePath(), dltest::Pki("good.p7"));
+    std::wstring shown;
+    std::thread driver([&] {
+      HWND box = WaitVisibleDialog(L"Tessaro Vantel");
+      if (box == nullptr) return;
+      shown = Text(GetDlgItem(box, 0xFFFF));
+      Send(GetDlgItem(box, IDOK), BM_CLICK);
+    });
+    const tvtest::ProcessResult run = RunTovik(L"");
+    driver.join();
+    EXPECT_EQ(run.exitCode, c.code);
+    EXPECT_EQ(shown, c.text);
+    EXPECT_FALSE(tvtest::ReadRecord(record_).present);
+    EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+  }
+}
+
+TEST_F(TovikDownload, UnavailableUpdateDialogLinkOpensSystemRequirements) {
+  server_.Serve(dltest::InstallerPath(), tvtest::HttpResponse{404, "no"});
+  // The handler inherits tovik's environment, so it records into record_;
+  // no runtime installer can run in this case to write there as well.
+  const std::wstring urlRecord = record_;
+  RegisterHttpsRecorder(urlRecord);
+  const std::wstring text = Row().updateUnavailable;
+  const size_t open = text.find(L"'") + 1;
+  const std::wstring address = text.substr(open, text.find(L"'>") - open);
+  const std::wstring label = text.substr(text.find(L"'>") + 2, text.find(L"</a>") - text.find(L"'>") - 2);
+  std::wstring opened;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
+    if (dialog == nullptr) return;
+    HWND rich = GetDlgItem(dialog, 1004);
+    const std::wstring all = Text(rich);
+    const POINT at = CharPoint(rich, static_cast<LONG>(all.find(label) + 1));
+    PostMessageW(rich, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    PostMessageW(rich, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    const ULONGLONG until = GetTickCount64() + kWaitMs;
+    while (!tvtest::ReadRecord(urlRecord).present && GetTickCount64() < until) Sleep(50);
+    opened = tvtest::ReadRecord(urlRecord).commandLine;
+    Send(GetDlgItem(dialog, IDOK), BM_CLICK);
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  SetEnvironmentVariableW(L"TV_RECORD", nullptr);
+  EXPECT_EQ(run.exitCode, 14u);
+  EXPECT_NE(address.find(L"/go/vantel_sysreqs_de/"), std::wstring::npos);
+  EXPECT_NE(opened.find(L"\"" + address + L"\""), std::wstring::npos) << tvtest::Narrow(opened);
+  EXPECT_EQ(tvtest::ReadRecord(record_).self.find(L"VantelRuntimeInstaller"), std::wstring::npos);
+}
+
+// An outdated runtime and the machine policy against updates: the error
+// dialog stands over the progress dialog, nothing is requested, 15.
+TEST_F(TovikDownload, BlockedUpdateShowsDialogAndRequestsNothing) {
+  tovik_test::InstalledRuntime runtime(L"v1");
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies\\Tessaro\\Vantel", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExW(key, L"UpdateDisabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+  server_.Serve(dltest::InstallerPath(), installer_);
+  dltest::LogTail log;
+  std::wstring shown, behind;
+  bool progressVisible = false;
+  std::thread driver([&] {
+    HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
+    if (dialog == nullptr) return;
+    shown = Text(GetDlgItem(dialog, 1004));
+    HWND progress = WaitVisibleDialog(Title(), 2000);
+    progressVisible = progress != nullptr;
+    if (progress != nullptr) behind = Text(GetDlgItem(progress, 1002));
+    Send(GetDlgItem(dialog, IDOK), BM_CLICK);
+  });
+  const tvtest::ProcessResult run = RunTovik(L"");
+  driver.join();
+  RegDeleteValueW(key, L"UpdateDisabled");
+  RegCloseKey(key);
+  EXPECT_EQ(run.exitCode, 15u);
+  EXPECT_EQ(shown, Row().updateBlocked);
+  EXPECT_TRUE(progressVisible);
+  EXPECT_EQ(behind, Row().pleaseWait);
+  EXPECT_TRUE(server_.RequestedTargets().empty()) << "the blocked run went to the network";
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Cannot complete installation because runtime updates are disabled on this machine"),
+            lines.end());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  static tvtest::TempDir cwd(L"ui-e2e-main-cwd");
+  SetCurrentDirectoryW(cwd.path().c_str());
+  return RUN_ALL_TESTS();
+}

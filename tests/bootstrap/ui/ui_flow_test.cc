@@ -1,0 +1,583 @@
+// The installation flow's windows under Wine, driven from a second thread
+// of the same process: the flow runs on the main thread with a scripted
+// worker; the driver finds the dialogs, reads their texts and the bar,
+// presses buttons and keys and clicks the link. Screenshots of the dialogs
+// go to <build>/artifacts/ui/.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download_helper.h"
+#include "installation_flow.h"
+#include "language_table.h"
+#include "test_support.h"
+#include "ui_fakes.h"
+#include "ui_screenshot.h"
+
+namespace {
+
+using tovik::DownloadHelper;
+
+constexpr DWORD kWaitMs = 10000;
+
+std::wstring Text(HWND window) {
+  wchar_t buffer[4096] = L"";
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                      &ignored);
+  return buffer;
+}
+
+std::wstring ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+
+struct Found {
+  std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t klass[32] = L"";
+  GetClassNameW(window, klass, 32);
+  if (pid == GetCurrentProcessId() && lstrcmpW(klass, L"#32770") == 0) {
+    reinterpret_cast<Found*>(lParam)->dialogs.push_back(window);
+  }
+  return TRUE;
+}
+
+enum class Kind { Progress, Error, MessageBox };
+
+bool IsKind(HWND dialog, Kind kind) {
+  switch (kind) {
+    case Kind::Progress:
+      return GetDlgItem(dialog, 1003) != nullptr;
+    case Kind::Error:
+      return GetDlgItem(dialog, 1004) != nullptr;
+    case Kind::MessageBox:
+      return GetDlgItem(dialog, 1003) == nullptr && GetDlgItem(dialog, 1004) == nullptr;
+  }
+  return false;
+}
+
+// The first dialog of this process of the given kind (visible ones only when
+// asked), waiting up to kWaitMs.
+HWND WaitDialog(Kind kind, bool mustBeVisible = true, DWORD waitMs = kWaitMs) {
+  const ULONGLONG until = GetTickCount64() + waitMs;
+  do {
+    Found found;
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&found));
+    for (HWND dialog : found.dialogs) {
+      if (IsKind(dialog, kind) && (!mustBeVisible || IsWindowVisible(dialog))) return dialog;
+    }
+    Sleep(20);
+  } while (GetTickCount64() < until);
+  return nullptr;
+}
+
+template <typename Pred>
+bool WaitFor(Pred pred, DWORD waitMs = kWaitMs) {
+  const ULONGLONG until = GetTickCount64() + waitMs;
+  while (!pred()) {
+    if (GetTickCount64() >= until) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+void Click(HWND button) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+// A key as the keyboard would deliver it: posted to the focused window, so
+// it passes the flow's message loop (and IsDialogMessageW) first.
+void PressKey(HWND dialog, UINT key) {
+  GUITHREADINFO info = {sizeof(info)};
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+  HWND target = info.hwndFocus != nullptr ? info.hwndFocus : dialog;
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+HWND FocusOf(HWND dialog) {
+  GUITHREADINFO info = {sizeof(info)};
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+  return info.hwndFocus;
+}
+
+// A gate the worker script waits at until the driver opens it.
+class Gate {
+ public:
+  Gate() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Gate() { CloseHandle(event_); }
+  void Open() { SetEvent(event_); }
+  bool Wait(DWORD ms = kWaitMs) { return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0; }
+
+ private:
+  HANDLE event_;
+};
+
+struct FlowArgs {
+  const wchar_t* options = L"-opt";
+  bool silent = false;
+  const wchar_t* applicationPath = L"C:\\Apps\\Sample App.exe";
+  bool runtimeFound = false;
+};
+
+// Runs the flow on this thread while `drive` runs on another. If the driver
+// gives up early, the flow is ended by a quit message so the test cannot hang.
+int32_t RunFlow(const FlowArgs& args, const std::function<void()>& drive) {
+  const DWORD uiThread = GetCurrentThreadId();
+  std::atomic<bool> flowEnded{false};
+  std::thread driver([&] {
+    drive();
+    if (!WaitFor([&] { return flowEnded.load(); }, 5000)) {
+      ADD_FAILURE() << "flow still running after the driver finished";
+      PostThreadMessageW(uiThread, WM_QUIT, 99, 0);
+    }
+  });
+  const int32_t result = tovik::RunInstallationFlow(args.options, args.silent, args.applicationPath,
+                                                   args.runtimeFound);
+  flowEnded = true;
+  driver.join();
+  return result;
+}
+
+void PostProgress(DownloadHelper* helper, DWORD received, DWORD total) {
+  helper->totalBytes = total;
+  helper->receivedBytes = received;
+  PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_PROGRESS, received, total);
+}
+
+// Waits until the worker's step is Finished (a cancel), up to kWaitMs.
+void WaitCancelled(DownloadHelper* helper) {
+  WaitFor([&] { return helper->step == tovik::Finished; });
+}
+
+std::pair<int, int> BarRange(HWND bar) {
+  PBRANGE range = {};
+  SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  return {range.iLow, range.iHigh};
+}
+
+const tovik::LanguageTexts& UserRow() {
+  return tovik::kLanguageTable[tovik::FindLanguageRow(GetUserDefaultUILanguage())];
+}
+
+class UiFlow : public ::testing::Test {
+ protected:
+  void SetUp() override { uitest::Reset(); }
+};
+
+TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
+  tvtest::TempDir temp(L"ui-success");
+  const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
+  tvtest::WriteFileBytes(stored, "MZ");
+  Gate step1, step2, step3, step4;
+  uitest::installerExitCode = 7;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    PostProgress(helper, 250, 1000);
+    step1.Wait();
+    PostProgress(helper, 5000, 0);
+    step2.Wait();
+    PostProgress(helper, 9000000, 0x80000000u);
+    step3.Wait();
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_VERIFYING, 0, 0);
+    step4.Wait();
+    ShowWindow(helper->progressDialog, SW_HIDE);
+    wchar_t* path = new wchar_t[stored.size() + 1];
+    lstrcpyW(path, stored.c_str());
+    helper->context->installerPath = path;
+    helper->result = 0;
+    helper->step = tovik::Finished;
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
+  };
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Progress);
+    ASSERT_NE(dialog, nullptr);
+    HWND bar = GetDlgItem(dialog, 1003);
+    EXPECT_EQ(Text(dialog), L"Installing Sample App.exe");
+    EXPECT_EQ(ControlText(dialog, 1002), L"Please wait.");
+    EXPECT_EQ(ControlText(dialog, 1001), L"Cancel");
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == 250; }));
+    EXPECT_EQ(BarRange(bar), std::make_pair(0, 1000));
+    Screenshot(dialog, L"progress_en_success_run");
+    step1.Open();
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == 5000; }));
+    EXPECT_EQ(BarRange(bar), std::make_pair(0, 8192000));
+    step2.Open();
+    // A size of 2^31 or more counts as unknown; a position past the end
+    // leaves the bar full.
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == 8192000; }));
+    EXPECT_EQ(BarRange(bar), std::make_pair(0, 8192000));
+    step3.Open();
+    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, 1002) == L"Verifying download..."; }));
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 8192000);
+    step4.Open();
+  });
+  EXPECT_EQ(result, 7);
+  ASSERT_EQ(uitest::installerCalls.size(), 1u);
+  EXPECT_EQ(uitest::installerCalls[0].installerPath, stored);
+  EXPECT_EQ(uitest::installerCalls[0].options, L"-opt");
+  EXPECT_EQ(uitest::installerCalls[0].applicationPath, L"C:\\Apps\\Sample App.exe");
+  EXPECT_TRUE(uitest::installerCalls[0].installerExisted);
+  EXPECT_FALSE(tvtest::Exists(stored)) << "the stored installer outlived the run";
+  EXPECT_TRUE(uitest::LogLines().empty());
+}
+
+// The title is the prefix and the file-name part of the path, cut at 1023
+// characters; a path without separator counts whole.
+TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
+  const std::wstring longName(2000, L'n');
+  const struct {
+    std::wstring path;
+    std::wstring title;
+  } cases[] = {
+      {L"setup.exe", L"Installing setup.exe"},
+      {L"C:\\a b\\c\\My App.exe", L"Installing My App.exe"},
+      {L"C:\\x\\" + longName, (L"Installing " + longName).substr(0, 1023)},
+  };
+  for (const auto& c : cases) {
+    uitest::Reset();
+    Gate close;
+    uitest::workerScript = [&](DownloadHelper*) { close.Wait(); };
+    FlowArgs args;
+    args.applicationPath = c.path.c_str();
+    std::wstring title;
+    RunFlow(args, [&] {
+      HWND dialog = WaitDialog(Kind::Progress);
+      ASSERT_NE(dialog, nullptr);
+      title = Text(dialog);
+      Click(GetDlgItem(dialog, 1001));
+    });
+    close.Open();
+    EXPECT_EQ(title, c.title);
+  }
+}
+
+TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
+  tvtest::TempDir temp(L"ui-zero");
+  const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
+  tvtest::WriteFileBytes(stored, "MZ");
+  uitest::installerExitCode = 0;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    wchar_t* path = new wchar_t[stored.size() + 1];
+    lstrcpyW(path, stored.c_str());
+    helper->context->installerPath = path;
+    helper->result = 0;
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
+  };
+  EXPECT_EQ(RunFlow({}, [] {}), 0);
+  EXPECT_EQ(uitest::installerCalls.size(), 1u);
+  EXPECT_FALSE(tvtest::Exists(stored));
+}
+
+enum class CancelBy { Button, Escape, Enter, TitleBar };
+
+TEST_F(UiFlow, CancelEndsWith11AndStartsNothing) {
+  const struct {
+    CancelBy by;
+    bool logged;
+    const char* name;
+  } cases[] = {
+      {CancelBy::Button, true, "button"},
+      {CancelBy::Escape, true, "Escape"},
+      {CancelBy::Enter, true, "Enter"},
+      {CancelBy::TitleBar, false, "title bar"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    uitest::Reset();
+    // The worker has built its addresses (result 0) and stores an installer
+    // right after the cancel: neither may lead to an installer being run.
+    uitest::workerScript = [](DownloadHelper* helper) {
+      helper->result = 0;
+      PostProgress(helper, 10, 100);
+      WaitCancelled(helper);
+      PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
+    };
+    const int32_t result = RunFlow({}, [&] {
+      HWND dialog = WaitDialog(Kind::Progress);
+      ASSERT_NE(dialog, nullptr);
+      // Keys reach the dialog only once it has been activated.
+      ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog && FocusOf(dialog) != nullptr; }));
+      switch (c.by) {
+        case CancelBy::Button:
+          Click(GetDlgItem(dialog, 1001));
+          break;
+        case CancelBy::Escape:
+          PressKey(dialog, VK_ESCAPE);
+          break;
+        case CancelBy::Enter:
+          PressKey(dialog, VK_RETURN);
+          break;
+        case CancelBy::TitleBar:
+          PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+          break;
+      }
+      EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+    });
+    EXPECT_EQ(result, 11);
+    EXPECT_TRUE(uitest::installerCalls.empty());
+    const std::vector<std::string> expected =
+        c.logged ? std::vector<std::string>{"Download cancelled"} : std::vector<std::string>{};
+    EXPECT_EQ(uitest::LogLines(), expected);
+  }
+}
+
+// A message box of the failure, its text, and OK ends the run with the code.
+TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
+  const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
+  const struct {
+    int code;
+    const wchar_t* text;  // null: nothing is shown
+  } cases[] = {{11, en.runtimeMissing}, {13, en.validationFailed}, {12, nullptr}, {0x7FFF, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    uitest::Reset();
+    uitest::workerScript = [&](DownloadHelper* helper) {
+      helper->result = c.code;
+      PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, c.code);
+    };
+    const int32_t result = RunFlow({}, [&] {
+      if (c.text == nullptr) return;
+      HWND box = WaitDialog(Kind::MessageBox);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(Text(box), L"Tessaro Vantel");
+      EXPECT_EQ(ControlText(box, 0xFFFF), c.text);
+      EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+      Click(GetDlgItem(box, IDOK));
+    });
+    EXPECT_EQ(result, c.code);
+    EXPECT_TRUE(uitest::installerCalls.empty());
+  }
+}
+
+// The link's hidden address sits before the label; returns the client point
+// of the label's first character.
+POINT LabelPoint(HWND richEdit, const std::wstring& label) {
+  const std::wstring text = Text(richEdit);
+  const size_t at = text.find(label);
+  POINTL point = {};
+  SendMessageW(richEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), static_cast<LPARAM>(at + 2));
+  return {point.x + 2, point.y + 4};
+}
+
+// Link and hidden effects of the character at `at` (selects it).
+DWORD Effects(HWND richEdit, size_t at) {
+  SendMessageW(richEdit, EM_SETSEL, at, static_cast<LPARAM>(at + 1));
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  SendMessageW(richEdit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  return format.dwEffects;
+}
+
+void PostMouse(HWND window, UINT message, POINT at, WPARAM keys) {
+  PostMessageW(window, message, keys, MAKELPARAM(at.x, at.y));
+}
+
+class HttpsRecorder {
+ public:
+  HttpsRecorder() : dir_(L"ui-https") {
+    record_ = dir_ / L"https.txt";
+    SetEnvironmentVariableW(L"TV_RECORD", record_.c_str());
+    const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+      RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+      RegCloseKey(key);
+    }
+  }
+  ~HttpsRecorder() { SetEnvironmentVariableW(L"TV_RECORD", nullptr); }
+  tvtest::Record Read() const { return tvtest::ReadRecord(record_); }
+  const std::wstring& file() const { return record_; }
+
+ private:
+  tvtest::TempDir dir_;
+  std::wstring record_;
+};
+
+TEST_F(UiFlow, UpdateUnavailableShowsErrorDialogWhoseLinkOpensOnLeftButtonDown) {
+  HttpsRecorder recorder;
+  const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
+  uitest::workerScript = [](DownloadHelper* helper) {
+    helper->result = 14;
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 14);
+  };
+  const std::wstring sysreqs = std::wstring(en.updateUnavailable).substr(
+      std::wstring(en.updateUnavailable).find(L"'") + 1,
+      std::wstring(en.updateUnavailable).find(L"'>") - std::wstring(en.updateUnavailable).find(L"'") - 1);
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Error);
+    ASSERT_NE(dialog, nullptr);
+    HWND progress = WaitDialog(Kind::Progress);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), progress);
+    EXPECT_EQ(Text(dialog), L"Tessaro Vantel Installer");
+    EXPECT_EQ(ControlText(dialog, IDOK), L"OK");
+    HWND rich = GetDlgItem(dialog, 1004);
+    EXPECT_EQ(Text(rich),
+              L"This application requires an update to Tessaro Vantel that is not available for your system. "
+              L"Please view the " + sysreqs + L"<<!>>LINK<<!>>system requirements for Tessaro Vantel and update "
+              L"your system accordingly.");
+    Screenshot(dialog, L"error_update_unavailable");
+    // Address and marker hidden link, label visible link, the rest plain.
+    const std::wstring all = Text(rich);
+    const size_t addressAt = all.find(sysreqs), labelAt = all.find(L"system requirements");
+    EXPECT_EQ(Effects(rich, addressAt) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK | CFE_HIDDEN});
+    EXPECT_EQ(Effects(rich, labelAt - 1) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK | CFE_HIDDEN});
+    EXPECT_EQ(Effects(rich, labelAt) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK});
+    EXPECT_EQ(Effects(rich, labelAt + 18) & (CFE_LINK | CFE_HIDDEN), DWORD{CFE_LINK});
+    EXPECT_EQ(Effects(rich, labelAt + 19) & (CFE_LINK | CFE_HIDDEN), 0u) << "text after the label is a link";
+    EXPECT_EQ(Effects(rich, all.size() - 1) & (CFE_LINK | CFE_HIDDEN), 0u);
+    EXPECT_EQ(Effects(rich, 0) & (CFE_LINK | CFE_HIDDEN), 0u);
+    const POINT label = LabelPoint(rich, L"system requirements");
+    // Neither a right click nor a move opens anything.
+    PostMouse(rich, WM_MOUSEMOVE, label, 0);
+    PostMouse(rich, WM_RBUTTONDOWN, label, MK_RBUTTON);
+    PostMouse(rich, WM_RBUTTONUP, label, 0);
+    Sleep(1500);
+    EXPECT_FALSE(tvtest::Exists(recorder.file())) << "opened without a left click";
+    // The left button going down opens it, without a release.
+    PostMouse(rich, WM_LBUTTONDOWN, label, MK_LBUTTON);
+    EXPECT_TRUE(WaitFor([&] { return recorder.Read().present; }));
+    const tvtest::Record record = recorder.Read();
+    EXPECT_NE(record.commandLine.find(L"\"" + sysreqs + L"\""), std::wstring::npos) << record.commandLine;
+    PostMouse(rich, WM_LBUTTONUP, label, 0);
+    EXPECT_TRUE(WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, IDOK); }));
+    Click(GetDlgItem(dialog, IDOK));
+  });
+  EXPECT_EQ(result, 14);
+  EXPECT_TRUE(uitest::installerCalls.empty());
+}
+
+TEST_F(UiFlow, TextControlPassesTheFocusOnToOk) {
+  uitest::workerScript = [](DownloadHelper* helper) {
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 14);
+  };
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Error);
+    ASSERT_NE(dialog, nullptr);
+    HWND ok = GetDlgItem(dialog, IDOK);
+    // What Tab does: the next tab stop after OK is the text, which hands the
+    // focus straight back. Windows of other test programs may take the
+    // activation (and with it the focus) meanwhile: then try again.
+    bool handedBack = false;
+    for (int attempt = 0; attempt < 3 && !handedBack; ++attempt) {
+      SetForegroundWindow(dialog);
+      if (!WaitFor([&] { return FocusOf(dialog) == ok; }, 3000)) continue;
+      SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
+      handedBack = WaitFor([&] { return FocusOf(dialog) == ok; }, 3000);
+    }
+    EXPECT_TRUE(handedBack) << FocusOf(dialog);
+    PressKey(dialog, VK_ESCAPE);  // the dialog manager's IDCANCEL closes it
+  });
+  EXPECT_EQ(result, 14);
+}
+
+TEST_F(UiFlow, BlockedUpdateShowsErrorOverProgressWithoutWorker) {
+  uitest::updatesAllowed = false;
+  FlowArgs args;
+  args.runtimeFound = true;
+  const int32_t result = RunFlow(args, [&] {
+    HWND dialog = WaitDialog(Kind::Error);
+    ASSERT_NE(dialog, nullptr);
+    HWND progress = WaitDialog(Kind::Progress);
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(ControlText(progress, 1002), L"Please wait.");
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), progress);
+    EXPECT_EQ(Text(GetDlgItem(dialog, 1004)), tovik::kLanguageTable[1].updateBlocked);
+    Screenshot(dialog, L"error_update_blocked");
+    Click(GetDlgItem(dialog, IDOK));
+  });
+  EXPECT_EQ(result, 15);
+  EXPECT_EQ(uitest::workersStarted, 0);
+  EXPECT_EQ(uitest::LogLines(),
+            std::vector<std::string>{"Cannot complete installation because runtime updates are disabled on this machine"});
+}
+
+TEST_F(UiFlow, FirstInstallNeverConsultsThePolicy) {
+  uitest::updatesAllowed = false;
+  uitest::workerScript = [](DownloadHelper* helper) {
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 12);
+  };
+  EXPECT_EQ(RunFlow({}, [] {}), 12);
+  EXPECT_EQ(uitest::workersStarted, 1);
+  EXPECT_TRUE(uitest::LogLines().empty());
+}
+
+TEST_F(UiFlow, SilentRunKeepsProgressHiddenButShowsFailures) {
+  Gate done;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    PostProgress(helper, 10, 100);
+    done.Wait();
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 11);
+  };
+  FlowArgs args;
+  args.silent = true;
+  const int32_t result = RunFlow(args, [&] {
+    HWND progress = WaitDialog(Kind::Progress, false);
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(progress, 1003), PBM_GETPOS, 0, 0) == 10; }));
+    Sleep(300);
+    EXPECT_FALSE(IsWindowVisible(progress));
+    done.Open();
+    HWND box = WaitDialog(Kind::MessageBox);
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(IsWindowVisible(progress));
+    EXPECT_EQ(ControlText(box, 0xFFFF), tovik::kLanguageTable[1].runtimeMissing);
+    Click(GetDlgItem(box, IDOK));
+  });
+  EXPECT_EQ(result, 11);
+}
+
+// Run once per language with LANG set (see CMakeLists); TV_UI_SHOT names the
+// screenshot.
+TEST(UiLanguage, ProgressDialogInTheUsersLanguage) {
+  uitest::Reset();
+  wchar_t shot[64] = L"";
+  GetEnvironmentVariableW(L"TV_UI_SHOT", shot, 64);
+  wchar_t code[16] = L"";
+  GetEnvironmentVariableW(L"TV_UI_LANGUAGE", code, 16);
+  const tovik::LanguageTexts& row = UserRow();
+  if (code[0] != L'\0') {
+    EXPECT_EQ(tvtest::Widen(row.languageCode), code) << "Wine did not take the language from LANG";
+  }
+  Gate close;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    PostProgress(helper, 420000, 1000000);
+    close.Wait();
+  };
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Progress);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Text(dialog), std::wstring(row.installingPrefix) + L"Sample App.exe");
+    EXPECT_EQ(ControlText(dialog, 1002), row.pleaseWait);
+    EXPECT_EQ(ControlText(dialog, 1001), row.cancelLabel);
+    EXPECT_TRUE(WaitFor([&] { return SendMessageW(GetDlgItem(dialog, 1003), PBM_GETPOS, 0, 0) == 420000; }));
+    EXPECT_EQ(GetThreadLocale(), MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT));
+    Screenshot(dialog, shot[0] != L'\0' ? shot : L"progress");
+    Click(GetDlgItem(dialog, 1001));
+  });
+  close.Open();
+  EXPECT_EQ(result, 11);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // An empty scratch folder as the current directory (see the Wine notes).
+  static tvtest::TempDir cwd(L"ui-cwd");
+  SetCurrentDirectoryW(cwd.path().c_str());
+  return RUN_ALL_TESTS();
+}
