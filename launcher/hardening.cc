@@ -133,7 +133,9 @@ bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* e
 
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No shell error box: a copy that cannot be started must end the launcher
+  // with 5, not leave it waiting on a window nobody expects from it.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetForegroundWindow();
   info.lpVerb = L"open";
   info.lpFile = copyPath;
