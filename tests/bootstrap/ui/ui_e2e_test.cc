@@ -5,10 +5,13 @@
 
 #include <commctrl.h>
 #include <richedit.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,11 +21,15 @@
 #include "language_table.h"
 #include "test_support.h"
 #include "tovik_test_helpers.h"
+#include "ui_driver.h"
 #include "ui_screenshot.h"
 
 namespace {
 
-constexpr DWORD kWaitMs = 20000;
+using uidriver::kWaitMs;
+using uidriver::Send;
+using uidriver::Text;
+using uidriver::WaitVisibleDialog;
 
 // tovik inherits this program's language (LANG, set by the test's
 // registration), so its texts are those of the same row.
@@ -30,46 +37,6 @@ const tovik::LanguageTexts& Row() {
   return tovik::kLanguageTable[tovik::FindLanguageRow(GetUserDefaultUILanguage())];
 }
 std::wstring Title() { return std::wstring(Row().installingPrefix) + L"app.exe"; }
-
-std::wstring Text(HWND window) {
-  wchar_t buffer[1024] = L"";
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &ignored);
-  return buffer;
-}
-
-struct Search {
-  std::wstring caption;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindByCaption(HWND window, LPARAM lParam) {
-  auto* search = reinterpret_cast<Search*>(lParam);
-  wchar_t klass[32] = L"";
-  GetClassNameW(window, klass, 32);
-  if (lstrcmpW(klass, L"#32770") == 0 && IsWindowVisible(window) && Text(window) == search->caption) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitVisibleDialog(const std::wstring& caption, DWORD waitMs = kWaitMs) {
-  const ULONGLONG until = GetTickCount64() + waitMs;
-  do {
-    Search search{caption};
-    EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) return search.found;
-    Sleep(20);
-  } while (GetTickCount64() < until);
-  return nullptr;
-}
-
-LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
-  return static_cast<LRESULT>(result);
-}
 
 // The client point of character `at` of a rich-edit control in another
 // process: the point structure has to live in that process.
@@ -288,42 +255,130 @@ TEST_F(TovikDownload, UnavailableUpdateDialogLinkOpensSystemRequirements) {
   EXPECT_EQ(tvtest::ReadRecord(record_).self.find(L"VantelRuntimeInstaller"), std::wstring::npos);
 }
 
-// An outdated runtime and the machine policy against updates: the error
-// dialog stands over the progress dialog, nothing is requested, 15.
+// Updates turned off by the machine policy value or by the marker file below
+// the user's roaming application data.
+class UpdateBlock {
+ public:
+  virtual ~UpdateBlock() = default;
+};
+
+class PolicyBlock : public UpdateBlock {
+ public:
+  PolicyBlock() {
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_, nullptr),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    RegSetValueExW(key_, L"UpdateDisabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+  }
+  ~PolicyBlock() override {
+    RegDeleteValueW(key_, L"UpdateDisabled");
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Policies\\Tessaro\\Vantel";
+  HKEY key_ = nullptr;
+};
+
+class MarkerBlock : public UpdateBlock {
+ public:
+  MarkerBlock() {
+    wchar_t roaming[MAX_PATH] = L"";
+    EXPECT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, roaming)));
+    const std::wstring folder = std::wstring(roaming) + L"\\Tessaro";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\Vantel").c_str(), nullptr);
+    marker_ = folder + L"\\Vantel\\updateDisabled";
+    tvtest::WriteFileBytes(marker_, "");
+  }
+  ~MarkerBlock() override { DeleteFileW(marker_.c_str()); }
+
+ private:
+  std::wstring marker_;
+};
+
+// An outdated runtime and updates turned off: the error dialog stands over
+// the progress dialog, nothing is requested, 15.
 TEST_F(TovikDownload, BlockedUpdateShowsDialogAndRequestsNothing) {
+  const struct {
+    const char* name;
+    std::function<std::unique_ptr<UpdateBlock>()> block;
+  } cases[] = {{"policy value", [] { return std::make_unique<PolicyBlock>(); }},
+               {"marker file", [] { return std::make_unique<MarkerBlock>(); }}};
   tovik_test::InstalledRuntime runtime(L"v1");
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies\\Tessaro\\Vantel", 0, nullptr, 0,
-                            KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;
-  RegSetValueExW(key, L"UpdateDisabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
   server_.Serve(dltest::InstallerPath(), installer_);
-  dltest::LogTail log;
-  std::wstring shown, behind;
-  bool progressVisible = false;
-  std::thread driver([&] {
-    HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
-    if (dialog == nullptr) return;
-    shown = Text(GetDlgItem(dialog, 1004));
-    HWND progress = WaitVisibleDialog(Title(), 2000);
-    progressVisible = progress != nullptr;
-    if (progress != nullptr) behind = Text(GetDlgItem(progress, 1002));
-    Send(GetDlgItem(dialog, IDOK), BM_CLICK);
-  });
-  const tvtest::ProcessResult run = RunTovik(L"");
-  driver.join();
-  RegDeleteValueW(key, L"UpdateDisabled");
-  RegCloseKey(key);
-  EXPECT_EQ(run.exitCode, 15u);
-  EXPECT_EQ(shown, Row().updateBlocked);
-  EXPECT_TRUE(progressVisible);
-  EXPECT_EQ(behind, Row().pleaseWait);
-  EXPECT_TRUE(server_.RequestedTargets().empty()) << "the blocked run went to the network";
-  const std::vector<std::string> lines = log.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Cannot complete installation because runtime updates are disabled on this machine"),
-            lines.end());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::unique_ptr<UpdateBlock> block = c.block();
+    server_.ClearRequests();
+    dltest::LogTail log;
+    std::wstring shown, behind;
+    bool progressVisible = false;
+    std::thread driver([&] {
+      HWND dialog = WaitVisibleDialog(L"Tessaro Vantel Installer");
+      if (dialog == nullptr) return;
+      shown = Text(GetDlgItem(dialog, 1004));
+      HWND progress = WaitVisibleDialog(Title(), 2000);
+      progressVisible = progress != nullptr;
+      if (progress != nullptr) behind = Text(GetDlgItem(progress, 1002));
+      Send(GetDlgItem(dialog, IDOK), BM_CLICK);
+    });
+    const tvtest::ProcessResult run = RunTovik(L"");
+    driver.join();
+    EXPECT_EQ(run.exitCode, 15u);
+    EXPECT_EQ(shown, Row().updateBlocked);
+    EXPECT_TRUE(progressVisible);
+    EXPECT_EQ(behind, Row().pleaseWait);
+    EXPECT_TRUE(server_.RequestedTargets().empty()) << "the blocked run went to the network";
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Cannot complete installation because runtime updates are disabled on this machine"),
+              lines.end());
+  }
+}
+
+// "-silent" hides the progress dialog but not the failures: the message box
+// of 13 and the error dialog of 14 still show, and OK ends the run.
+TEST_F(TovikDownload, SilentRunStillShowsFailures) {
+  const struct {
+    int status;  // of the installer request
+    bool badSignature;
+    DWORD code;
+    const wchar_t* caption;
+    const wchar_t* text;  // of the message box; nullptr for the error dialog
+  } cases[] = {{200, true, 13, L"Tessaro Vantel", Row().validationFailed},
+               {404, false, 14, L"Tessaro Vantel Installer", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    tvtest::HttpResponse response;
+    response.status = c.status;
+    response.body = installer_;
+    server_.Serve(dltest::InstallerPath(), response);
+    if (c.badSignature) server_.Serve(dltest::SignaturePath(), dltest::Pki("good.p7"));
+    std::atomic<bool> progressSeen{false}, stop{false};
+    std::thread watcher([&] {
+      while (!stop && !progressSeen) progressSeen = WaitVisibleDialog(Title(), 200) != nullptr;
+    });
+    bool shown = false;
+    std::wstring text;
+    std::thread driver([&] {
+      HWND box = WaitVisibleDialog(c.caption);
+      if (box == nullptr) return;
+      shown = true;
+      text = Text(GetDlgItem(box, c.text != nullptr ? 0xFFFF : 1004));
+      Send(GetDlgItem(box, IDOK), BM_CLICK);
+    });
+    const tvtest::ProcessResult run = RunTovik(L"-silent -allowDownload");
+    driver.join();
+    stop = true;
+    watcher.join();
+    EXPECT_EQ(run.exitCode, c.code);
+    EXPECT_TRUE(shown) << "no failure shown in a silent run";
+    if (c.text != nullptr) EXPECT_EQ(text, c.text);
+    else EXPECT_FALSE(text.empty());
+    EXPECT_FALSE(progressSeen) << "progress dialog visible in a silent run";
+    EXPECT_FALSE(tvtest::ReadRecord(record_).present);
+  }
 }
 
 }  // namespace

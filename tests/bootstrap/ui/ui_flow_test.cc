@@ -333,6 +333,36 @@ TEST_F(UiFlow, CancelEndsWith11AndStartsNothing) {
   }
 }
 
+// A click activation leaves the keys to the focused control (Escape and Enter
+// do nothing); a real activation brings the dialog's keys back.
+TEST_F(UiFlow, KeysWorkOnlyAfterARealActivation) {
+  uitest::Reset();
+  uitest::workerScript = [](DownloadHelper* helper) {
+    helper->result = 0;
+    PostProgress(helper, 10, 100);
+    WaitCancelled(helper);
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
+  };
+  bool survivedKeys = false;
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Progress);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog && FocusOf(dialog) != nullptr; }));
+    // Posted messages of one thread arrive in order: the activation first.
+    PostMessageW(dialog, WM_ACTIVATE, MAKEWPARAM(WA_CLICKACTIVE, 0), 0);
+    PressKey(dialog, VK_ESCAPE);
+    PressKey(dialog, VK_RETURN);
+    Sleep(700);
+    survivedKeys = IsWindow(dialog) != FALSE;
+    PostMessageW(dialog, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
+    PressKey(dialog, VK_ESCAPE);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+  });
+  EXPECT_TRUE(survivedKeys) << "keys worked after a click activation";
+  EXPECT_EQ(result, 11);
+  EXPECT_EQ(uitest::LogLines(), std::vector<std::string>{"Download cancelled"});
+}
+
 // A message box of the failure, its text, and OK ends the run with the code.
 TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
   const tovik::LanguageTexts& en = tovik::kLanguageTable[1];

@@ -1,0 +1,48 @@
+#include "ui_driver.h"
+
+namespace uidriver {
+namespace {
+
+struct Search {
+  std::wstring caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindByCaption(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<Search*>(lParam);
+  wchar_t klass[32] = L"";
+  GetClassNameW(window, klass, 32);
+  if (lstrcmpW(klass, L"#32770") == 0 && IsWindowVisible(window) && Text(window) == search->caption) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::wstring Text(HWND window) {
+  wchar_t buffer[1024] = L"";
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &ignored);
+  return buffer;
+}
+
+HWND WaitVisibleDialog(const std::wstring& caption, DWORD waitMs) {
+  const ULONGLONG until = GetTickCount64() + waitMs;
+  do {
+    Search search{caption};
+    EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
+    Sleep(20);
+  } while (GetTickCount64() < until);
+  return nullptr;
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+}  // namespace uidriver

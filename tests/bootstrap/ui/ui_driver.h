@@ -1,0 +1,23 @@
+// Finding and working the windows of another process (tovik.exe) from a test
+// driver: visible dialogs by caption, their texts, messages with a time limit.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace uidriver {
+
+constexpr DWORD kWaitMs = 20000;
+
+// The text of `window`; empty when it does not answer within 5 seconds.
+std::wstring Text(HWND window);
+
+// The first visible dialog (class #32770) captioned `caption` that appears
+// within `waitMs`; nullptr when none did.
+HWND WaitVisibleDialog(const std::wstring& caption, DWORD waitMs = kWaitMs);
+
+// SendMessage that gives up on a hung window after 5 seconds.
+LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+}  // namespace uidriver
