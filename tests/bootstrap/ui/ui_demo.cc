@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr DWORD kInstallerExit = 5;
+constexpr DWORD kInstallerExit = 0;
 constexpr wchar_t kShotName[] = L"tovik_demo_progress";
 
 void Line(const char* label, const std::string& value) { std::printf("   %-28s %s\n", label, value.c_str()); }
