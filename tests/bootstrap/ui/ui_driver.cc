@@ -1,5 +1,7 @@
 #include "ui_driver.h"
 
+#include "test_support.h"
+
 namespace uidriver {
 namespace {
 
@@ -43,6 +45,18 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR result = 0;
   SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
   return static_cast<LRESULT>(result);
+}
+
+void RegisterHttpsRecorder(const std::wstring& record) {
+  SetEnvironmentVariableW(L"TV_RECORD", record.c_str());
+  const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
 }
 
 }  // namespace uidriver

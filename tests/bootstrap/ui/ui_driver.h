@@ -20,4 +20,9 @@ HWND WaitVisibleDialog(const std::wstring& caption, DWORD waitMs = kWaitMs);
 // SendMessage that gives up on a hung window after 5 seconds.
 LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
+// Makes the recorder program the handler of https links in this prefix and
+// tells it (through this process's TV_RECORD, which the shell passes on) to
+// write what it was given to `record`.
+void RegisterHttpsRecorder(const std::wstring& record);
+
 }  // namespace uidriver

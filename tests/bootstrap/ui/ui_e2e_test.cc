@@ -27,6 +27,7 @@
 namespace {
 
 using uidriver::kWaitMs;
+using uidriver::RegisterHttpsRecorder;
 using uidriver::Send;
 using uidriver::Text;
 using uidriver::WaitVisibleDialog;
@@ -56,19 +57,6 @@ POINT CharPoint(HWND richEdit, LONG at) {
   }
   CloseHandle(process);
   return result;
-}
-
-// Points the https handler at the recorder, writing to `record`.
-void RegisterHttpsRecorder(const std::wstring& record) {
-  SetEnvironmentVariableW(L"TV_RECORD", record.c_str());
-  const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) == ERROR_SUCCESS) {
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-  }
 }
 
 class TovikDownload : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include "installation_flow.h"
 #include "language_table.h"
 #include "test_support.h"
+#include "ui_driver.h"
 #include "ui_fakes.h"
 #include "ui_screenshot.h"
 
@@ -418,15 +419,7 @@ class HttpsRecorder {
  public:
   HttpsRecorder() : dir_(L"ui-https") {
     record_ = dir_ / L"https.txt";
-    SetEnvironmentVariableW(L"TV_RECORD", record_.c_str());
-    const std::wstring command = L"\"" + tvtest::RecorderExe() + L"\" \"%1\"";
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-      RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
-      RegCloseKey(key);
-    }
+    uidriver::RegisterHttpsRecorder(record_);
   }
   ~HttpsRecorder() { SetEnvironmentVariableW(L"TV_RECORD", nullptr); }
   tvtest::Record Read() const { return tvtest::ReadRecord(record_); }
