@@ -1,9 +1,33 @@
 # Helpers shared by every folder of the build.
 
+# Code that ships in the Windows images: no unwind tables (nothing unwinds
+# through it: no exceptions), every function and object in a section of its
+# own so that the link keeps only what is used. (Not -fdata-sections: this
+# compiler then puts zero-filled data into ".data$" sections, which take room
+# in the file.)
+set(TV_IMAGE_CODE_OPTIONS -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections)
+
 # Product code: warnings are errors; no exceptions and no RTTI.
 function(tv_product target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE ${TV_IMAGE_CODE_OPTIONS})
+  endif()
+endfunction()
+
+# Third-party code in the products: compiled as it is (no warning flags of
+# ours), at the optimisation level TV_THIRD_PARTY_OPT.
+set(TV_THIRD_PARTY_OPT "-O2" CACHE STRING "Optimisation of the third-party decoders in the Windows images")
+function(tv_third_party target)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE ${TV_THIRD_PARTY_OPT} ${TV_IMAGE_CODE_OPTIONS})
+  endif()
+endfunction()
+
+# A program that ships: stripped, unused sections dropped.
+function(tv_shipped_image target)
+  target_link_options(${target} PRIVATE -s -Wl,--gc-sections)
 endfunction()
 
 # The Windows form (Z:\...) of a path on this machine, as Wine sees it.

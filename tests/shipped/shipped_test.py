@@ -237,8 +237,22 @@ def case_tovik_download(t):
 
     expect(os.environ.get("DISPLAY"), "no display: run inside xvfb-run")
     with open("/tmp/tv-port80.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        server = Server(("127.0.0.1", 80), Handler)
+        # Other users of port 80 on this machine hold the lock while they
+        # serve; a run wrapped in the lock by hand holds it for the cases.
+        until = time.monotonic() + 120
+        while True:
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > until:
+                    print("  port 80 lock still held after 120 s: going on without it")
+                    break
+                time.sleep(1)
+        try:
+            server = Server(("127.0.0.1", 80), Handler)
+        except OSError as error:
+            raise Failure("cannot serve on 127.0.0.1:80: %s" % error)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
             record = os.path.join(t.work, "record.txt")
