@@ -384,11 +384,63 @@ TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
       ASSERT_NE(box, nullptr);
       EXPECT_EQ(Text(box), L"Tessaro Vantel");
       EXPECT_EQ(ControlText(box, 0xFFFF), c.text);
-      EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+      // The box is the progress dialog's, which takes no input meanwhile.
+      HWND progress = WaitDialog(Kind::Progress, false);
+      EXPECT_EQ(GetWindow(box, GW_OWNER), progress);
+      EXPECT_FALSE(IsWindowEnabled(progress));
       Click(GetDlgItem(box, IDOK));
     });
     EXPECT_EQ(result, c.code);
     EXPECT_TRUE(uitest::installerCalls.empty());
+  }
+}
+
+// A real mouse click at the centre of `window`, through the system's input.
+void MouseClick(HWND window) {
+  RECT r = {};
+  GetWindowRect(window, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// A click on Cancel while the failure's box is up neither closes the box nor
+// cancels: the result stays the failure's code.
+TEST_F(UiFlow, CancelClickDuringFailureBoxKeepsTheCode) {
+  const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
+  for (int code : {13, 11}) {
+    SCOPED_TRACE(code);
+    uitest::Reset();
+    uitest::workerScript = [&](DownloadHelper* helper) {
+      helper->result = code;
+      PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, code);
+    };
+    bool boxStayed = false;
+    const int32_t result = RunFlow({}, [&] {
+      HWND box = WaitDialog(Kind::MessageBox);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(ControlText(box, 0xFFFF), code == 13 ? en.validationFailed : en.runtimeMissing);
+      HWND progress = WaitDialog(Kind::Progress);
+      ASSERT_NE(progress, nullptr);
+      // Out of the way of the Cancel button, so the click lands on it.
+      RECT cancel = {};
+      GetWindowRect(GetDlgItem(progress, 1001), &cancel);
+      RECT boxRect = {};
+      GetWindowRect(box, &boxRect);
+      const int x = cancel.right + 20 + (boxRect.right - boxRect.left) < 1024 ? cancel.right + 20 : 0;
+      const int y = cancel.bottom + 20 + (boxRect.bottom - boxRect.top) < 768 ? cancel.bottom + 20 : 0;
+      SetWindowPos(box, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+      MouseClick(GetDlgItem(progress, 1001));
+      Sleep(300);
+      boxStayed = IsWindow(box) && IsWindowVisible(box);
+      Click(GetDlgItem(box, IDOK));
+    });
+    EXPECT_TRUE(boxStayed);
+    EXPECT_EQ(result, code);
+    EXPECT_EQ(uitest::LogLines(), std::vector<std::string>{});
   }
 }
 
