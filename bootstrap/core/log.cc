@@ -155,6 +155,10 @@ void LogLaunchingSubprocess(const char* commandLine) {
   Log(INFO, "Launching subprocess with commandline %s", commandLine);
 }
 
+void LogCommandLineTooLong(const char* label) {
+  Log(ERR, "Subprocess %s not started: command line too long", label);
+}
+
 void LogSubprocessSucceeded(const char* label) { Log(INFO, "Subprocess %s succeeded", label); }
 
 void LogSubprocessFailed(const char* label, int32_t code) {
