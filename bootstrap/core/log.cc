@@ -128,7 +128,13 @@ int32_t Log(LogLevel level, const char* format, ...) {
 // never changes a run.
 
 void LogBootstrapperBegin() {
+#ifdef TOVIK_TRUSTS_TEST_ROOT
+  // Whoever reads the log of such a build learns that it is no product.
+  Log(INFO, "%s begin with version %s on %s %s (test build: trusts the test root certificate)", "Bootstrapper",
+      kVersionText, "Win", "x86");
+#else
   Log(INFO, "%s begin with version %s on %s %s", "Bootstrapper", kVersionText, "Win", "x86");
+#endif
 }
 
 void LogBootstrapperEnd(int32_t exitCode) {
