@@ -264,6 +264,38 @@ TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
   }
 }
 
+// The worker may hold the record's context slot (a marker in place of the
+// context) while it stores the installer's path; the verifying message
+// handled meanwhile must not read through it.
+TEST_F(UiFlow, VerifyingTextDoesNotReadTheContextSlot) {
+  Gate held, released;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    tovik::InstallContext* context = helper->context;
+    static char marker;
+    helper->context = reinterpret_cast<tovik::InstallContext*>(&marker);
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_VERIFYING, 0, 0);
+    held.Open();
+    released.Wait();
+    helper->context = context;
+    helper->result = 13;
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 13);
+  };
+  std::wstring status;
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Progress);
+    ASSERT_NE(dialog, nullptr);
+    held.Wait();
+    WaitFor([&] { return ControlText(dialog, 1002) == L"Verifying download..."; });
+    status = ControlText(dialog, 1002);
+    released.Open();
+    HWND box = WaitDialog(Kind::MessageBox);
+    ASSERT_NE(box, nullptr);
+    Click(GetDlgItem(box, IDOK));
+  });
+  EXPECT_EQ(status, L"Verifying download...");
+  EXPECT_EQ(result, 13);
+}
+
 TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
   tvtest::TempDir temp(L"ui-zero");
   const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
