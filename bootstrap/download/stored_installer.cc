@@ -8,11 +8,13 @@
 namespace tovik {
 
 void RemoveStoredInstaller(const wchar_t* path, HANDLE held) {
+  // The handle goes first: while it is open, nobody may delete the file.
   if (held != INVALID_HANDLE_VALUE && held != nullptr) CloseHandle(held);
+  // Best effort: a file that cannot be deleted stays, and so does its folder.
   DeleteFileW(path);
   wchar_t folder[MAX_PATH];
   lstrcpynW(folder, path, MAX_PATH);
-  // A folder that still holds something (or is not ours to remove) stays.
+  // Best effort: a folder that still holds something stays.
   if (PathRemoveFileSpecW(folder)) RemoveDirectoryW(folder);
 }
 
