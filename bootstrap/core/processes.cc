@@ -118,8 +118,9 @@ int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options
   wchar_t commandLine[kRuntimeInstallerCommandCapacity];
   if (!BuildRuntimeInstallerCommand(installerPath, options, applicationPath, commandLine,
                                     kRuntimeInstallerCommandCapacity)) {
+    // Not started, as a runtime installer that cannot be started: 16.
     LogCommandLineTooLong(kRuntimeInstallerLabel);
-    return 5;
+    return 16;
   }
   char utf8[kRuntimeInstallerCommandCapacity];
   LogCommandLine(commandLine, sizeof(utf8), utf8);

@@ -28,8 +28,8 @@ int32_t RunApplicationInstaller(const wchar_t* commandLine);
 
 // Runs "\"<installerPath>\" <options or -x1> <applicationPath>" (the path
 // always in quotes, escaped as an argument) and returns its exit code; 11 when `installerPath`
-// is null; 5 when the line does not fit (logged, nothing started); 16 when
-// it cannot be started, waited for or asked for its code. `options` may be
+// is null; 16 when the line does not fit (logged, nothing started) or it
+// cannot be started, waited for or asked for its code. `options` may be
 // null.
 int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options,
                             const wchar_t* applicationPath);

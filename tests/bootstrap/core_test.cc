@@ -210,7 +210,7 @@ TEST_F(CoreTest, CommandLinesThatDoNotFitStartNothing) {
   const std::wstring record = dir / L"record.txt";
   Recorder(record, 0);
   const std::wstring longPath = L"C:\\" + std::wstring(3000, L'p');
-  EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), nullptr, longPath.c_str()), 5);
+  EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), nullptr, longPath.c_str()), 16);
   EXPECT_FALSE(tvtest::Exists(record)) << "a child was started";
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Subprocess Runtime Installer not started: command line too long"});
 }
