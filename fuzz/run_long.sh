@@ -11,8 +11,9 @@
 #   build    the host build (default build/host)
 #   output   corpora, crash files and logs (default <build>/fuzz/long)
 #   target   fuzz targets to run (default: every target of the build)
-# The 7z target starts from its seeds (built with the target), the others
-# from an empty corpus; a crash file lands in <output>/<target>/.
+# The two launcher targets start from their seeds (built with them; the
+# payload target also takes its dictionary), the others from an empty
+# corpus; a crash file lands in <output>/<target>/.
 set -eu
 runs=1000000
 maxlen=4096
@@ -39,12 +40,19 @@ for target in $targets; do
   rm -rf "$dir"
   mkdir -p "$dir/corpus"
   seeds=
-  [ "$target" = seven_zip_fuzzer ] && [ -d "$build/fuzz/seven_zip_seeds" ] && seeds=$build/fuzz/seven_zip_seeds
+  dict=
+  case $target in
+    seven_zip_fuzzer) seeds=$build/fuzz/seven_zip_seeds ;;
+    launcher_payload_fuzzer)
+      seeds=$build/fuzz/launcher_payload_seeds
+      dict=-dict=$(dirname "$0")/launcher_payload.dict ;;
+  esac
+  [ -z "$seeds" ] || [ -d "$seeds" ] || seeds=
   start=$(date +%s)
   # -runs counts executions after the seeds were read; the log keeps
   # libFuzzer's own lines.
   if nice -n 15 "$binary" -runs="$runs" -max_len="$maxlen" -rss_limit_mb=1024 -print_final_stats=1 \
-       -artifact_prefix="$dir/" "$dir/corpus" $seeds >"$dir/log.txt" 2>&1; then
+       -artifact_prefix="$dir/" $dict "$dir/corpus" $seeds >"$dir/log.txt" 2>&1; then
     outcome=clean
   else
     outcome=crashed

@@ -149,7 +149,7 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     // before 30 bytes were read.
     if (got >= kEndRecordSize && IsZipEndRecord(header)) return ZipResult::kEnded;
     if (got < kHeaderSize) return ZipResult::kShortRead;
-    if (IsZipCentralHeader(header) || IsZipEndRecord(header)) return ZipResult::kEnded;
+    if (IsZipCentralHeader(header)) return ZipResult::kEnded;
     if (!IsZipLocalHeader(header)) return ZipResult::kBadSignature;
     const uint32_t method = Le16(header + 8);
     const uint32_t expectedCrc = Le32(header + 14);
