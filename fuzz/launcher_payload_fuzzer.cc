@@ -1,13 +1,43 @@
 // Fuzzes what the launcher reads from its own file: the PE headers that give
-// the image end, the payload scan, and the ZIP-style entry walker.
+// the image end, the payload scan, and the ZIP-style entry walker. Every name
+// that reaches the sink must pass the name rule and stay inside the folder.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "memory_io.h"
+#include "name_oracle.h"
 #include "payload_scan.h"
 #include "pe_image.h"
 #include "zip_entries.h"
+
+namespace {
+
+// The in-memory sink, with every name checked on its way to the folder.
+class CheckingSink final : public ZipEntrySink {
+ public:
+  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
+                      uint32_t capacity) override {
+    return inner_.DecodeName(bytes, size, name, capacity);
+  }
+  bool CreateFolders(const wchar_t* name, uint32_t length) override {
+    // `length` counts the terminator; a NUL inside ends the name, as the file
+    // system sees it.
+    if (length == 0 || name[length - 1] != L'\0') __builtin_trap();
+    uint32_t visible = 0;
+    while (name[visible] != L'\0') ++visible;
+    tvfuzz::CheckSunkName(name, visible);
+    return inner_.CreateFolders(name, length);
+  }
+  bool CreateOutputFile() override { return inner_.CreateOutputFile(); }
+  bool Write(const uint8_t* data, uint32_t size) override { return inner_.Write(data, size); }
+  bool CloseOutputFile() override { return inner_.CloseOutputFile(); }
+
+ private:
+  tvtest::MemorySink inner_;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t end = 0;
@@ -27,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
 
   tvtest::MemoryReader reader(bytes, piece);
-  tvtest::MemorySink sink;
+  CheckingSink sink;
   WalkZipEntries(reader, folderLength, sink);
   return 0;
 }

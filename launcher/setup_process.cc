@@ -3,6 +3,8 @@
 
 #include "system_functions.h"
 
+#include "entry_name.h"
+
 namespace {
 
 constexpr DWORD kDescriptorBytes = 260;
@@ -41,6 +43,9 @@ bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* set
   wchar_t name[MAX_PATH];
   if (MultiByteToWideChar(CP_UTF8, 0, bytes, -1, name, MAX_PATH) == 0) return false;
   if (name[0] == L'\0') return false;
+  // The same rule as for the payload's entries: a relative name inside the
+  // extraction folder, never "..\x.exe", "C:\x.exe", "\x.exe" or a device.
+  if (!EntryNameIsSafe(name, lstrlenW(name))) return false;
 
   wchar_t joined[MAX_PATH];
   if (!JoinPath(joined, folder, name)) return false;

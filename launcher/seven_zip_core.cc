@@ -58,7 +58,19 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
     if (SzArEx_IsDir(&db, i)) continue;
 
+    // An archive may leave out the names table altogether; its files then
+    // have no name to be written under.
+    if (!db.FileNameOffsets) {
+      result = SZ_ERROR_FAIL;
+      break;
+    }
+    // The name is checked before its block is decoded: a refused name costs
+    // no decoding, and its length is bounded before a buffer is taken for it.
     const size_t length = SzArEx_GetFileNameUtf16(&db, i, nullptr);
+    if (length > maxNameLength) {
+      result = SZ_ERROR_FAIL;
+      break;
+    }
     if (length > nameCapacity) {
       ISzAlloc_Free(allocMain, name);
       nameCapacity = length;
@@ -69,6 +81,10 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
       }
     }
     SzArEx_GetFileNameUtf16(&db, i, name);
+    if (!TakeName(name, length, wideName)) {
+      result = SZ_ERROR_FAIL;
+      break;
+    }
 
     size_t offset = 0;
     size_t size = 0;
@@ -76,10 +92,6 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
                             &size, allocMain, allocTemp);
     if (result != SZ_OK) break;
 
-    if (length > maxNameLength || !TakeName(name, length, wideName)) {
-      result = SZ_ERROR_FAIL;
-      break;
-    }
     const uint8_t* data = size ? outBuffer + offset : nullptr;
     if (!sink.WriteFile(wideName, length, data, size)) {
       result = SZ_ERROR_FAIL;

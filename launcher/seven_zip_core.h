@@ -32,8 +32,10 @@ inline constexpr size_t kSevenZipNameCapacity = 260;
 // file to `sink`. Each solid block is decoded once, into one buffer from
 // `allocMain` that stays cached while its files are written. Names of more
 // than `maxNameLength` units (terminator included; capped at
-// kSevenZipNameCapacity), empty names and names that EntryNameIsSafe refuses
-// stop the extraction. Everything allocated is released before returning.
+// kSevenZipNameCapacity), empty names, files without a name (an archive
+// without a names table) and names that EntryNameIsSafe refuses stop the
+// extraction, before the file's block is decoded. Everything allocated is
+// released before returning.
 // Returns SZ_OK when every file was handed over and accepted; otherwise the
 // SDK's result, SZ_ERROR_MEM, or SZ_ERROR_FAIL (a refused name or a sink
 // failure). Files handed over before a failure stay with the sink.

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr uint32_t kHeaderSize = 30;
+constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kPathLimit = 260;
 constexpr uint32_t kChunk = 64 * 1024;
 
@@ -15,6 +16,15 @@ uint8_t input[kChunk];
 // One byte more than a chunk: a deflate stream that runs past the
 // uncompressed size shows itself by filling that byte.
 uint8_t output[kChunk + 1];
+
+// Where a ZIP file's entries end: its central directory (the first header
+// begins 50 4B 01 02) or, when that is empty, its end record (50 4B 05 06).
+bool IsZipCentralHeader(const uint8_t* bytes) {
+  return bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x01 && bytes[3] == 0x02;
+}
+bool IsZipEndRecord(const uint8_t* bytes) {
+  return bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x05 && bytes[3] == 0x06;
+}
 
 uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 uint32_t Le32(const uint8_t* p) {
@@ -134,9 +144,13 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
   wchar_t name[kPathLimit];
   for (;;) {
     uint32_t got = 0;
-    if (!ReadUpTo(reader, header, kHeaderSize, &got) || got < kHeaderSize)
-      return ZipResult::kShortRead;
-    if (!IsZipLocalHeader(header)) return ZipResult::kEnded;
+    if (!ReadUpTo(reader, header, kHeaderSize, &got)) return ZipResult::kShortRead;
+    // An end record without a comment is 22 bytes, so it may end the file
+    // before 30 bytes were read.
+    if (got >= kEndRecordSize && IsZipEndRecord(header)) return ZipResult::kEnded;
+    if (got < kHeaderSize) return ZipResult::kShortRead;
+    if (IsZipCentralHeader(header)) return ZipResult::kEnded;
+    if (!IsZipLocalHeader(header)) return ZipResult::kBadSignature;
     const uint32_t method = Le16(header + 8);
     const uint32_t expectedCrc = Le32(header + 14);
     const uint32_t packedSize = Le32(header + 18);

@@ -1,6 +1,7 @@
 // The ZIP-style entry stream: local file headers one after another, each
-// followed by its name, extra field and data, ended by the first header that
-// does not begin with 50 4B 03 04 (in a ZIP file, its central directory).
+// followed by its name, extra field and data, ended by the ZIP's central
+// directory (50 4B 01 02) or its end record (50 4B 05 06). Any other bytes
+// where a header belongs mean the stream is damaged.
 #pragma once
 
 #include <stdint.h>
@@ -28,8 +29,9 @@ class ZipEntrySink {
 };
 
 enum class ZipResult {
-  kEnded,            // the stream ended at a header without the signature
+  kEnded,            // the stream ended at a central directory or end record
   kShortRead,        // a read failed or came up short (header, name or data)
+  kBadSignature,     // a header is neither an entry nor a stream end
   kSkipFailed,       // moving past an extra field failed
   kNameTooLong,      // folder length + name bytes + 1 reaches 260
   kNameUndecodable,  // the name decoded to nothing (also an empty name)
@@ -52,6 +54,10 @@ enum class ZipResult {
 // chunks of 64 KiB through buffers of the walker's own (not reentrant), so
 // memory does not grow with entry size. Each file is checked against its
 // CRC-32 after its last byte was written; a deflated entry must produce exactly
-// its uncompressed size. Stops at the first failure and returns its cause;
-// what was written before stays written.
+// its uncompressed size. Returns kEnded only where a central directory header
+// or an end record follows the last entry (an end record may be the last 22
+// bytes of the data); other bytes there are kBadSignature, the end of the data
+// kShortRead, so a damaged or cut stream never passes for a complete one.
+// Stops at the first failure and returns its cause; what was written before
+// stays written.
 ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink& sink);

@@ -55,6 +55,18 @@ TEST(EntryNameIsSafe, Table) {
       {L". ./x", false},           {L"a/.. /x", false},      {L"C:x", false},
       {L"C:/x", false},            {L"x:stream", false},     {L"/x", false},
       {L"\\x", false},             {L"\\\\server\\s\\x", false},
+      // Devices, in any element, any case, with an extension or trailing dots
+      // and spaces.
+      {L"CON", false},             {L"nul.txt", false},      {L"a/Aux/b.txt", false},
+      {L"prn.", false},            {L"nul .txt", false},     {L"con. ", false},
+      {L"com1", false},            {L"COM9.log", false},     {L"lpt1/x", false},
+      {L"a\\LPT9.a.b", false},     {L"conin$", false},       {L"CONOUT$.txt", false},
+      {L"com\u00B9", false},       {L"LPT\u00B3.x", false},  {L"d/nul/", false},
+      // Only the whole stem is a device name.
+      {L"console", true},          {L"nul_.txt", true},      {L"anul", true},
+      {L"com10", true},            {L"com0", true},          {L"lpt", true},
+      {L"x.con", true},            {L"conin", true},         {L"conout$x", true},
+      {L" nul", true},             {L"co.n", true},          {L"a/com1x/b", true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(EntryNameIsSafe(c.name, wcslen(c.name)), c.safe) << tvtest_narrow(c.name);

@@ -48,6 +48,12 @@ class Package {
 
   const std::wstring& path() const { return path_; }
   const std::wstring& temp() const { return temp_; }
+  // The folder that holds the package, its temporary folder and the record.
+  const std::wstring& dir() const { return dir_.path(); }
+  // Gives the package another payload.
+  void SetPayload(const std::string& payload) {
+    tvtest::WriteFileBytes(path_, Launcher() + payload);
+  }
 
   // Moves the run's temporary folder to a new one whose path is `length`
   // characters long.
@@ -219,6 +225,87 @@ TEST(LauncherPackage, DescriptorsThatFail) {
     // Everything was unpacked before the descriptor was read.
     EXPECT_EQ(run.extractionLeft, (std::vector<std::wstring>{L".launch", L"setup.exe", L"sub"}))
         << c.what;
+  }
+}
+
+// Names that leave the extraction folder, or that name a device, end the run
+// before anything is started; a program they point to never runs.
+TEST(LauncherPackage, DescriptorsOutsideTheFolderFail) {
+  struct Case {
+    const char* what;
+    std::string descriptor;  // "<dir>" stands for the package's folder
+  } cases[] = {
+      {"parent folders", "..\\..\\x.exe"},
+      {"parent folders, forward slashes", "sub/../../../x.exe"},
+      {"absolute path", "<dir>\\x.exe"},
+      {"leading backslash", "\\x.exe"},
+      {"device", "nul"},
+  };
+  for (const auto& c : cases) {
+    // x.exe lies both in the package's folder (two levels above the
+    // extraction folder) and in the payload itself.
+    Package package("");
+    tvtest::WriteFileBytes(package.dir() + L"\\x.exe", Recorder());
+    std::string descriptor = c.descriptor;
+    if (descriptor.compare(0, 5, "<dir>") == 0)
+      descriptor = tvtest::Narrow(package.dir()) + descriptor.substr(5);
+    package.SetPayload(WithSetup({{.name = ".launch", .data = descriptor},
+                                  {.name = "x.exe", .data = Recorder()}}));
+    PackageRun run = package.Start(L"", 0);
+    ExpectFailedRunLeftFolder(run, c.what);
+    EXPECT_EQ(run.extractionLeft,
+              (std::vector<std::wstring>{L".launch", L"setup.exe", L"sub", L"x.exe"}))
+        << c.what;
+  }
+}
+
+// A damaged entry stream in the middle of the payload is a failure: the setup
+// program, unpacked first, does not run with the later files missing.
+TEST(LauncherPackage, DamagedStreamsFailInsteadOfDroppingTheRest) {
+  const std::vector<ZipEntry> entries = {
+      {.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
+      {.name = "a.txt", .data = std::string(20000, 'a'), .deflate = true},
+      {.name = "b.txt", .data = "b"},
+      {.name = "c.txt", .data = "c"},
+  };
+  const size_t b = tvtest::LocalEntry(entries[0]).size() + tvtest::LocalEntry(entries[1]).size();
+  std::string badSignature = tvtest::ZipStream(entries);
+  badSignature[b] = 'X';
+  std::vector<ZipEntry> enlarged = entries;
+  enlarged[1].packedSize = uint32_t(tvtest::RawDeflate(entries[1].data).size() + 12);
+  const std::vector<std::wstring> firstTwo = {L"Tessaro Vantel Installer.exe", L"a.txt"};
+  struct Case {
+    const char* what;
+    std::string payload;
+    std::vector<std::wstring> left;
+  } cases[] = {
+      {"corrupted signature", badSignature, firstTwo},
+      {"enlarged compressed size", tvtest::ZipStream(enlarged), firstTwo},
+      {"30 bytes of junk after the last entry",
+       tvtest::ZipStream(entries, false) + std::string(30, 'j'),
+       {L"Tessaro Vantel Installer.exe", L"a.txt", L"b.txt", L"c.txt"}},
+  };
+  for (const auto& c : cases) {
+    Package package(c.payload);
+    PackageRun run = package.Start(L"", 0);
+    ExpectFailedRunLeftFolder(run, c.what);
+    EXPECT_EQ(run.extractionLeft, c.left) << c.what;
+  }
+  // The same entries, ended by an end record alone, run.
+  Package whole(tvtest::ZipStream(entries, false) + std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_EQ(whole.Start(L"", 6).result.exitCode, 6u);
+}
+
+// An entry that names a device would send its bytes to the device: it ends
+// the run before the setup program, unpacked first, can start.
+TEST(LauncherPackage, DeviceNamesFail) {
+  for (const char* name : {"nul", "NUL.txt", "con", "Aux.dll", "prn. ", "COM1", "lpt9.log",
+                           "CONOUT$", "lib/nul.txt", "CON/x.txt", "lib\\com1 .dat"}) {
+    Package package(tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
+                                       {.name = name, .data = "lost"}}));
+    PackageRun run = package.Start(L"", 0);
+    ExpectFailedRunLeftFolder(run, name);
+    EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"Tessaro Vantel Installer.exe"}) << name;
   }
 }
 

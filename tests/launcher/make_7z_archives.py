@@ -81,6 +81,16 @@ def patch_names(archive, pairs):
     open(archive, "wb").write(bytes(data))
 
 
+def raw_archive(name, packed, header):
+    """Writes <name>.7z: `packed`, then the plain `header`, behind a signature
+    header with both CRCs right."""
+    after = struct.pack("<QQI", len(packed), len(header), zlib.crc32(header))
+    data = b"7z\xbc\xaf\x27\x1c\x00\x04" + struct.pack("<I", zlib.crc32(after)) + after
+    archive = os.path.join(OUT, name + ".7z")
+    open(archive, "wb").write(data + packed + header)
+    return archive
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     made = []
@@ -136,14 +146,28 @@ def main():
             ("refused_deep_parent", {"a/qq/qq/evil.txt": b"evil\n"}, [("a/qq/qq", "a/../..")]),
             ("refused_drive", {"CQevil.txt": b"evil\n"}, [("CQevil", "C:evil")]),
             ("refused_leading", {"Qevil.txt": b"evil\n"}, [("Qevil", "/evil")]),
-            ("refused_backslash", {"Qevil.txt": b"evil\n"}, [("Qevil", "\\evil")])]:
+            ("refused_backslash", {"Qevil.txt": b"evil\n"}, [("Qevil", "\\evil")]),
+            ("refused_device", {"qqq.txt": b"evil\n"}, [("qqq.txt", "nul.txt")]),
+            ("refused_device_folder", {"a/QQQ/evil.txt": b"evil\n"}, [("a/QQQ", "a/CON")]),
+            ("refused_device_port", {"qqqq.log": b"evil\n"}, [("qqqq.log", "COM1.log")])]:
         files = dict(source)
         files["0ok.txt"] = b"fine\n"
         a = pack(name, ["-m0=LZMA", "-mhc=off", "-ms=off"], tree(name, files))
         patch_names(a, pairs)
         made.append(a)
 
+    # No names table at all: one empty file and nothing else in the header
+    # (kHeader, kFilesInfo, 1 file, kEmptyStream, kEmptyFile, the two ends).
+    header = bytes([0x01, 0x05, 0x01, 0x0E, 0x01, 0x80, 0x0F, 0x01, 0x80, 0x00, 0x00])
+    made.append(raw_archive("nameless", b"\0", header))
+
     if SETUP:
+        # A device name beside the setup program: nothing may run.
+        files = {"Tessaro Vantel Installer.exe": open(SETUP, "rb").read(), "qqq.txt": b"lost\n"}
+        a = pack("device_with_setup", ["-m0=LZMA", "-mhc=off", "-ms=off"],
+                 tree("device_with_setup", files))
+        patch_names(a, [("qqq.txt", "nul.txt")])
+        made.append(a)
         files = {"Tessaro Vantel Installer.exe": open(SETUP, "rb").read(),
                  "data/one.txt": b"one\n" * 100, "data/deeper/two.txt": b"two\n" * 100}
         made.append(pack("with_setup", ["-m0=LZMA", "-ms=on"], tree("with_setup", files)))

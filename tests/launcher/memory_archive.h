@@ -10,8 +10,28 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "7zTypes.h"
 #include "seven_zip_core.h"
+
+// A 7z archive of `packed` (the packed streams) and the plain `header` that
+// follows them, behind a signature header with both CRCs right.
+inline std::string SevenZipArchive(const std::string& packed, const std::string& header) {
+  auto le = [](std::string& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  auto crc = [](const std::string& s, size_t from, size_t n) {
+    return crc32(0, reinterpret_cast<const Bytef*>(s.data()) + from, static_cast<uInt>(n));
+  };
+  std::string next;
+  le(next, packed.size(), 8);
+  le(next, header.size(), 8);
+  le(next, crc(header, 0, header.size()), 4);
+  std::string out("7z\xBC\xAF\x27\x1C\x00\x04", 8);
+  le(out, crc(next, 0, next.size()), 4);
+  return out + next + packed + header;
+}
 
 // An ISeekInStream over `size` bytes at `data` (not copied), at position 0.
 struct MemoryArchive {

@@ -129,7 +129,33 @@ TEST_P(RefusedNames, StopBeforeTheSinkSeesThem) {
 INSTANTIATE_TEST_SUITE_P(Names, RefusedNames,
                          testing::Values("refused_parent", "refused_deep_parent",
                                          "refused_drive", "refused_leading",
-                                         "refused_backslash"));
+                                         "refused_backslash", "refused_device",
+                                         "refused_device_folder", "refused_device_port"));
+
+// The header of one empty file, without (the archive of the build) and with a
+// names table: an archive may leave the names out, and its file then has no
+// name to be written under.
+TEST(SevenZipCore, FileWithoutANameIsRefused) {
+  const std::string files = "\x01\x05\x01\x0E\x01\x80\x0F\x01\x80";
+  const std::string named = files + std::string("\x11\x05\x00" "a\x00\x00\x00", 7);
+  struct Case {
+    std::string archive;
+    SRes result;
+    std::vector<std::string> order;
+  } cases[] = {
+      {ReadAll(Archives() / "nameless.7z"), SZ_ERROR_FAIL, {}},
+      {SevenZipArchive(std::string(1, '\0'), files + std::string(2, '\0')), SZ_ERROR_FAIL, {}},
+      {SevenZipArchive(std::string(1, '\0'), named + std::string(2, '\0')), SZ_OK, {"a"}},
+  };
+  for (const auto& c : cases) {
+    MemoryArchive stream(reinterpret_cast<const uint8_t*>(c.archive.data()), c.archive.size());
+    MemorySink sink;
+    const ISzAlloc alloc = {SzAlloc, SzFree};
+    EXPECT_EQ(ExtractSevenZipArchive(&stream.vt, &alloc, &alloc, kSevenZipNameCapacity, sink),
+              c.result);
+    EXPECT_EQ(sink.order, c.order);
+  }
+}
 
 TEST(SevenZipCore, SinkFailureStopsTheExtraction) {
   Outcome run;

@@ -170,7 +170,35 @@ TEST_P(RefusedName, EndsWith5AndWritesNothingOutside) {
 INSTANTIATE_TEST_SUITE_P(SevenZip, RefusedName,
                          testing::Values("refused_parent", "refused_deep_parent",
                                          "refused_drive", "refused_leading",
-                                         "refused_backslash"));
+                                         "refused_backslash", "refused_device",
+                                         "refused_device_folder", "refused_device_port"));
+
+// An archive whose header has no names table (one empty file): the launcher
+// ends with 5, not with a fault, and leaves its folder behind, empty.
+TEST(SevenZipPackage, ArchiveWithoutNamesEndsWith5) {
+  PackageRun run("nameless");
+  const ProcessResult result = run.Run(L"");
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(result.exitCode, 5u);
+  const auto folders = ExtractionFolders(run.temp.path());
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_TRUE(ListDir(folders[0]).empty());
+  EXPECT_EQ(ListDir(run.temp.path()).size(), 1u);
+}
+
+// A file named "nul.txt" beside the setup program: its bytes would go to the
+// device and the setup program would run without it. Nothing may run.
+TEST(SevenZipPackage, DeviceNameEndsWith5BeforeTheSetupProgram) {
+  PackageRun run("device_with_setup");
+  const std::wstring record = run.records / L"r.txt";
+  EXPECT_EQ(run.Run(L"", RecorderEnv(record, 0)).exitCode, 5u);
+  EXPECT_FALSE(ReadRecord(record).present);
+  const auto folders = ExtractionFolders(run.temp.path());
+  ASSERT_EQ(folders.size(), 1u);
+  for (const std::wstring& name : ListDir(folders[0])) EXPECT_NE(_wcsicmp(name.c_str(), L"nul.txt"), 0);
+  EXPECT_EQ(ListDir(run.dir.path()), std::vector<std::wstring>{L"package.exe"});
+  EXPECT_TRUE(ListDir(run.cwd.path()).empty());
+}
 
 // Names of 117 and 118 characters: with an extraction folder of L = 140
 // characters, 258 - L = 118 units with the terminator fit and 119 do not.

@@ -3,6 +3,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "memory_io.h"
 #include "zip_builder.h"
@@ -59,20 +60,72 @@ TEST(WalkZipEntries, UnpacksStoredDeflatedEmptyAndNestedFiles) {
 
 TEST(WalkZipEntries, HowTheStreamEnds) {
   const std::string one = tvtest::LocalEntry({.name = "a", .data = "1"});
+  // An end record without a comment: 22 bytes.
+  const std::string endRecord = std::string("PK\x05\x06", 4) + std::string(18, '\0');
   struct Case {
     const char* what;
     std::string stream;
     ZipResult result;
   } cases[] = {
       {"by a central directory", one + tvtest::StreamEnd(), ZipResult::kEnded},
-      {"by any 30 bytes without the signature", one + std::string(30, 'q'), ZipResult::kEnded},
+      {"by an end record", one + endRecord + std::string(30, 'c'), ZipResult::kEnded},
+      {"by an end record that ends the file", one + endRecord, ZipResult::kEnded},
+      {"by 30 bytes without a signature", one + std::string(30, 'q'), ZipResult::kBadSignature},
+      {"by a local signature's first three bytes", one + "PK\x03\x05" + std::string(26, '\0'),
+       ZipResult::kBadSignature},
+      {"by a data descriptor", one + "PK\x07\x08" + std::string(26, '\0'),
+       ZipResult::kBadSignature},
       {"by the end of the file", one, ZipResult::kShortRead},
+      {"by an end record cut short", one + endRecord.substr(0, 21), ZipResult::kShortRead},
       {"by a cut header", one + tvtest::StreamEnd().substr(0, 29), ZipResult::kShortRead},
       {"nothing at all", "", ZipResult::kShortRead},
   };
   for (const auto& c : cases) {
     MemorySink sink;
     EXPECT_EQ(Walk(c.stream, sink), c.result) << c.what;
+  }
+}
+
+// Damage in the middle of a stream stops the walk as a failure instead of
+// passing for its end and dropping the entries behind it.
+TEST(WalkZipEntries, DamageInTheMiddleIsNoEnd) {
+  const std::vector<ZipEntry> entries = {
+      {.name = "a.txt", .data = std::string(5000, 'a'), .deflate = true},
+      {.name = "b.txt", .data = "b"},
+      {.name = "c.txt", .data = "c"},
+  };
+  const std::string intact = ZipStream(entries);
+  const size_t second = tvtest::LocalEntry(entries[0]).size();
+  std::string badSignature = intact;
+  badSignature[second + 3] = '\x05';
+  std::vector<ZipEntry> enlarged = entries;
+  enlarged[0].packedSize = static_cast<uint32_t>(tvtest::RawDeflate(entries[0].data).size() + 12);
+  struct Case {
+    const char* what;
+    std::string stream;
+  } cases[] = {
+      {"corrupted signature of the second entry", badSignature},
+      {"compressed size enlarged into the second entry", ZipStream(enlarged)},
+  };
+  MemorySink whole;
+  ASSERT_EQ(Walk(intact, whole), ZipResult::kEnded);
+  ASSERT_EQ(whole.order.size(), 3u);
+  for (const auto& c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(Walk(c.stream, sink), ZipResult::kBadSignature) << c.what;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"a.txt"}) << c.what;
+  }
+}
+
+TEST(WalkZipEntries, DeviceNamesCreateNothing) {
+  for (const char* name : {"nul", "NUL.txt", "con", "aux.dll", "prn. ", "com1", "LPT9.x",
+                           "conin$", "CONOUT$", "lib/nul .txt", "Com1/x.txt", "x\\aux\\y",
+                           "COM\xC2\xB9", "nul/"}) {
+    MemorySink sink;
+    const std::string stream = ZipStream({{.name = "first", .data = "1"}, {.name = name, .data = "x"}});
+    EXPECT_EQ(Walk(stream, sink), ZipResult::kNameRefused) << name;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << name;
+    EXPECT_TRUE(sink.folders.empty()) << name;
   }
 }
 
