@@ -64,8 +64,9 @@ std::wstring DecodeUtf8Lenient(const uint8_t* bytes, size_t size) {
 std::string EncodeUtf8(const wchar_t* wide, size_t length) {
   std::string out;
   for (size_t i = 0; i < length; ++i) {
-    uint32_t c = static_cast<uint32_t>(wide[i]) & 0xFFFF;
-    if (sizeof(wchar_t) > 2 && static_cast<uint32_t>(wide[i]) > 0xFFFF) c = static_cast<uint32_t>(wide[i]);
+    // A wide character is a UTF-16 unit, or a code point where it has 32 bits.
+    uint32_t c = static_cast<uint32_t>(wide[i]);
+    if (c > 0x10FFFF) c = 0xFFFD;
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
       const uint32_t low = static_cast<uint32_t>(wide[i + 1]) & 0xFFFF;
       if (low >= 0xDC00 && low <= 0xDFFF) {
