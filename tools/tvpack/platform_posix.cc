@@ -91,15 +91,21 @@ bool Remove(const std::string& path) { return unlink(path.c_str()) == 0; }
 bool Replace(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
 
 std::string FullPath(const std::string& path) {
+  // The deepest part of the path that exists is resolved by the system;
+  // the elements below it, which do not exist yet, are appended as they are.
+  std::string existing = path.empty() ? "." : path;
+  std::string rest;
   char buffer[PATH_MAX];
-  if (realpath(path.c_str(), buffer)) return buffer;
-  // The last element may not exist yet: resolve its folder.
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == ".." || !realpath(folder.c_str(), buffer)) return "";
-  const std::string base = buffer;
-  return base == "/" ? "/" + name : base + "/" + name;
+  while (!realpath(existing.c_str(), buffer)) {
+    const size_t slash = existing.find_last_of('/');
+    const std::string name = slash == std::string::npos ? existing : existing.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return "";
+    rest = rest.empty() ? name : name + "/" + rest;
+    existing = slash == std::string::npos ? "." : slash == 0 ? "/" : existing.substr(0, slash);
+  }
+  std::string full = buffer;
+  if (!rest.empty()) full += (full == "/" ? "" : "/") + rest;
+  return full;
 }
 
 bool IsInside(const std::string& path, const std::string& folder) {
