@@ -122,12 +122,14 @@ class CapturingConsole final : public Console {
  public:
   void Out(const std::string& text) override { run.out += text; }
   void Err(const std::string& text) override { run.err += text; }
-  bool Terminal() override { return false; }
+  bool Terminal() override { return terminal; }
   ToolRun run;
+  bool terminal = false;
 };
 
-inline ToolRun Tvpack(const std::vector<std::string>& args) {
+inline ToolRun Tvpack(const std::vector<std::string>& args, bool terminal = false) {
   CapturingConsole console;
+  console.terminal = terminal;
   console.run.code = TvpackMain(args, console);
   return console.run;
 }

@@ -273,6 +273,24 @@ TEST(TvpackCreate, AFailedWriteLeavesNoPackage) {
   EXPECT_NE(run.err.find("cannot"), std::string::npos) << run.err;
 }
 
+TEST(TvpackCreate, ProgressLineOnlyOnATerminalForLargeFolders) {
+  Source s;
+  std::vector<std::string> base = {"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.launcher};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  EXPECT_EQ(Tvpack(base, true).err.find('\r'), std::string::npos) << "a small folder";
+  s.Add("big.bin", std::string(17 << 20, 'z'));
+  const ToolRun shown = Tvpack(base, true);
+  ASSERT_EQ(shown.code, kTvpackOk) << shown.err;
+  EXPECT_NE(shown.err.find("\r17.9 MB of 17.9 MB, 5 of 5 files, "), std::string::npos) << shown.err;
+  EXPECT_NE(shown.err.find("MB/s"), std::string::npos);
+  EXPECT_EQ(Tvpack(with({"--quiet"}), true).err.find('\r'), std::string::npos) << "--quiet";
+  EXPECT_EQ(Tvpack(base, false).err.find('\r'), std::string::npos) << "not a terminal";
+}
+
 // --- verify ---
 
 std::string GoodPackage(const char* format, Source& s) {

@@ -221,7 +221,9 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
     }
     progress.Advance(0, static_cast<uint32_t>(block.files.size()));
   }
-  progress.Advance(0, static_cast<uint32_t>(empties.size()));
+  uint32_t emptyFiles = 0;
+  for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
+  progress.Advance(0, emptyFiles);
 
   std::string h;
   h.push_back(kHeader);

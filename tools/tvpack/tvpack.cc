@@ -404,10 +404,14 @@ int Create(const std::vector<std::string>& args, Console& console) {
     return kTvpackError;
   }
   uint64_t totalBytes = 0;
-  for (const PackItem& item : items) totalBytes += item.size;
+  size_t files = 0;
+  for (const PackItem& item : items) {
+    totalBytes += item.size;
+    files += item.folder ? 0 : 1;
+  }
   const bool showProgress = console.Terminal() && !o.flags.count("--quiet") &&
-                            (totalBytes >= kProgressBytes || items.size() >= kProgressFiles);
-  ProgressLine progress(console, showProgress, totalBytes, items.size());
+                            (totalBytes >= kProgressBytes || files >= kProgressFiles);
+  ProgressLine progress(console, showProgress, totalBytes, files);
   FileItems source;
   FileSink sink(file, launcher.size());
   bool written = fwrite(launcher.data(), 1, launcher.size(), file) == launcher.size();
@@ -443,8 +447,6 @@ int Create(const std::vector<std::string>& args, Console& console) {
     console.Err("tvpack: cannot rename " + partial + " to " + output + "\n");
     return kTvpackError;
   }
-  size_t files = 0;
-  for (const PackItem& item : items) files += item.folder ? 0 : 1;
   if (!o.flags.count("--quiet")) {
     console.Out("tvpack: wrote " + output + ": " + Number(files) + " files, " +
                 Megabytes(static_cast<double>(totalBytes)) + " in a " +

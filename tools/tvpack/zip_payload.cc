@@ -102,7 +102,7 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& 
     } else if (!emit(Header("PK\x03\x04", r, false))) {
       return false;
     }
-    progress.Advance(r.size, 1);
+    progress.Advance(r.size, item.folder ? 0 : 1);
     central.push_back(r);
   }
 
