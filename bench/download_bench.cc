@@ -119,9 +119,8 @@ int Run(wchar_t** argv) {
       size.LowPart = data.nFileSizeLow;
       size.HighPart = static_cast<LONG>(data.nFileSizeHigh);
     }
-    DeleteFileW(context.installerPath);
-    delete[] context.installerPath;
   }
+  tovik::ReleaseStoredInstaller(context);
   double mb = double(size.QuadPart) / 1e6;
   char text[600];
   snprintf(text, sizeof(text),

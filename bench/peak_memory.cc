@@ -1,6 +1,8 @@
 // Benchmark helper (Windows side): runs a command line, samples the child's
 // working set while it runs, and prints one line:
-//   exit=<code> wall_ms=<ms> peak_working_set_kib=<KiB>
+//   exit=<code> wall_ms=<ms> peak_working_set_kib=<KiB> start_ft=<t> stop_ft=<t>
+// (start_ft and stop_ft: the system time just before the start and just after
+// the end, in 100 ns units since 1601, comparable with what a child records)
 // Usage: peak_memory.exe <command line...>
 #include <windows.h>
 #include <psapi.h>
@@ -20,7 +22,9 @@ int wmain() {
   lstrcpynW(command, line, 32768);
 
   LARGE_INTEGER frequency, start, stop;
+  FILETIME startTime, stopTime;
   QueryPerformanceFrequency(&frequency);
+  GetSystemTimePreciseAsFileTime(&startTime);
   QueryPerformanceCounter(&start);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -40,12 +44,17 @@ int wmain() {
     if (WaitForSingleObject(process.hProcess, 2) != WAIT_TIMEOUT) break;
   }
   QueryPerformanceCounter(&stop);
+  GetSystemTimePreciseAsFileTime(&stopTime);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
-  char out[160];
-  const int n = snprintf(out, sizeof(out), "exit=%lu wall_ms=%.0f peak_working_set_kib=%zu\n",
+  char out[256];
+  auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const int n = snprintf(out, sizeof(out),
+                         "exit=%lu wall_ms=%.0f peak_working_set_kib=%zu start_ft=%llu stop_ft=%llu\n",
                          code, 1000.0 * (stop.QuadPart - start.QuadPart) / frequency.QuadPart,
-                         peak / 1024);
+                         peak / 1024, ticks(startTime), ticks(stopTime));
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, n, &written, nullptr);
   return 0;

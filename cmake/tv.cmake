@@ -1,9 +1,33 @@
 # Helpers shared by every folder of the build.
 
+# Code that ships in the Windows images: no unwind tables (nothing unwinds
+# through it: no exceptions), every function and object in a section of its
+# own so that the link keeps only what is used. (Not -fdata-sections: this
+# compiler then puts zero-filled data into ".data$" sections, which take room
+# in the file.)
+set(TV_IMAGE_CODE_OPTIONS -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections)
+
 # Product code: warnings are errors; no exceptions and no RTTI.
 function(tv_product target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE ${TV_IMAGE_CODE_OPTIONS})
+  endif()
+endfunction()
+
+# Third-party code in the products: compiled as it is (no warning flags of
+# ours), at the optimisation level TV_THIRD_PARTY_OPT.
+set(TV_THIRD_PARTY_OPT "-O2" CACHE STRING "Optimisation of the third-party decoders in the Windows images")
+function(tv_third_party target)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE ${TV_THIRD_PARTY_OPT} ${TV_IMAGE_CODE_OPTIONS})
+  endif()
+endfunction()
+
+# A program that ships: stripped, unused sections dropped.
+function(tv_shipped_image target)
+  target_link_options(${target} PRIVATE -s -Wl,--gc-sections)
 endfunction()
 
 # The Windows form (Z:\...) of a path on this machine, as Wine sees it.
@@ -12,10 +36,12 @@ function(tv_win_path out path)
   set(${out} "Z:${win}" PARENT_SCOPE)
 endfunction()
 
-# Decides whether this build's programs can run under Wine here and, if so,
-# makes Wine the emulator of every test program. 32-bit Wine needs a machine
-# that executes 32-bit Linux programs; where it cannot, the wine-x64 preset
-# runs the Wine tests on the same sources built for x86-64.
+# Decides whether this build's programs run under Wine here natively and, if
+# so, makes Wine the emulator of every test program. 32-bit Wine runs natively
+# only where the kernel executes 32-bit Linux programs; through a user-mode
+# emulator (about 50 s a process) it runs only the shipped tier
+# (tests/shipped), and the wine-x64 preset runs the Wine suite on the same
+# sources built for x86-64.
 macro(tv_setup_wine)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_tv_loader /usr/lib/wine/wine64)
@@ -23,14 +49,25 @@ macro(tv_setup_wine)
     set(_tv_loader /usr/lib/wine/wine)
   endif()
   set(TV_WINE_LOADER "${_tv_loader}" CACHE FILEPATH "Wine loader for this build's programs")
-  execute_process(COMMAND "${TV_WINE_LOADER}" --version RESULT_VARIABLE _tv_rc OUTPUT_QUIET ERROR_QUIET)
-  if(_tv_rc EQUAL 0)
+  set(TV_WINE32_MODE_SCRIPT "${CMAKE_SOURCE_DIR}/tests/support/wine32-mode.sh")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    execute_process(COMMAND "${TV_WINE_LOADER}" --version RESULT_VARIABLE _tv_rc OUTPUT_QUIET ERROR_QUIET)
+    if(_tv_rc EQUAL 0)
+      set(_tv_mode native)
+    else()
+      set(_tv_mode none)
+    endif()
+  else()
+    execute_process(COMMAND sh "${TV_WINE32_MODE_SCRIPT}" "${TV_WINE_LOADER}"
+                    OUTPUT_VARIABLE _tv_mode OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  if(_tv_mode STREQUAL "native")
     set(_tv_can ON)
   else()
     set(_tv_can OFF)
   endif()
   option(TV_WINE_TESTS "Run this build's Windows programs under Wine in the tests" ${_tv_can})
-  message(STATUS "Wine tests in this build: ${TV_WINE_TESTS} (${TV_WINE_LOADER})")
+  message(STATUS "Wine tests in this build: ${TV_WINE_TESTS} (${TV_WINE_LOADER}, ${_tv_mode})")
   set(TV_WINEPREFIX "${CMAKE_BINARY_DIR}/wine")
   configure_file("${CMAKE_SOURCE_DIR}/tests/support/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

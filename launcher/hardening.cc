@@ -6,10 +6,8 @@
 // copy in a fresh folder instead.
 #include "launcher.h"
 
-#include <objbase.h>
-#include <shellapi.h>
-
 #include "command_line_tail.h"
+#include "system_functions.h"
 
 namespace {
 
@@ -103,9 +101,9 @@ bool MakeUniqueTempFolder(wchar_t* copyPath) {
 
   bool named = false;
   GUID guid;
-  if (SUCCEEDED(CoCreateGuid(&guid))) {
+  if (SUCCEEDED(gSystem.coCreateGuid(&guid))) {
     wchar_t guidText[MAX_PATH];
-    if (StringFromGUID2(guid, guidText, MAX_PATH) > 0) {
+    if (gSystem.stringFromGuid2(guid, guidText, MAX_PATH) > 0) {
       lstrcpynW(copyPath, tempPath, MAX_PATH);
       if (!Append(copyPath, MAX_PATH, guidText)) return false;
       named = true;
@@ -136,13 +134,13 @@ bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* e
   // No shell error box: a copy that cannot be started must end the launcher
   // with 5, not leave it waiting on a window nobody expects from it.
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = GetForegroundWindow();
+  info.hwnd = gSystem.getForegroundWindow();
   info.lpVerb = L"open";
   info.lpFile = copyPath;
   info.lpParameters = (parameters && parameters[0]) ? parameters : nullptr;
   info.lpDirectory = folder;
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info)) return false;
+  if (!gSystem.shellExecuteEx(&info)) return false;
   if (!info.hProcess) return true;  // nothing to wait for; the exit code stays as it is
 
   // A copy still running after the wait is treated as ended: its exit code

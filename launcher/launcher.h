@@ -76,6 +76,11 @@ void ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath);
 
 // --- launch descriptor and setup process (setup_process.cc) ---
 
+// Writes `folder`, a backslash unless it ends in one, and `name` into `path`
+// (MAX_PATH characters). False, with `path` undefined, when the result does
+// not fit: a cut path names some other file.
+bool JoinPath(wchar_t* path, const wchar_t* folder, const wchar_t* name);
+
 // Resolves the setup program named by the descriptor's first line against
 // `folder` into `setupPath`. Always closes `descriptor`. False when the name
 // is empty, names nothing that exists or a folder, or does not fit.

@@ -3,18 +3,17 @@
 // leaves the extraction folder behind.
 #include "launcher.h"
 
-#include <shellapi.h>
-#include <shlwapi.h>
-
 #include "command_line_tail.h"
+#include "system_functions.h"
+#include "tree_delete.h"
 
 void Fail() { ExitProcess(5); }
 
 DWORD WINAPI MessagePumpThread(void*) {
   MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  while (gSystem.getMessage(&message, nullptr, 0, 0) > 0) {
+    gSystem.translateMessage(&message);
+    gSystem.dispatchMessage(&message);
   }
   return 1;
 }
@@ -24,8 +23,6 @@ namespace {
 // State of the run, in fixed buffers for its whole length.
 wchar_t ownPath[MAX_PATH + 1];
 wchar_t tempPath[MAX_PATH + 1];
-// The extraction folder path with a second terminating NUL behind the first,
-// so it is also a double-NUL-terminated list for SHFileOperationW.
 wchar_t extractionFolder[MAX_PATH + 1];
 // The extraction folder, one backslash, then each entry's relative name.
 wchar_t outputPath[MAX_PATH + 2];
@@ -43,12 +40,9 @@ void AttachParentConsole() {
 }
 
 // Joins `name` to the extraction folder in `path` (MAX_PATH characters). A
-// result that does not fit would leave the folder itself as the file to open:
-// that is a failure, checked here rather than left to PathAppendW.
+// result that does not fit would name some other file: that is a failure.
 void JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
-  if (lstrlenW(extractionFolder) + 1 + lstrlenW(name) >= MAX_PATH) Fail();
-  lstrcpynW(path, extractionFolder, MAX_PATH);
-  if (!PathAppendW(path, name)) Fail();
+  if (!JoinPath(path, extractionFolder, name)) Fail();
 }
 
 // Chooses the setup program: the descriptor's first line, or the default name
@@ -64,21 +58,11 @@ void ChooseSetupProgram() {
   if (!ReadLaunchDescriptor(descriptor, extractionFolder, setupPath)) Fail();
 }
 
-void DeleteExtractionFolder() {
-  SHFILEOPSTRUCTW operation = {};
-  operation.hwnd = nullptr;
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = extractionFolder;
-  operation.pTo = nullptr;
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-  // Best effort: whatever cannot be deleted stays.
-  SHFileOperationW(&operation);
-}
-
 }  // namespace
 
 void LauncherMain() {
   HardenLibraryLoading();
+  if (!LoadSystemFunctions()) Fail();
   const wchar_t* commandLine = GetCommandLineW();
   RelaunchIfFolderHasLibraries(commandLine);
 
@@ -100,7 +84,6 @@ void LauncherMain() {
   lstrcpynW(outputPath, extractionFolder, MAX_PATH + 2);
   outputPath[folderLength] = L'\\';
   outputPath[folderLength + 1] = L'\0';
-  extractionFolder[folderLength + 1] = L'\0';
 
   HANDLE payload = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                nullptr);
@@ -121,6 +104,8 @@ void LauncherMain() {
   ChooseSetupProgram();
   DWORD exitCode = RunSetupProgram(setupPath, tail);
 
-  DeleteExtractionFolder();
+  // Best effort: whatever cannot be deleted stays; the exit code is the
+  // setup program's either way.
+  DeleteTree(extractionFolder);
   ExitProcess(exitCode);
 }

@@ -1,14 +1,24 @@
 // The launch descriptor and the start of the setup program.
 #include "launcher.h"
 
-#include <shellapi.h>
-#include <shlwapi.h>
+#include "system_functions.h"
 
 namespace {
 
 constexpr DWORD kDescriptorBytes = 260;
 
 }  // namespace
+
+bool JoinPath(wchar_t* path, const wchar_t* folder, const wchar_t* name) {
+  const int folderLength = lstrlenW(folder);
+  const int nameLength = lstrlenW(name);
+  const int separator = folderLength > 0 && folder[folderLength - 1] == L'\\' ? 0 : 1;
+  if (folderLength + separator + nameLength >= MAX_PATH) return false;
+  CopyMemory(path, folder, folderLength * sizeof(wchar_t));
+  if (separator) path[folderLength] = L'\\';
+  CopyMemory(path + folderLength + separator, name, (nameLength + 1) * sizeof(wchar_t));
+  return true;
+}
 
 bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* setupPath) {
   char bytes[kDescriptorBytes + 1];
@@ -32,14 +42,8 @@ bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* set
   if (MultiByteToWideChar(CP_UTF8, 0, bytes, -1, name, MAX_PATH) == 0) return false;
   if (name[0] == L'\0') return false;
 
-  // PathAppendW inserts one backslash; a result longer than MAX_PATH is refused
-  // here rather than left to its unchecked behaviour.
-  const int folderLength = lstrlenW(folder);
-  const int nameLength = lstrlenW(name);
-  if (folderLength + 1 + nameLength >= MAX_PATH) return false;
   wchar_t joined[MAX_PATH];
-  lstrcpynW(joined, folder, MAX_PATH);
-  if (!PathAppendW(joined, name)) return false;
+  if (!JoinPath(joined, folder, name)) return false;
 
   // A folder would be opened by the shell instead of being run.
   const DWORD attributes = GetFileAttributesW(joined);
@@ -61,7 +65,7 @@ DWORD RunSetupProgram(const wchar_t* setupPath, const wchar_t* parameters) {
   info.lpParameters = parameters;
   info.lpDirectory = nullptr;
   info.nShow = SW_HIDE;
-  if (!ShellExecuteExW(&info)) Fail();
+  if (!gSystem.shellExecuteEx(&info)) Fail();
   // A start without a process handle also ends here: the wait fails on NULL.
   if (WaitForSingleObject(info.hProcess, INFINITE) == WAIT_FAILED) Fail();
   DWORD exitCode = 5;

@@ -12,7 +12,11 @@
 // so this section of 40 bytes 0xFF lies directly behind the constant's
 // (".rdata$k7zSignature", see CMakeLists.txt); its alignment (4 or 16) leaves
 // a gap of at most 15 bytes after the 6 signature bytes, so byte 32 is 0xFF.
-asm(".section .rdata$k7zSignatureGuard,\"dr\"\n\t.fill 40,1,0xff\n\t.text");
+// The link keeps only sections that something refers to: ExtractSevenZip
+// reads the guard, so it stays.
+asm(".section .rdata$k7zSignatureGuard,\"dr\"\n"
+    "tv_7zSignatureGuard:\n\t.fill 40,1,0xff\n\t.text");
+extern "C" const unsigned char k7zSignatureGuard[40] asm("tv_7zSignatureGuard");
 
 namespace {
 
@@ -48,6 +52,7 @@ class ExtractionFolderSink final : public SevenZipSink {
 }  // namespace
 
 void ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
+  if (k7zSignatureGuard[0] != 0xFF) Fail();
   CFileInStream archive;
   FileInStream_CreateVTable(&archive);
   archive.file.handle = file;

@@ -128,7 +128,13 @@ int32_t Log(LogLevel level, const char* format, ...) {
 // never changes a run.
 
 void LogBootstrapperBegin() {
+#ifdef TOVIK_TRUSTS_TEST_ROOT
+  // Whoever reads the log of such a build learns that it is no product.
+  Log(INFO, "%s begin with version %s on %s %s (test build: trusts the test root certificate)", "Bootstrapper",
+      kVersionText, "Win", "x86");
+#else
   Log(INFO, "%s begin with version %s on %s %s", "Bootstrapper", kVersionText, "Win", "x86");
+#endif
 }
 
 void LogBootstrapperEnd(int32_t exitCode) {
@@ -153,6 +159,10 @@ void LogDownloadNotAllowed() {
 
 void LogLaunchingSubprocess(const char* commandLine) {
   Log(INFO, "Launching subprocess with commandline %s", commandLine);
+}
+
+void LogCommandLineTooLong(const char* label) {
+  Log(ERR, "Subprocess %s not started: command line too long", label);
 }
 
 void LogSubprocessSucceeded(const char* label) { Log(INFO, "Subprocess %s succeeded", label); }

@@ -36,6 +36,7 @@ void LogDownloadNotAllowed();                           // ERR
 void LogLaunchingSubprocess(const char* commandLine);   // INFO
 void LogSubprocessSucceeded(const char* label);         // INFO
 void LogSubprocessFailed(const char* label, int32_t code);  // ERR
+void LogCommandLineTooLong(const char* label);          // ERR
 void LogUpdatesDisabled();                              // ERR
 void LogDownloadCancelled();                            // INFO
 void LogDownloadBegin(const char* what, const char* address);  // INFO

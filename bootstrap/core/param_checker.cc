@@ -1,5 +1,7 @@
 #include "param_checker.h"
 
+#include "command_line.h"
+
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -70,8 +72,9 @@ void ParamChecker::appendOption(const char* text, bool quoteIfSpaced) {
     outOfMemory_ = true;
     return;
   }
-  const bool quote = quoteIfSpaced && OptionNeedsQuotes(text);
-  const size_t textLength = wcslen(wide) + (quote ? 2 : 0);
+  // A value is quoted by the platform's splitting rules, so that the child
+  // reads back exactly the text given here.
+  const size_t textLength = quoteIfSpaced ? QuotedArgumentLength(wide) : wcslen(wide);
   const size_t oldLength = options != nullptr ? wcslen(options) : 0;
   const size_t length = options != nullptr ? oldLength + 1 + textLength : textLength;
   wchar_t* joined = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
@@ -86,12 +89,13 @@ void ParamChecker::appendOption(const char* text, bool quoteIfSpaced) {
     p += oldLength;
     *p++ = L' ';
   }
-  if (quote) *p++ = L'"';
-  const size_t wideLength = wcslen(wide);
-  wmemcpy(p, wide, wideLength);
-  p += wideLength;
-  if (quote) *p++ = L'"';
   *p = L'\0';
+  if (quoteIfSpaced) {
+    AppendArgument(p, static_cast<uint32_t>(textLength + 1), wide);
+  } else {
+    wmemcpy(p, wide, textLength);
+    p[textLength] = L'\0';
+  }
   free(wide);
   free(options);
   options = joined;

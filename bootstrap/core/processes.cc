@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "command_line.h"
 #include "log.h"
 #include "runtime.h"
 
@@ -10,14 +11,6 @@ namespace {
 
 constexpr char kApplicationInstallerLabel[] = "Application Installer";
 constexpr char kRuntimeInstallerLabel[] = "Runtime Installer";
-
-// Appends `text` to the terminated `buffer` of `capacity` characters; a text
-// that does not fit is cut, which the command lines accept on purpose.
-void Append(wchar_t* buffer, uint32_t capacity, const wchar_t* text) {
-  uint32_t used = static_cast<uint32_t>(lstrlenW(buffer));
-  if (used + 1 >= capacity) return;
-  lstrcpynW(buffer + used, text, static_cast<int>(capacity - used));
-}
 
 bool HasText(const wchar_t* text) { return text != nullptr && text[0] != L'\0'; }
 
@@ -48,41 +41,39 @@ bool WaitForExit(const PROCESS_INFORMATION& process, DWORD& exitCode) {
 
 }  // namespace
 
-void BuildApplicationInstallerCommand(const wchar_t* options, const wchar_t* applicationPath,
+bool BuildApplicationInstallerCommand(const wchar_t* options, const wchar_t* applicationPath,
                                       wchar_t* commandLine, uint32_t capacity) {
   commandLine[0] = L'\0';
-  Append(commandLine, capacity, L"\"Tessaro Vantel Application Installer.exe\"");
-  if (HasText(options)) {
-    Append(commandLine, capacity, L" ");
-    Append(commandLine, capacity, options);
-  }
-  Append(commandLine, capacity, L" \"");
-  Append(commandLine, capacity, applicationPath);
-  Append(commandLine, capacity, L"\"");
+  bool fits = AppendText(commandLine, capacity, L"\"Tessaro Vantel Application Installer.exe\"");
+  // The options arrive quoted already, one argument each; the path is
+  // always put in quotes.
+  if (fits && HasText(options)) fits = AppendText(commandLine, capacity, L" ") && AppendText(commandLine, capacity, options);
+  fits = fits && AppendText(commandLine, capacity, L" ") &&
+         AppendArgument(commandLine, capacity, applicationPath != nullptr ? applicationPath : L"", true);
+  if (!fits) commandLine[0] = L'\0';
+  return fits;
 }
 
-void BuildRuntimeInstallerCommand(const wchar_t* installerPath, const wchar_t* options,
+bool BuildRuntimeInstallerCommand(const wchar_t* installerPath, const wchar_t* options,
                                   const wchar_t* applicationPath, wchar_t* commandLine,
                                   uint32_t capacity) {
   commandLine[0] = L'\0';
-  Append(commandLine, capacity, L"\"");
-  Append(commandLine, capacity, installerPath);
-  Append(commandLine, capacity, L"\"");
-  if (HasText(options)) {
-    Append(commandLine, capacity, L" ");
-    Append(commandLine, capacity, options);
-  } else {
-    Append(commandLine, capacity, L" -x1");
-  }
-  Append(commandLine, capacity, L" \"");
-  Append(commandLine, capacity, applicationPath);
-  Append(commandLine, capacity, L"\"");
+  bool fits = AppendProgram(commandLine, capacity, installerPath) && AppendText(commandLine, capacity, L" ") &&
+              AppendText(commandLine, capacity, HasText(options) ? options : L"-x1") &&
+              AppendText(commandLine, capacity, L" ") &&
+              AppendArgument(commandLine, capacity, applicationPath != nullptr ? applicationPath : L"", true);
+  if (!fits) commandLine[0] = L'\0';
+  return fits;
 }
 
 int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applicationPath) {
   wchar_t commandLine[kApplicationInstallerCommandCapacity];
-  BuildApplicationInstallerCommand(options, applicationPath, commandLine,
-                                   kApplicationInstallerCommandCapacity);
+  if (!BuildApplicationInstallerCommand(options, applicationPath, commandLine,
+                                        kApplicationInstallerCommandCapacity)) {
+    // A cut line would lose the application path: nothing is started.
+    LogCommandLineTooLong(kApplicationInstallerLabel);
+    return 5;
+  }
   char utf8[kApplicationInstallerCommandCapacity];
   LogCommandLine(commandLine, sizeof(utf8), utf8);
   int32_t result = RunApplicationInstaller(commandLine);
@@ -125,8 +116,12 @@ int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options
                             const wchar_t* applicationPath) {
   if (installerPath == nullptr) return 11;
   wchar_t commandLine[kRuntimeInstallerCommandCapacity];
-  BuildRuntimeInstallerCommand(installerPath, options, applicationPath, commandLine,
-                               kRuntimeInstallerCommandCapacity);
+  if (!BuildRuntimeInstallerCommand(installerPath, options, applicationPath, commandLine,
+                                    kRuntimeInstallerCommandCapacity)) {
+    // Not started, as a runtime installer that cannot be started: 16.
+    LogCommandLineTooLong(kRuntimeInstallerLabel);
+    return 16;
+  }
   char utf8[kRuntimeInstallerCommandCapacity];
   LogCommandLine(commandLine, sizeof(utf8), utf8);
 

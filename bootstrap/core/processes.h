@@ -9,14 +9,16 @@
 namespace tovik {
 
 // Capacities of the two command lines in characters, terminator included;
-// a longer line is cut there and still started.
+// a line that does not fit is never started.
 constexpr uint32_t kApplicationInstallerCommandCapacity = 620;
 constexpr uint32_t kRuntimeInstallerCommandCapacity = 2048;
 
-// Builds "\"Tessaro Vantel Application Installer.exe\"[ <options>] \"<applicationPath>\"",
-// logs it and runs the runtime's application installer with it. Returns the
-// installer's exit code, 3 when no runtime folder is registered, or 5 when
-// the installer could not be started, waited for or asked for its code.
+// Builds "\"Tessaro Vantel Application Installer.exe\"[ <options>] <applicationPath>"
+// (the path always in quotes, escaped as an argument, see command_line.h), logs it and runs the
+// runtime's application installer with it. Returns the installer's exit
+// code, 3 when no runtime folder is registered, or 5 when the line does not
+// fit (logged, nothing started) or the installer could not be started,
+// waited for or asked for its code.
 // `options` may be null or empty (no options).
 int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applicationPath);
 
@@ -24,16 +26,20 @@ int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applic
 // found below the runtime folder). Returns 3, 5 or the exit code, as above.
 int32_t RunApplicationInstaller(const wchar_t* commandLine);
 
-// Runs "\"<installerPath>\" <options or -x1> \"<applicationPath>\"" and
-// returns its exit code; 11 when `installerPath` is null; 16 when it cannot
-// be started, waited for or asked for its code. `options` may be null.
+// Runs "\"<installerPath>\" <options or -x1> <applicationPath>" (the path
+// always in quotes, escaped as an argument) and returns its exit code; 11 when `installerPath`
+// is null; 16 when the line does not fit (logged, nothing started) or it
+// cannot be started, waited for or asked for its code. `options` may be
+// null.
 int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options,
                             const wchar_t* applicationPath);
 
-// The command lines as run above, cut to their capacity (`capacity` >= 1).
-void BuildApplicationInstallerCommand(const wchar_t* options, const wchar_t* applicationPath,
+// The command lines as run above (`capacity` >= 1). False, with an empty
+// line, when the whole line does not fit in `capacity` characters or the
+// installer path holds a double quote.
+bool BuildApplicationInstallerCommand(const wchar_t* options, const wchar_t* applicationPath,
                                       wchar_t* commandLine, uint32_t capacity);
-void BuildRuntimeInstallerCommand(const wchar_t* installerPath, const wchar_t* options,
+bool BuildRuntimeInstallerCommand(const wchar_t* installerPath, const wchar_t* options,
                                   const wchar_t* applicationPath, wchar_t* commandLine,
                                   uint32_t capacity);
 

@@ -58,6 +58,111 @@ bool SplitAddress(const char* address, char* host, const char** path) {
   return true;
 }
 
+// A security descriptor that grants the current user everything and nobody
+// else anything, inherited by what is created inside and not taking the
+// parent's entries.
+struct PrivateSecurity {
+  alignas(void*) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  alignas(void*) BYTE acl[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES attributes;
+};
+
+bool MakePrivateSecurity(PrivateSecurity* security) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  BOOL got = GetTokenInformation(token, TokenUser, security->user, sizeof(security->user), &size);
+  CloseHandle(token);
+  if (!got) return false;
+  PSID user = reinterpret_cast<TOKEN_USER*>(security->user)->User.Sid;
+  PACL acl = reinterpret_cast<PACL>(security->acl);
+  if (!InitializeAcl(acl, sizeof(security->acl), ACL_REVISION) ||
+      !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, user) ||
+      !InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return false;
+  }
+  security->attributes.nLength = sizeof(security->attributes);
+  security->attributes.lpSecurityDescriptor = &security->descriptor;
+  security->attributes.bInheritHandle = FALSE;
+  return true;
+}
+
+// "tovik-" and eight hexadecimal digits.
+constexpr size_t kRunFolderNameLength = 14;
+
+// Creates a new folder of its own in the temporary folder, with `security`,
+// and writes its path (no trailing separator) to `folder`. False when the
+// temporary folder is missing or leaves no room for the folder and the file
+// name, or no new folder could be created.
+bool CreateRunFolder(PrivateSecurity* security, wchar_t* folder) {
+  DWORD length = GetTempPathW(MAX_PATH, folder);
+  // The folder, a separator and the file name with its terminator must fit.
+  if (length == 0 || length >= MAX_PATH ||
+      length + kRunFolderNameLength + 1 + sizeof(kInstallerFileName) / sizeof(wchar_t) > MAX_PATH) {
+    return false;
+  }
+  if (folder[length - 1] != L'\\') return false;
+  static volatile LONG counter = 0;
+  DWORD seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    DWORD value = seed + static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u;
+    wchar_t* p = folder + length;
+    memcpy(p, L"tovik-", 6 * sizeof(wchar_t));
+    for (int i = 0; i < 8; ++i) p[6 + i] = L"0123456789abcdef"[(value >> (28 - 4 * i)) & 0xF];
+    p[kRunFolderNameLength] = L'\0';
+    // Never an existing folder: whatever someone else made there is not ours.
+    if (CreateDirectoryW(folder, &security->attributes)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+// Creates `path` new with `security`, writes `data`, and opens it again for
+// reading with writing and deleting shared with nobody; answers that handle
+// once the file's bytes are read back equal to `data`, or
+// INVALID_HANDLE_VALUE (and no file stays) on any failure.
+HANDLE StoreVerified(const wchar_t* path, PrivateSecurity* security, const DownloadBuffer* data) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, &security->attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  static const uint8_t kNothing = 0;
+  DWORD written = 0;
+  BOOL wrote = WriteFile(file, data->data != nullptr ? data->data : &kNothing, data->size, &written, nullptr);
+  CloseHandle(file);
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (wrote && written == data->size) {
+    held = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // Between the two opens nobody else may open the folder's files, but the
+  // bytes that will run are compared with the verified ones all the same.
+  bool same = held != INVALID_HANDLE_VALUE;
+  uint8_t* chunk = same ? new (std::nothrow) uint8_t[kChunk] : nullptr;
+  if (chunk == nullptr) same = false;
+  for (uint32_t offset = 0; same;) {
+    DWORD got = 0;
+    if (!ReadFile(held, chunk, kChunk, &got, nullptr)) {
+      same = false;
+    } else if (got == 0) {
+      same = offset == data->size;
+      break;
+    } else {
+      same = got <= data->size - offset && memcmp(chunk, data->data + offset, got) == 0;
+      offset += got;
+    }
+  }
+  delete[] chunk;
+  if (!same) {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    // Best effort: what stays cannot be run, nobody is handed its path.
+    DeleteFileW(path);
+    return INVALID_HANDLE_VALUE;
+  }
+  return held;
+}
+
 }  // namespace
 
 DownloadHelper* DownloadHelper::Create(HWND hostWindow, InstallContext* context) {
@@ -153,7 +258,12 @@ LONG DownloadHelper::Run() {
       }
     } else if (current == VerifyAndStore) {
       result = kDownloadValidationFailed;
-      if (VerifyDetachedSignature(installerData, signatureData)) result = WriteInstaller();
+      if (VerifyDetachedSignature(installerData, signatureData, &step)) {
+        result = WriteInstaller();
+      } else if (step == Finished) {
+        // Cut short by a cancel: that is no verdict on the installer.
+        result = kDownloadGeneralFailure;
+      }
       stored = result == kDownloadOk;
       FreeBuffer(&installerData);
       FreeBuffer(&signatureData);
@@ -279,22 +389,18 @@ LONG DownloadHelper::WriteInstaller() {
   }
   if (installerData == nullptr) return kDownloadGeneralFailure;
 
+  PrivateSecurity security;
   wchar_t path[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, path);
-  // The file name and its separator must fit behind the folder.
-  if (length == 0 || length + 27 >= MAX_PATH) return kDownloadGeneralFailure;
-  if (!PathAppendW(path, kInstallerFileName)) return kDownloadGeneralFailure;
+  if (!MakePrivateSecurity(&security) || !CreateRunFolder(&security, path)) return kDownloadGeneralFailure;
+  const size_t folderLength = wcslen(path);
+  path[folderLength] = L'\\';
+  memcpy(path + folderLength + 1, kInstallerFileName, sizeof(kInstallerFileName));
 
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kDownloadGeneralFailure;
-  static const uint8_t kNothing = 0;
-  DWORD written = 0;
-  BOOL wrote = WriteFile(file, installerData->data != nullptr ? installerData->data : &kNothing,
-                         installerData->size, &written, nullptr);
-  CloseHandle(file);
-  if (!wrote || written != installerData->size) {
-    // Best effort: a partial installer must not stay behind.
-    DeleteFileW(path);
+  HANDLE held = StoreVerified(path, &security, installerData);
+  if (held == INVALID_HANDLE_VALUE) {
+    path[folderLength] = L'\0';
+    // Best effort: the folder is empty and ours.
+    RemoveDirectoryW(path);
     return kDownloadGeneralFailure;
   }
 
@@ -307,15 +413,17 @@ LONG DownloadHelper::WriteInstaller() {
   bool handOver = owner != nullptr && copy != nullptr &&
                   InterlockedCompareExchange(&step, Finished, VerifyAndStore) == VerifyAndStore;
   if (handOver) {
-    delete[] owner->installerPath;
+    ReleaseStoredInstaller(*owner);
     owner->installerPath = copy;
+    owner->installerFile = held;
     copy = nullptr;
+    held = INVALID_HANDLE_VALUE;
   }
   InterlockedExchangePointer(ContextSlot(&context), owner);
   delete[] copy;
   if (!handOver) {
-    // Best effort: nothing may run an installer that nobody asked for any more.
-    DeleteFileW(path);
+    // Nothing may run an installer that nobody asked for any more.
+    RemoveStoredInstaller(path, held);
     return kDownloadGeneralFailure;
   }
   return kDownloadOk;

@@ -18,9 +18,8 @@
 // buffers itself, because a worker that is still inside a transfer may be
 // writing into them.
 //
-// The context's installerPath is written only by the worker, allocated with
-// `new (std::nothrow) wchar_t[]`; whoever releases the context frees it with
-// `delete[]` (after deleting the file it names).
+// The context's installerPath and installerFile are written only by the
+// worker; whoever releases the context does so with ReleaseStoredInstaller.
 #pragma once
 
 #include <windows.h>
@@ -123,11 +122,14 @@ class DownloadHelper {
   // otherwise *out is untouched. Every status is logged.
   int32_t Download(const char* host, const char* path, bool reportProgress, DownloadBuffer** out);
 
-  // Writes installerData to "VantelRuntimeInstaller.exe" in the temporary
-  // folder (replacing an existing file) and stores the path in the context.
-  // Returns 0 or 11 (no data, temporary folder missing or too long, file not
-  // created or written, or the run cancelled or detached meanwhile, in which
-  // case the file is deleted again).
+  // Writes installerData to "VantelRuntimeInstaller.exe" in a new folder
+  // of this run in the temporary folder, which only the current user may
+  // open; the file is created new, read back against the verified bytes and
+  // kept open for reading with writing and deleting shared with nobody. The
+  // path and that handle go to the context (see ReleaseStoredInstaller).
+  // Returns 0 or 11 (no data, temporary folder missing or too long, folder
+  // or file not created, written or equal, or the run cancelled or detached
+  // meanwhile, in which case file and folder are removed again).
   LONG WriteInstaller();
 
   // Verification of a downloaded installer against its detached PKCS #7
@@ -136,7 +138,10 @@ class DownloadHelper {
   //
   // The whole decision: signature over exactly the installer bytes, the
   // signer's key usage and names, and its chain up to the compiled-in root.
-  static bool VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature);
+  // When `step` is given, a cancel (*step == Finished) noticed between CRL
+  // fetches fails the decision without further fetches.
+  static bool VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature,
+                                      const volatile LONG* step = nullptr);
   // The signer carries the maker's usage identifier in its enhanced key
   // usage (and at least two extensions).
   static bool VerifyEKU(PCCERT_CONTEXT cert);
@@ -145,18 +150,34 @@ class DownloadHelper {
   // One subject attribute (`oid`) equals `value` exactly.
   static bool VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const wchar_t* value);
   // Walks from `signer` through the certificates carried in `signature` up
-  // to the compiled-in root, testing signature, validity and revocation at
-  // each link. At most kMaxChainLinks links are walked.
-  static bool VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer);
-  // Fetches the CRLs named by `cert`'s distribution points. True when at
-  // least one arrived: then *crls is a process-heap array of *count CRL
-  // infos plus a terminating null, owned by the caller, whose entries stay
-  // valid while the matching contexts in *contexts live; release both with
-  // FreeCrls.
-  static bool RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_CONTEXT** contexts, DWORD* count);
+  // to the compiled-in root, testing signature and validity at each link
+  // and that every issuer (the root included) is a CA whose path-length
+  // limit allows the certificates below it. Only a chain that reached the
+  // root is then tested for revocation, below its top, with at most
+  // kMaxCrlAddresses CRL addresses fetched in all; a cancel seen through
+  // `step` between fetches fails the chain. At most kMaxChainLinks links
+  // are walked.
+  static bool VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer,
+                              const volatile LONG* step = nullptr);
+  // What the revocation checks of one chain may still fetch, and where a
+  // cancel shows (null: none).
+  struct CrlBudget {
+    int addressesLeft;
+    const volatile LONG* step;
+  };
+  // Fetches the CRLs named by `cert`'s distribution points, one address per
+  // unit of `budget`, none once a cancel shows; keeps only those whose
+  // issuer name is `issuer`'s subject and whose signature `issuer`'s key
+  // verifies. True when at least one was kept: then *crls is a process-heap
+  // array of *count CRL infos plus a terminating null, owned by the caller,
+  // whose entries stay valid while the matching contexts in *contexts live;
+  // release both with FreeCrls.
+  static bool RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, CrlBudget* budget, PCRL_INFO** crls,
+                           PCCRL_CONTEXT** contexts, DWORD* count);
   static void FreeCrls(PCRL_INFO* crls, PCCRL_CONTEXT* contexts, DWORD count);
 
   static constexpr int kMaxChainLinks = 8;
+  static constexpr int kMaxCrlAddresses = 8;
 
  private:
   DownloadHelper() = default;
@@ -166,6 +187,13 @@ class DownloadHelper {
 
   volatile LONG references_ = 1;
 };
+
+// Closes the context's installerFile, deletes the file installerPath names
+// and its run folder (best effort), frees the path and leaves both absent.
+void ReleaseStoredInstaller(InstallContext& context);
+// Closes `held` (unless INVALID_HANDLE_VALUE or null), deletes the file at
+// `path` and then the folder that holds it, if empty. Best effort.
+void RemoveStoredInstaller(const wchar_t* path, HANDLE held);
 
 // Thread procedure of the worker: runs Run() on the record and then drops
 // the worker's reference to it. Returns Run's result, or -1 (0xFFFFFFFF)

@@ -113,29 +113,81 @@ bool SignedDigestMatches(const DownloadBuffer* signature, const BYTE* content, D
   return matches;
 }
 
-bool IsRevoked(PCCERT_CONTEXT cert) {
+// `cert` may issue certificates with `below` certificates (not counting
+// the signer and self-issued ones) between it and the signer: basic
+// constraints say it is a CA, their path-length limit (if any) allows that
+// many, and its key usage, where present, includes certificate signing.
+bool IsCertificateAuthority(PCCERT_CONTEXT cert, DWORD below) {
+  const CERT_INFO* info = cert->pCertInfo;
+  PCERT_EXTENSION constraints = CertFindExtension(szOID_BASIC_CONSTRAINTS2, info->cExtension, info->rgExtension);
+  if (constraints == nullptr) return false;
+  CERT_BASIC_CONSTRAINTS2_INFO basic = {};
+  DWORD size = sizeof(basic);
+  if (!CryptDecodeObjectEx(kEncoding, X509_BASIC_CONSTRAINTS2, constraints->Value.pbData, constraints->Value.cbData,
+                           0, nullptr, &basic, &size) ||
+      !basic.fCA) {
+    return false;
+  }
+  if (basic.fPathLenConstraint && below > basic.dwPathLenConstraint) return false;
+  PCERT_EXTENSION usage = CertFindExtension(szOID_KEY_USAGE, info->cExtension, info->rgExtension);
+  if (usage == nullptr) return true;
+  CRYPT_BIT_BLOB* bits = nullptr;
+  size = 0;
+  // A key usage that cannot be read grants nothing.
+  if (!CryptDecodeObjectEx(kEncoding, X509_KEY_USAGE, usage->Value.pbData, usage->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &bits, &size)) {
+    return false;
+  }
+  bool signsCertificates = bits->cbData >= 1 && (bits->pbData[0] & CERT_KEY_CERT_SIGN_KEY_USAGE) != 0;
+  LocalFree(bits);
+  return signsCertificates;
+}
+
+bool IsSelfIssued(PCCERT_CONTEXT cert) {
+  return CertCompareCertificateName(kEncoding, &cert->pCertInfo->Subject, &cert->pCertInfo->Issuer) != FALSE;
+}
+
+bool IsCancelled(const volatile LONG* step) { return step != nullptr && *step == Finished; }
+
+enum Revocation { kNotRevoked, kRevoked, kCancelled };
+
+Revocation CheckRevocation(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, DownloadHelper::CrlBudget* budget) {
   PCRL_INFO* crls = nullptr;
   PCCRL_CONTEXT* contexts = nullptr;
   DWORD count = 0;
   // Without a CRL the certificate counts as not revoked.
-  if (!DownloadHelper::RetrieveCrls(cert, &crls, &contexts, &count)) return false;
+  bool any = DownloadHelper::RetrieveCrls(cert, issuer, budget, &crls, &contexts, &count);
+  if (IsCancelled(budget->step)) {
+    if (any) DownloadHelper::FreeCrls(crls, contexts, count);
+    return kCancelled;
+  }
+  if (!any) return kNotRevoked;
   bool revoked = !CertVerifyCRLRevocation(kEncoding, cert->pCertInfo, count, crls);
   DownloadHelper::FreeCrls(crls, contexts, count);
-  return revoked;
+  return revoked ? kRevoked : kNotRevoked;
 }
 
-bool PassesAnchorTest(PCCERT_CONTEXT top) {
+// The CRL names `issuer` as its issuer and carries a signature by its key.
+bool IsIssuedBy(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
+  return CertCompareCertificateName(kEncoding, &crl->pCrlInfo->Issuer, &issuer->pCertInfo->Subject) &&
+         CryptVerifyCertificateSignatureEx(0, kEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL,
+                                           const_cast<CRL_CONTEXT*>(crl), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                                           const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
+}
+
+bool PassesAnchorTest(PCCERT_CONTEXT top, DWORD below) {
   PCCERT_CONTEXT anchor = CertCreateCertificateContext(kEncoding, kRootCertificate,
                                                        static_cast<DWORD>(kRootCertificateSize));
   if (anchor == nullptr) return false;
-  bool passed = PassesLinkTest(top, anchor);
+  bool passed = PassesLinkTest(top, anchor) && IsCertificateAuthority(anchor, below);
   CertFreeCertificateContext(anchor);
   return passed;
 }
 
 }  // namespace
 
-bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature) {
+bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature,
+                                             const volatile LONG* step) {
   static const BYTE kEmpty = 0;
   const BYTE* content = installer != nullptr && installer->data != nullptr ? installer->data : &kEmpty;
   DWORD contentSize = installer != nullptr && installer->data != nullptr ? installer->size : 0;
@@ -164,7 +216,7 @@ bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, co
     return false;
   }
   LogSignatureVerified("Detached");
-  bool trusted = VerifyCertChain(signature, signer);
+  bool trusted = VerifyCertChain(signature, signer, step);
   CertFreeCertificateContext(signer);
   return trusted;
 }
@@ -212,39 +264,54 @@ bool DownloadHelper::VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const w
   return wcscmp(text, value) == 0;
 }
 
-bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer) {
+bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer,
+                                     const volatile LONG* step) {
   LogChainBegin();
   bool passed = false;
-  PCCERT_CONTEXT current = CertDuplicateCertificateContext(signer);
-  PCCERT_CONTEXT issuer = nullptr;
+  // chain[0] is the signer, chain[i + 1] the issuer of chain[i].
+  PCCERT_CONTEXT chain[kMaxChainLinks + 1] = {};
+  int length = 0;
   HCERTSTORE store = nullptr;
   if (signature != nullptr && signature->data != nullptr && signature->size != 0) {
     store = CryptGetMessageCertificates(kEncoding, 0, 0, signature->data, signature->size);
   }
-  if (store != nullptr && current != nullptr) {
+  chain[0] = CertDuplicateCertificateContext(signer);
+  if (chain[0] != nullptr) length = 1;
+  if (store != nullptr && length == 1) {
     bool failed = false;
-    int links = 0;
+    // Issuers between the signer and the one being tested, self-issued ones
+    // not counted (what a path-length limit counts).
+    DWORD below = 0;
     for (;;) {
-      issuer = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ISSUER_OF, current, nullptr);
-      if (issuer == nullptr || CertCompareCertificate(kEncoding, issuer->pCertInfo, current->pCertInfo)) break;
+      PCCERT_CONTEXT current = chain[length - 1];
+      PCCERT_CONTEXT issuer = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ISSUER_OF, current, nullptr);
+      if (issuer == nullptr) break;
+      if (CertCompareCertificate(kEncoding, issuer->pCertInfo, current->pCertInfo)) {
+        CertFreeCertificateContext(issuer);
+        break;
+      }
       // Certificates that issue each other would otherwise keep the walk going.
-      if (++links > kMaxChainLinks || !PassesLinkTest(current, issuer)) {
+      if (length > kMaxChainLinks || !PassesLinkTest(current, issuer) || !IsCertificateAuthority(issuer, below)) {
+        CertFreeCertificateContext(issuer);
         failed = true;
         break;
       }
-      if (IsRevoked(current)) {
-        LogRevocationFound();
-        failed = true;
-        break;
-      }
-      CertFreeCertificateContext(current);
-      current = issuer;
-      issuer = nullptr;
+      chain[length++] = issuer;
+      if (!IsSelfIssued(issuer)) ++below;
     }
-    if (!failed) passed = PassesAnchorTest(current);
+    // Anchored first: nothing is fetched for a chain that does not end at
+    // the compiled-in root.
+    if (!failed) passed = PassesAnchorTest(chain[length - 1], below);
+    // Then revocation of every certificate below the top, each CRL checked
+    // against the certificate's issuer in the chain.
+    CrlBudget budget = {kMaxCrlAddresses, step};
+    for (int i = 0; passed && i + 1 < length; ++i) {
+      Revocation state = CheckRevocation(chain[i], chain[i + 1], &budget);
+      if (state == kRevoked) LogRevocationFound();
+      if (state != kNotRevoked) passed = false;
+    }
   }
-  if (issuer != nullptr) CertFreeCertificateContext(issuer);
-  if (current != nullptr) CertFreeCertificateContext(current);
+  for (int i = 0; i < length; ++i) CertFreeCertificateContext(chain[i]);
   if (store != nullptr) CertCloseStore(store, 0);
   if (passed) {
     LogChainSucceeded();
@@ -254,7 +321,8 @@ bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CON
   return passed;
 }
 
-bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_CONTEXT** contexts, DWORD* count) {
+bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, CrlBudget* budget, PCRL_INFO** crls,
+                                  PCCRL_CONTEXT** contexts, DWORD* count) {
   *crls = nullptr;
   *contexts = nullptr;
   *count = 0;
@@ -288,6 +356,8 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_C
   for (DWORD i = 0; i < urls->cUrl; ++i) {
     const wchar_t* url = urls->rgwszUrl[i];
     if (url == nullptr || url[0] == L'\0') continue;
+    if (budget->addressesLeft <= 0 || IsCancelled(budget->step)) break;
+    --budget->addressesLeft;
     char logged[kLoggedAddressBytes];
     AddressForLog(url, logged);
     LogDownloadBegin("crl", logged);
@@ -296,9 +366,15 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCRL_INFO** crls, PCCRL_C
                                   nullptr, nullptr, nullptr, nullptr) &&
         object != nullptr) {
       LogDownloadSuccess();
-      held[obtained] = static_cast<PCCRL_CONTEXT>(object);
-      list[obtained] = held[obtained]->pCrlInfo;
-      ++obtained;
+      PCCRL_CONTEXT crl = static_cast<PCCRL_CONTEXT>(object);
+      if (IsIssuedBy(crl, issuer)) {
+        held[obtained] = crl;
+        list[obtained] = crl->pCrlInfo;
+        ++obtained;
+      } else {
+        // Not the issuer's word on the certificate: it says nothing.
+        CertFreeCRLContext(crl);
+      }
     } else {
       LogDownloadFailure("could not retrieve crl crypt object");
     }

@@ -1,5 +1,6 @@
 #include "install_context.h"
 
+#include "download_helper.h"
 #include "language_table.h"
 
 namespace tovik {
@@ -40,16 +41,10 @@ void FreeText(wchar_t*& text) {
 }  // namespace
 
 void ReleaseInstallContext(InstallContext& context) {
-  if (context.installerPath != nullptr &&
-      GetFileAttributesW(context.installerPath) != INVALID_FILE_ATTRIBUTES) {
-    // Best effort: a file that cannot be deleted stays; the run's result stands.
-    DeleteFileW(context.installerPath);
-  }
+  // Best effort: a file that cannot be deleted stays; the run's result stands.
+  ReleaseStoredInstaller(context);
   FreeText(context.applicationPath);
   FreeText(context.runtimeMissing);
-  // The worker allocates the installer's path with new[].
-  delete[] context.installerPath;
-  context.installerPath = nullptr;
   FreeText(context.pleaseWait);
   FreeText(context.cancelLabel);
   FreeText(context.validationFailed);

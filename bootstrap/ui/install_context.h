@@ -18,6 +18,9 @@ struct InstallContext {
   // Full path of the stored runtime installer; set by the download worker,
   // allocated with new[] (not from the process heap).
   wchar_t* installerPath = nullptr;
+  // The stored installer held open (reading shared, writing and deleting
+  // not) until the context is released; set with installerPath.
+  HANDLE installerFile = INVALID_HANDLE_VALUE;
   wchar_t* pleaseWait = nullptr;
   wchar_t* cancelLabel = nullptr;
   wchar_t* validationFailed = nullptr;
@@ -39,8 +42,9 @@ void CopyLanguageTexts(InstallContext& context, const LanguageTexts& row);
 // when no row matches it), and copies the texts of the matching row.
 void FillLanguageTexts(InstallContext& context);
 
-// Frees every copy and, when `installerPath` names an existing file, deletes
-// that file (best effort). Leaves every field absent.
+// Frees every copy and, when `installerPath` is set, closes the installer's
+// handle and deletes the file and its run folder (best effort). Leaves every
+// field absent.
 void ReleaseInstallContext(InstallContext& context);
 
 }  // namespace tovik

@@ -24,6 +24,11 @@ constexpr int32_t kResultBlocked = 15;
 // the meantime, so a cancelled run never starts an installer.
 bool runCancelled = false;
 
+// The flow's context, for the host window's handlers. They read it here and
+// never through the record's context slot, which the worker may hold for a
+// moment while it stores the installer's path.
+const InstallContext* hostContext = nullptr;
+
 DownloadHelper* AttachedHelper(HWND window) {
   return reinterpret_cast<DownloadHelper*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
@@ -37,6 +42,7 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
   auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
   auto* context = static_cast<InstallContext*>(create->lpCreateParams);
   if (context == nullptr) return -1;
+  hostContext = context;
   DownloadHelper* helper = DownloadHelper::Create(window, context);
   if (helper == nullptr) return -1;
 
@@ -65,18 +71,23 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
 }
 
 void ShowFailure(DownloadHelper* helper, int32_t code) {
-  // The message boxes have no owner, so the progress dialog stays usable and
-  // a cancel may destroy the host window meanwhile: keep the record alive.
+  // Keep the record alive while a box runs its own message loop.
   helper->AddRef();
   helper->result = code;
-  const InstallContext* context = helper->context;
+  const InstallContext* context = hostContext;
+  // While the failure is shown the progress dialog takes no input (the boxes
+  // are its own, and it is disabled besides), so no cancel can replace the
+  // failure's code; the run ends right after, so it is never enabled again.
+  HWND owner = helper->progressDialog;
   if (context != nullptr) {
     if (code == kDownloadNotAvailable) {
-      ShowErrorDialog(helper->progressDialog, context->updateUnavailable);
+      ShowErrorDialog(owner, context->updateUnavailable);
     } else if (code == kDownloadValidationFailed && context->validationFailed != nullptr) {
-      MessageBoxW(nullptr, context->validationFailed, kHostWindowClass, MB_OK);
+      if (owner != nullptr) EnableWindow(owner, FALSE);
+      MessageBoxW(owner, context->validationFailed, kHostWindowClass, MB_OK);
     } else if (code == kDownloadGeneralFailure && context->runtimeMissing != nullptr) {
-      MessageBoxW(nullptr, context->runtimeMissing, kHostWindowClass, MB_OK);
+      if (owner != nullptr) EnableWindow(owner, FALSE);
+      MessageBoxW(owner, context->runtimeMissing, kHostWindowClass, MB_OK);
     }
   }
   if (IsWindow(helper->hostWindow)) EndRun(helper);
@@ -85,7 +96,7 @@ void ShowFailure(DownloadHelper* helper, int32_t code) {
 
 void ShowBlocked(DownloadHelper* helper) {
   helper->AddRef();
-  const InstallContext* context = helper->context;
+  const InstallContext* context = hostContext;
   ShowErrorDialog(helper->progressDialog, context != nullptr ? context->updateBlocked : nullptr);
   helper->result = kResultBlocked;
   if (IsWindow(helper->hostWindow)) EndRun(helper);
@@ -124,9 +135,9 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (helper != nullptr) SendMessageW(helper->progressDialog, UM_DOWNLOAD_PROGRESS, 0, 0);
       return 0;
     case UM_DOWNLOAD_VERIFYING:
-      if (helper != nullptr && helper->context != nullptr) {
+      if (helper != nullptr && hostContext != nullptr) {
         HWND status = GetDlgItem(helper->progressDialog, IDC_PROGRESS_STATUS);
-        if (status != nullptr) SendMessageW(status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(helper->context->verifying));
+        if (status != nullptr) SendMessageW(status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(hostContext->verifying));
       }
       return 0;
     case UM_DOWNLOAD_FAILED:
@@ -191,6 +202,7 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
                    : kResultFailure;
     }
   }
+  hostContext = nullptr;
   ReleaseInstallContext(context);
   // Best effort: lets a later flow in the same process register the class again.
   UnregisterClassW(kHostWindowClass, instance);

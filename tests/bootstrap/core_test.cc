@@ -2,6 +2,7 @@
 // installer runner, the application installer without a runtime, the runtime
 // folder's UTF-8 form, the command-line bounds and the update policy.
 #include <windows.h>
+#include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -97,26 +98,121 @@ TEST_F(CoreTest, RuntimeInstallerAbsentOrUnstartable) {
                                                  tvtest::Narrow(missing) + "\" -x1 \"C:\\app.bin\""});
 }
 
-TEST_F(CoreTest, CommandLinesAreCutAtTheirCapacity) {
-  std::wstring longPath(3000, L'p');
+// The arguments a child is given by `commandLine`, as it splits them.
+std::vector<std::wstring> Split(const std::wstring& commandLine) {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(commandLine.c_str(), &count);
+  std::vector<std::wstring> out;
+  if (argv == nullptr) return out;
+  for (int i = 0; i < count; ++i) out.push_back(argv[i]);
+  LocalFree(argv);
+  return out;
+}
+
+// Locations and application paths that the child must get back exactly.
+const wchar_t* const kLocations[] = {
+    L"C:\\My Apps\\", L"", L"C:\\a b", L"C:\\plain", L"C:\\x\\\\", L"say \"hi\"", L"a\\\"b",
+    L"tab\there", L"\\\\server\\share\\", L"\"", L"\\", L"C:\\\u00dcn\u00ef c\u00f8d\u00e9\\",
+};
+const wchar_t* const kApplicationPaths[] = {
+    L"C:\\Apps\\Install \\", L"C:\\Apps\\", L"C:\\My App.bin", L"C:\\app.bin", L"C:\\a\\\\b c",
+};
+
+// The -location value through the real argument store.
+std::wstring OptionsWithLocation(const wchar_t* location) {
+  std::vector<std::wstring> args = {L"-eulaAccepted", L"-location", location, L"-programMenu"};
+  std::vector<wchar_t*> argv;
+  for (const std::wstring& a : args) argv.push_back(const_cast<wchar_t*>(a.c_str()));
+  tovik::ParamChecker checker(static_cast<uint32_t>(argv.size()), argv.data());
+  bool allowDownload = false, silent = false;
+  int32_t exitCode = -1;
+  EXPECT_TRUE(checker.check(allowDownload, silent, exitCode));
+  return checker.optionText() != nullptr ? checker.optionText() : L"";
+}
+
+TEST(CommandLines, ChildArgumentsSplitBackExactly) {
+  for (const wchar_t* location : kLocations) {
+    const std::wstring options = OptionsWithLocation(location);
+    for (const wchar_t* app : kApplicationPaths) {
+      SCOPED_TRACE(tvtest::Narrow(L"location [" + std::wstring(location) + L"] app [" + app + L"]"));
+      std::vector<wchar_t> line(tovik::kRuntimeInstallerCommandCapacity);
+      ASSERT_TRUE(tovik::BuildRuntimeInstallerCommand(L"C:\\Temp\\tovik-1\\VantelRuntimeInstaller.exe",
+                                                      options.c_str(), app, line.data(),
+                                                      static_cast<uint32_t>(line.size())));
+      EXPECT_EQ(Split(line.data()),
+                (std::vector<std::wstring>{L"C:\\Temp\\tovik-1\\VantelRuntimeInstaller.exe", L"-eulaAccepted",
+                                           L"-location", location, L"-programMenu", app}));
+      ASSERT_TRUE(tovik::BuildApplicationInstallerCommand(options.c_str(), app, line.data(),
+                                                          static_cast<uint32_t>(line.size())));
+      EXPECT_EQ(Split(line.data()),
+                (std::vector<std::wstring>{L"Tessaro Vantel Application Installer.exe", L"-eulaAccepted",
+                                           L"-location", location, L"-programMenu", app}));
+    }
+  }
+  // Without options the runtime installer gets -x1, and an empty path stays
+  // an argument.
   std::vector<wchar_t> line(tovik::kRuntimeInstallerCommandCapacity);
-  tovik::BuildRuntimeInstallerCommand(L"C:\\r.exe", nullptr, longPath.c_str(), line.data(),
-                                      static_cast<uint32_t>(line.size()));
-  std::wstring built(line.data());
-  EXPECT_EQ(built.size(), tovik::kRuntimeInstallerCommandCapacity - 1);
-  EXPECT_EQ(built.substr(0, 16), L"\"C:\\r.exe\" -x1 \"");
+  ASSERT_TRUE(tovik::BuildRuntimeInstallerCommand(L"C:\\r.exe", nullptr, L"", line.data(),
+                                                  static_cast<uint32_t>(line.size())));
+  EXPECT_EQ(Split(line.data()), (std::vector<std::wstring>{L"C:\\r.exe", L"-x1", L""}));
+}
 
-  std::vector<wchar_t> appLine(tovik::kApplicationInstallerCommandCapacity);
-  tovik::BuildApplicationInstallerCommand(L"-silent", longPath.c_str(), appLine.data(),
-                                          static_cast<uint32_t>(appLine.size()));
-  EXPECT_EQ(std::wstring(appLine.data()).size(), tovik::kApplicationInstallerCommandCapacity - 1);
+TEST_F(CoreTest, RecordedChildCommandLineSplitsBack) {
+  // As the child itself sees it: the recorder's recorded line, split.
+  tvtest::TempDir dir(L"rtsplit");
+  const std::wstring installer = dir / L"VantelRuntimeInstaller.exe";
+  tvtest::CopyFileTo(tvtest::RecorderExe(), installer);
+  const std::wstring record = dir / L"record.txt";
+  for (const wchar_t* location : {L"C:\\My Apps\\", L"", L"say \"hi\" \\"}) {
+    SCOPED_TRACE(tvtest::Narrow(location));
+    const std::wstring options = OptionsWithLocation(location);
+    DeleteFileW(record.c_str());
+    Recorder(record, 0);
+    const std::wstring app = L"C:\\Apps\\Install \\";
+    EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), options.c_str(), app.c_str()), 0);
+    tvtest::Record r = tvtest::ReadRecord(record);
+    ASSERT_TRUE(r.present);
+    EXPECT_EQ(Split(r.commandLine), (std::vector<std::wstring>{installer, L"-eulaAccepted", L"-location", location,
+                                                               L"-programMenu", app}));
+  }
+}
 
-  tovik::BuildApplicationInstallerCommand(nullptr, L"C:\\a.bin", appLine.data(),
-                                          static_cast<uint32_t>(appLine.size()));
-  EXPECT_EQ(std::wstring(appLine.data()), L"\"Tessaro Vantel Application Installer.exe\" \"C:\\a.bin\"");
-  tovik::BuildApplicationInstallerCommand(L"", L"C:\\a.bin", appLine.data(),
-                                          static_cast<uint32_t>(appLine.size()));
-  EXPECT_EQ(std::wstring(appLine.data()), L"\"Tessaro Vantel Application Installer.exe\" \"C:\\a.bin\"");
+TEST_F(CoreTest, CommandLinesThatDoNotFitStartNothing) {
+  // The application installer's line: its fixed program name, a space and
+  // the quoted path fill the capacity exactly; one more does not fit.
+  const std::wstring program = L"\"Tessaro Vantel Application Installer.exe\" ";
+  const size_t room = tovik::kApplicationInstallerCommandCapacity - 1 - program.size();
+  std::vector<wchar_t> line(tovik::kApplicationInstallerCommandCapacity);
+  const uint32_t capacity = static_cast<uint32_t>(line.size());
+  EXPECT_TRUE(
+      tovik::BuildApplicationInstallerCommand(nullptr, std::wstring(room - 2, L'p').c_str(), line.data(), capacity));
+  EXPECT_EQ(std::wstring(line.data()), program + L"\"" + std::wstring(room - 2, L'p') + L"\"");
+  EXPECT_FALSE(
+      tovik::BuildApplicationInstallerCommand(nullptr, std::wstring(room - 1, L'p').c_str(), line.data(), capacity));
+  EXPECT_EQ(line[0], L'\0');
+  // Quoting counts: a trailing backslash takes two.
+  EXPECT_TRUE(tovik::BuildApplicationInstallerCommand(nullptr, (std::wstring(room - 4, L'p') + L"\\").c_str(),
+                                                      line.data(), capacity));
+  EXPECT_FALSE(tovik::BuildApplicationInstallerCommand(nullptr, (std::wstring(room - 3, L'p') + L"\\").c_str(),
+                                                       line.data(), capacity));
+
+  // Repeated switches push the path out: nothing is started, 5 is the end.
+  std::wstring options;
+  for (int i = 0; i < 40; ++i) options += L"-desktopShortcut ";
+  options += L"-programMenu";
+  EXPECT_EQ(tovik::LaunchApplicationInstaller(options.c_str(), L"C:\\Apps\\Sample App.bin"), 5);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Subprocess Application Installer not started: command line too long"});
+
+  RemoveLog();
+  tvtest::TempDir dir(L"rtlong");
+  const std::wstring installer = dir / L"runtime setup.exe";
+  tvtest::CopyFileTo(tvtest::RecorderExe(), installer);
+  const std::wstring record = dir / L"record.txt";
+  Recorder(record, 0);
+  const std::wstring longPath = L"C:\\" + std::wstring(3000, L'p');
+  EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), nullptr, longPath.c_str()), 16);
+  EXPECT_FALSE(tvtest::Exists(record)) << "a child was started";
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Subprocess Runtime Installer not started: command line too long"});
 }
 
 // Needs the fake runtime to be absent, as every other test leaves it.
@@ -150,7 +246,7 @@ TEST(ParamChecker, OptionsSurviveTheRoundTrip) {
       {{L"-silent", L"-location", L"C:\\\u00dcn\u00ef c\u00f8d\u00e9 \U0001F600", L"-allowDownload"}, true,
        L"-silent -location \"C:\\\u00dcn\u00ef c\u00f8d\u00e9 \U0001F600\""},
       {{L"-eulaAccepted", L"-location", L"\"C:\\a b\"", L"-programMenu"}, true,
-       L"-eulaAccepted -location \"C:\\a b\" -programMenu"},
+       L"-eulaAccepted -location \"\\\"C:\\a b\\\"\" -programMenu"},
       {{L"-\u00e9ulaAccepted", L"-allowDownload"}, false, nullptr},
   };
   for (const Case& c : cases) {

@@ -168,7 +168,12 @@ TEST_F(LogFileTest, MessageOperationsWriteTheirTexts) {
     std::function<void()> call;
     const char* text;
   } cases[] = {
+#ifdef TOVIK_TRUSTS_TEST_ROOT
+      {[] { tovik::LogBootstrapperBegin(); },
+       "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)"},
+#else
       {[] { tovik::LogBootstrapperBegin(); }, "Bootstrapper begin with version 32.0.0.116 on Win x86"},
+#endif
       {[] { tovik::LogBootstrapperEnd(0); }, "Bootstrapper end with exit code 0"},
       {[] { tovik::LogBootstrapperEnd(70000); }, "Bootstrapper end with exit code 70000"},
       {[] { tovik::LogNoInstallDirectory("C:\\x\\.launch"); },

@@ -1,5 +1,6 @@
 // The bootstrapper's parameter check over every row of its table, through an
 // argument store that joins options the way the real one does.
+#include "command_line.h"
 #include "param_checker_core.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,16 @@ class FakeStore : public tovik::ParamCheckerCore {
   uint32_t paramCount() const override { return static_cast<uint32_t>(args_.size()); }
   const char* param(uint32_t index) const override { return args_.at(index).c_str(); }
   void appendOption(const char* text, bool quoteIfSpaced) override {
-    std::string piece = quoteIfSpaced && tovik::OptionNeedsQuotes(text) ? "\"" + std::string(text) + "\""
-                                                                         : std::string(text);
+    // The product's quoting over the bytes, each as one character: it
+    // only looks at ASCII.
+    std::string piece = text;
+    if (quoteIfSpaced) {
+      std::wstring wide(piece.begin(), piece.end());
+      for (wchar_t& c : wide) c &= 0xFF;
+      std::vector<wchar_t> quoted(tovik::QuotedArgumentLength(wide.c_str()) + 1, L'\0');
+      EXPECT_TRUE(tovik::AppendArgument(quoted.data(), static_cast<uint32_t>(quoted.size()), wide.c_str()));
+      piece.assign(quoted.begin(), quoted.end() - 1);
+    }
     options = options ? *options + " " + piece : piece;
   }
   void setAuxText(const char*) override {}
@@ -108,22 +117,24 @@ INSTANTIATE_TEST_SUITE_P(
             "-silent -location -allowDownload", ""},
         Row{{"-location", "-silent"}, true, 0, false, false, "-location -silent", ""},
         Row{{"-location", "-silent", "-silent"}, false, 2, false, false, kNone, kUsage},
+        // Quotes in the value are kept: escaped for the child.
         Row{{"-location", "\"C:\\a b\"", "-allowDownload"}, true, 0, true, false,
-            "-location \"C:\\a b\"", ""},
+            "-location \"\\\"C:\\a b\\\"\"", ""},
+        // A trailing backslash is doubled before the closing quote.
+        Row{{"-location", "C:\\My Apps\\", "-programMenu"}, true, 0, false, false,
+            "-location \"C:\\My Apps\\\\\" -programMenu", ""},
         Row{{"-location", "C:\\ab", "-allowDownload"}, true, 0, true, false, "-location C:\\ab", ""},
         Row{{"-location", "C:\\a\tb", "-eulaAccepted"}, true, 0, false, false,
-            "-location C:\\a\tb -eulaAccepted", ""},
+            "-location \"C:\\a\tb\" -eulaAccepted", ""},
         Row{{"-location", "C:\\\xC3\xBC ber", "-programMenu"}, true, 0, false, false,
             "-location \"C:\\\xC3\xBC ber\" -programMenu", ""},
-        Row{{"-location", "", "-programMenu"}, true, 0, false, false, "-location  -programMenu", "" }));
+        Row{{"-location", "", "-programMenu"}, true, 0, false, false, "-location \"\" -programMenu", "" }));
 
-TEST(OptionNeedsQuotes, OnlyUnquotedTextWithASpace) {
-  EXPECT_TRUE(tovik::OptionNeedsQuotes("a b"));
-  EXPECT_TRUE(tovik::OptionNeedsQuotes(" "));
-  EXPECT_TRUE(tovik::OptionNeedsQuotes("a\"b c"));
-  EXPECT_FALSE(tovik::OptionNeedsQuotes("\"a b"));
-  EXPECT_FALSE(tovik::OptionNeedsQuotes("a\tb"));
-  EXPECT_FALSE(tovik::OptionNeedsQuotes(""));
+TEST(OptionNeedsQuotes, EmptyOrWithWhiteSpaceOrQuote) {
+  for (const char* text : {"a b", " ", "a\"b c", "\"a b", "a\tb", "", "\"", "a\nb", "a\vb"}) {
+    EXPECT_TRUE(tovik::OptionNeedsQuotes(text)) << text;
+  }
+  for (const char* text : {"C:\\a", "C:\\a\\", "-x", "\xC3\xBC"}) EXPECT_FALSE(tovik::OptionNeedsQuotes(text)) << text;
 }
 
 }  // namespace

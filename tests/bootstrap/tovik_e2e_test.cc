@@ -2,6 +2,7 @@
 // with its ".launch" in a scratch folder, standard output through a pipe, the
 // per-user log, and fake runtimes installed for real with msiexec.
 #include <windows.h>
+#include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,7 +22,12 @@ using Lines = std::vector<std::string>;
 const std::string kUsage =
     "Available Options: -silent { -eulaAccepted ( -location <dir> ) -desktopShortcut -programMenu "
     "-allowDownload }\r\n";
+#ifdef TOVIK_TRUSTS_TEST_ROOT
+const std::string kBegin =
+    "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)";
+#else
 const std::string kBegin = "Bootstrapper begin with version 32.0.0.116 on Win x86";
+#endif
 const std::string kNoDownload = "Unable to download runtime installer without -allowDownload";
 
 struct TovikRun {
@@ -224,9 +230,34 @@ TEST_F(TovikTest, LaunchFileForms) {
     EXPECT_EQ(run.exitCode, 0u) << c.bytes;
     tvtest::Record r = tvtest::ReadRecord(record());
     ASSERT_TRUE(r.present) << c.bytes;
-    EXPECT_EQ(r.commandLine,
-              L"\"Tessaro Vantel Application Installer.exe\" \"" + c.applicationPath + L"\"");
+    // As the child splits it: a path ending in a backslash keeps it.
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(r.commandLine.c_str(), &count);
+    ASSERT_NE(argv, nullptr);
+    std::vector<std::wstring> args(argv, argv + count);
+    LocalFree(argv);
+    EXPECT_EQ(args, (std::vector<std::wstring>{L"Tessaro Vantel Application Installer.exe", c.applicationPath}));
   }
+}
+
+// The version resource says what the build trusts, where a user looks.
+TEST(TovikVersionResource, TellsWhetherTheTestRootIsTrusted) {
+  const std::wstring exe = tvtest::TovikExe();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_NE(size, 0u);
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+  wchar_t* text = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                             reinterpret_cast<void**>(&text), &length));
+  const std::wstring description(text);
+#ifdef TOVIK_TRUSTS_TEST_ROOT
+  EXPECT_EQ(description, L"Tessaro Vantel Bootstrapper (test build: trusts the test root certificate)");
+#else
+  EXPECT_EQ(description, L"Tessaro Vantel Bootstrapper");
+#endif
 }
 
 }  // namespace

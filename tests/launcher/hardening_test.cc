@@ -4,11 +4,30 @@
 #include <string>
 
 #include "launcher.h"
+#include "system_functions.h"
 #include "test_support.h"
 
 using namespace tvtest;
 
 namespace {
+
+// The launcher resolves its user32, shell32 and ole32 functions right after
+// the start-up hardening; the operations under test rely on them.
+const bool kSystemFunctionsLoaded = LoadSystemFunctions();
+
+TEST(LoadSystemFunctions, ResolvesEveryFunction) {
+  ASSERT_TRUE(kSystemFunctionsLoaded);
+  const void* slots[] = {
+      reinterpret_cast<void*>(gSystem.getMessage),
+      reinterpret_cast<void*>(gSystem.translateMessage),
+      reinterpret_cast<void*>(gSystem.dispatchMessage),
+      reinterpret_cast<void*>(gSystem.getForegroundWindow),
+      reinterpret_cast<void*>(gSystem.shellExecuteEx),
+      reinterpret_cast<void*>(gSystem.coCreateGuid),
+      reinterpret_cast<void*>(gSystem.stringFromGuid2),
+  };
+  for (const void* slot : slots) EXPECT_NE(slot, nullptr);
+}
 
 TEST(FolderHasLibraries, AnyEntryNamedDllCounts) {
   struct Case {

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Static checks of a shipped Windows program: PE32 for i386, the expected
-subsystem, imports only from system libraries, an application manifest that
+subsystem, imports only from system libraries (for the launcher: only those
+that may load before its first instruction), every import slot that the code
+calls or jumps through filled by the loader, an application manifest that
 asks for asInvoker and names the five supported systems, a version resource,
 and (for the launcher) no byte sequence that the payload scan could mistake
 for the start of a payload."""
@@ -34,6 +36,7 @@ class Pe:
             raise ValueError("no PE signature")
         self.machine, self.nsections = struct.unpack_from("<HH", data, self.pe + 4)
         opt_size = struct.unpack_from("<H", data, self.pe + 20)[0]
+        self.opt_size = opt_size
         self.opt = self.pe + 24
         self.magic = struct.unpack_from("<H", data, self.opt)[0]
         self.subsystem = struct.unpack_from("<H", data, self.opt + 68)[0]
@@ -57,19 +60,81 @@ class Pe:
     def image_end(self):
         return max(rawptr + rawsize for _, _, _, rawsize, rawptr in self.sections)
 
-    def imports(self):
-        rva, size = self.dirs[1]
-        names = []
-        if not rva:
-            return names
-        off = self.offset(rva)
-        while True:
+    def descriptors(self):
+        """(library, first import slot RVA, delayed) for each import and
+        delay-import descriptor."""
+        found = []
+        rva, _ = self.dirs[1]
+        off = self.offset(rva) if rva else None
+        while off is not None:
             desc = struct.unpack_from("<IIIII", self.data, off)
             if desc == (0, 0, 0, 0, 0):
                 break
-            names.append(self.cstr(self.offset(desc[3])))
+            found.append((self.cstr(self.offset(desc[3])), desc[4], False))
             off += 20
-        return names
+        rva, _ = self.dirs[13]
+        off = self.offset(rva) if rva else None
+        base = self.image_base()
+        while off is not None:
+            desc = struct.unpack_from("<8I", self.data, off)
+            if not any(desc):
+                break
+            # Descriptors without the RVA attribute hold addresses.
+            fix = 0 if desc[0] & 1 else base
+            found.append((self.cstr(self.offset(desc[1] - fix)), desc[3] - fix, True))
+            off += 32
+        return found
+
+    def imports(self):
+        return [name for name, _, delayed in self.descriptors() if not delayed]
+
+    def image_base(self):
+        return struct.unpack_from("<I", self.data, self.opt + 28)[0]
+
+    def slot_width(self):
+        return 4 if self.magic == 0x10B else 8
+
+    def covered_slots(self):
+        """RVAs of the import slots that some descriptor lists: the loader
+        (or the delay-load helper) fills exactly these."""
+        slots = set()
+        width = self.slot_width()
+        for _, rva, _ in self.descriptors():
+            while True:
+                off = self.offset(rva)
+                if int.from_bytes(self.data[off:off + width], "little") == 0:
+                    break
+                slots.add(rva)
+                rva += width
+        return slots
+
+    def uncovered_slots(self):
+        """(slot address, code address) of each indirect call or jump
+        (FF 15 / FF 25 with an absolute address, i386) into the import
+        sections or the import address table that hits no listed slot."""
+        if self.machine != 0x14C:
+            return []
+        regions = [(va, va + max(vsize, rawsize)) for name, vsize, va, rawsize, _ in self.sections
+                   if name in (b".idata", b".didat")]
+        iat_rva, iat_size = self.dirs[12]
+        if iat_rva:
+            regions.append((iat_rva, iat_rva + iat_size))
+        covered = self.covered_slots()
+        base = self.image_base()
+        found = {}
+        for index, (name, vsize, va, rawsize, rawptr) in enumerate(self.sections):
+            chars = struct.unpack_from("<I", self.data, self.opt + self.opt_size + 40 * index + 36)[0]
+            if not chars & 0x20000000:  # executable sections only
+                continue
+            code = self.data[rawptr:rawptr + min(vsize, rawsize) if vsize else rawsize]
+            at = code.find(b"\xff")
+            while 0 <= at <= len(code) - 6:
+                if code[at + 1] in (0x15, 0x25):
+                    target = struct.unpack_from("<I", code, at + 2)[0] - base
+                    if any(lo <= target < hi for lo, hi in regions) and target not in covered:
+                        found.setdefault(target + base, va + at + base)
+                at = code.find(b"\xff", at + 1)
+        return sorted(found.items())
 
     def resources(self, rtype):
         rva, size = self.dirs[2]
@@ -95,7 +160,7 @@ class Pe:
         return found
 
 
-def check(path, subsystem, no_signatures):
+def check(path, subsystem, no_signatures, early_imports=None):
     data = open(path, "rb").read()
     pe = Pe(data)
     problems = []
@@ -107,6 +172,11 @@ def check(path, subsystem, no_signatures):
     for dll in pe.imports():
         if dll.lower() not in ALLOWED_IMPORTS:
             problems.append("imports %s, which is not a system library of the allow-list" % dll)
+        if early_imports is not None and dll.lower() not in early_imports:
+            problems.append("imports %s, which loads before the first instruction" % dll)
+    for slot, at in pe.uncovered_slots():
+        problems.append("import slot %#x (called at %#x) is filled by no import descriptor"
+                        % (slot, at))
     manifests = pe.resources(RT_MANIFEST)
     if not manifests:
         problems.append("no application manifest")
@@ -139,9 +209,14 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--subsystem", choices=["gui", "console"], required=True)
     ap.add_argument("--no-payload-signatures", action="store_true")
+    ap.add_argument("--early-imports", metavar="DLL,...",
+                    help="the only libraries the import table may name")
     ap.add_argument("exe")
     args = ap.parse_args()
-    problems = check(args.exe, args.subsystem, args.no_payload_signatures)
+    early = None
+    if args.early_imports is not None:
+        early = {name.strip().lower() for name in args.early_imports.split(",") if name.strip()}
+    problems = check(args.exe, args.subsystem, args.no_payload_signatures, early)
     for p in problems:
         print("%s: %s" % (args.exe, p))
     if not problems:

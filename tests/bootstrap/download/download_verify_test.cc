@@ -74,7 +74,8 @@ TEST_F(Verify, Matrix) {
       {"wrong organisational unit", "wrongou.p7", false, {"Detached signature validation failed"}},
       {"common name differing in case", "wrongcn.p7", false, {"Detached signature validation failed"}},
       {"chain to another root", "otherroot.p7", false, Chain({}, false)},
-      {"expired intermediate", "expiredinter.p7", false, Chain({CrlBegin(kInterCrl), "Download success"}, false)},
+      // Anchored before any revocation data is fetched.
+      {"expired intermediate", "expiredinter.p7", false, Chain({}, false)},
       {"no CRL distribution point", "nocdp.p7", true, Chain({}, true)},
       {"CRL addresses unreachable", "deadcdp.p7", true,
        Chain({CrlBegin("http://127.0.0.1/crl/missing.crl"), kCrlFailure,
@@ -82,8 +83,13 @@ TEST_F(Verify, Matrix) {
              true)},
       {"root carried, valid", "withroot.p7", true,
        Chain({CrlBegin(kInterCrl), "Download success", CrlBegin(kRootCrl), "Download success"}, true)},
-      {"root carried, expired", "expiredroot.p7", false,
-       Chain({CrlBegin(kInterCrl), "Download success", CrlBegin(kRootCrl), "Download success"}, false)},
+      {"root carried, expired", "expiredroot.p7", false, Chain({}, false)},
+      {"chain to another root, with CRL addresses", "otherroot-cdp.p7", false, Chain({}, false)},
+      {"issuer is a server certificate (no CA)", "nonca.p7", false, Chain({}, false)},
+      {"issuer without basic constraints", "nobc.p7", false, Chain({}, false)},
+      {"issuer CA whose key usage lacks certificate signing", "nocertsign.p7", false, Chain({}, false)},
+      {"signer right below a CA of path length 0", "pathlen-ok.p7", true, Chain({}, true)},
+      {"CA below a CA of path length 0", "pathlen-exceeded.p7", false, Chain({}, false)},
       {"certificates issuing each other", "cycle.p7", false, Chain({}, false)},
       {"8 links up to the carried root", "links8.p7", true, Chain({}, true)},
       {"9 links up to the carried root", "links9.p7", false, Chain({}, false)},
@@ -141,6 +147,63 @@ TEST_F(Verify, RevokedSignerInServedCrl) {
   Lines lines;
   EXPECT_FALSE(Run(installer_, dltest::Pki("good.p7"), &lines));
   EXPECT_EQ(lines, Chain({CrlBegin(kInterCrl), "Download success", "Cert revocation found"}, false));
+}
+
+TEST_F(Verify, NothingFetchedForChainsThatFail) {
+  // Each signer names a CRL address, yet no chain reaches the root or every
+  // chain has an issuer that is no CA: the server must not be asked.
+  for (const char* file : {"otherroot-cdp.p7", "nonca.p7", "nobc.p7", "nocertsign.p7", "expiredinter.p7",
+                           "expiredroot.p7"}) {
+    SCOPED_TRACE(file);
+    Lines lines;
+    EXPECT_FALSE(Run(installer_, dltest::Pki(file), &lines));
+  }
+  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{});
+}
+
+TEST_F(Verify, CrlAddressesAreBounded) {
+  // Ten addresses, of which only the first kMaxCrlAddresses are fetched; an
+  // unreachable CRL still counts as not revoked.
+  Lines lines;
+  EXPECT_TRUE(Run(installer_, dltest::Pki("manycdp.p7"), &lines));
+  std::vector<std::string> expected;
+  Lines middle;
+  for (int i = 1; i <= tovik::DownloadHelper::kMaxCrlAddresses; ++i) {
+    std::string address = "/crl/m" + std::to_string(i) + ".crl";
+    expected.push_back(address);
+    middle.push_back(CrlBegin("http://127.0.0.1" + address));
+    middle.push_back(kCrlFailure);
+  }
+  EXPECT_EQ(server_.RequestedTargets(), expected);
+  Lines want = {"Detached signature verified", "Begin cert chain validation"};
+  want.insert(want.end(), middle.begin(), middle.end());
+  want.push_back("Cert chain validation succeeded");
+  EXPECT_EQ(lines, want);
+}
+
+TEST_F(Verify, CancelStopsTheCrlFetches) {
+  tovik::DownloadBuffer* a = dltest::NewBuffer(installer_);
+  tovik::DownloadBuffer* b = dltest::NewBuffer(dltest::Pki("withroot.p7"));
+  volatile LONG step = tovik::Finished;
+  dltest::LogTail tail;
+  EXPECT_FALSE(tovik::DownloadHelper::VerifyDetachedSignature(a, b, &step));
+  EXPECT_EQ(tail.Lines(), Chain({}, false));
+  step = tovik::VerifyAndStore;
+  EXPECT_TRUE(tovik::DownloadHelper::VerifyDetachedSignature(a, b, &step));
+  dltest::FreeBuffer(a);
+  dltest::FreeBuffer(b);
+  EXPECT_EQ(server_.RequestedTargets(), (std::vector<std::string>{"/crl/inter.crl", "/crl/root.crl"}));
+}
+
+TEST_F(Verify, CrlNotFromTheIssuerIsIgnored) {
+  // Both revoke the good signer; neither is the intermediate's own.
+  for (const char* crl : {"inter-wrongkey.crl", "inter-wrongname.crl"}) {
+    SCOPED_TRACE(crl);
+    server_.Serve("/crl/inter.crl", dltest::Pki(crl));
+    Lines lines;
+    EXPECT_TRUE(Run(installer_, dltest::Pki("good.p7"), &lines));
+    EXPECT_EQ(lines, Chain({CrlBegin(kInterCrl), "Download success"}, true));
+  }
 }
 
 TEST_F(Verify, CrlComesFromTheServerEveryTime) {

@@ -1,9 +1,11 @@
 // The download worker against the fixture server, driven by a message-only
 // host window: posted messages, log lines, requests and the stored file.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -73,7 +75,7 @@ class Worker : public ::testing::Test {
 
   void TearDown() override {
     SetTemp(L"");
-    delete[] context_.installerPath;
+    tovik::ReleaseStoredInstaller(context_);
   }
 
   static void SetTemp(const std::wstring& folder) {
@@ -129,7 +131,8 @@ class Worker : public ::testing::Test {
     return false;
   }
 
-  std::wstring StoredFile() const { return temp_ / L"VantelRuntimeInstaller.exe"; }
+  // Nothing of the run is left in the temporary folder.
+  bool TempIsEmpty() const { return tvtest::ListDir(temp_.path()).empty(); }
 
   tvtest::HttpFixture server_;
   tvtest::TempDir temp_{L"worker"};
@@ -166,9 +169,126 @@ TEST_F(Worker, SuccessfulRun) {
     EXPECT_EQ(requests[i].Header("Host"), "127.0.0.1");
   }
 
+  // In a folder of its own below the temporary folder, under its fixed name.
   ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_EQ(std::wstring(context_.installerPath), StoredFile());
-  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+  const std::wstring stored = context_.installerPath;
+  const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
+  EXPECT_EQ(stored.substr(folder.size()), L"\\VantelRuntimeInstaller.exe");
+  EXPECT_EQ(folder.substr(0, folder.rfind(L'\\')), temp_.path());
+  EXPECT_EQ(tvtest::ListDir(temp_.path()).size(), 1u);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored), installer_);
+}
+
+// The SIDs (as text) that `path`'s access list grants anything to.
+std::vector<std::wstring> AllowedSids(const std::wstring& path) {
+  std::vector<std::wstring> out;
+  std::vector<BYTE> descriptor(4096);
+  DWORD needed = 0;
+  if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                        static_cast<DWORD>(descriptor.size()), &needed)) {
+    ADD_FAILURE() << "no security descriptor";
+    return out;
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted) || !present || acl == nullptr) {
+    out.push_back(L"(no access list: everyone)");
+    return out;
+  }
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    LPWSTR text = nullptr;
+    if (ConvertSidToStringSidW(&ace->SidStart, &text)) {
+      out.push_back(text);
+      LocalFree(text);
+    }
+  }
+  return out;
+}
+
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  BYTE user[256];
+  DWORD size = 0;
+  LPWSTR text = nullptr;
+  std::wstring out;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (GetTokenInformation(token, TokenUser, user, sizeof(user), &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
+      out = text;
+      LocalFree(text);
+    }
+    CloseHandle(token);
+  }
+  return out;
+}
+
+// Only the current user is granted access to `folder` (and the local
+// system, which Wine always lists for what it maps from the owner-only
+// mode it gives the folder on disk).
+void ExpectOnlyCurrentUser(const std::wstring& folder) {
+  const std::wstring user = CurrentUserSid();
+  ASSERT_FALSE(user.empty());
+  std::vector<std::wstring> sids = AllowedSids(folder);
+  EXPECT_NE(std::find(sids.begin(), sids.end(), user), sids.end());
+  for (const std::wstring& sid : sids) {
+    EXPECT_TRUE(sid == user || sid == L"S-1-5-18") << tvtest::Narrow(sid);
+  }
+}
+
+TEST_F(Worker, StoredInstallerIsPrivateAndCannotBeChanged) {
+  // A file planted at the fixed name in the shared temporary folder is
+  // neither used nor touched.
+  const std::wstring planted = temp_ / L"VantelRuntimeInstaller.exe";
+  tvtest::WriteFileBytes(planted, "planted");
+  ServeBoth();
+  EXPECT_EQ(RunWorker(), 0u);
+  ASSERT_NE(context_.installerPath, nullptr);
+  const std::wstring stored = context_.installerPath;
+  const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
+  EXPECT_NE(stored, planted);
+  EXPECT_EQ(tvtest::ReadFileBytes(planted), "planted");
+  ExpectOnlyCurrentUser(folder);
+  ExpectOnlyCurrentUser(stored);
+  // What the check tells apart: the shared folder grants others access.
+  std::vector<std::wstring> shared = AllowedSids(temp_.path());
+  EXPECT_NE(std::find(shared.begin(), shared.end(), L"S-1-1-0"), shared.end());
+
+  // While the context holds it, nobody may write, replace or delete it;
+  // reading (what starting it takes) is shared.
+  const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE writer = CreateFileW(stored.c_str(), GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  EXPECT_FALSE(DeleteFileW(stored.c_str()));
+  EXPECT_FALSE(MoveFileW(stored.c_str(), (folder + L"\\moved.exe").c_str()));
+  EXPECT_FALSE(MoveFileExW(planted.c_str(), stored.c_str(), MOVEFILE_REPLACE_EXISTING));
+  HANDLE reader = CreateFileW(stored.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored), installer_);
+
+  // Released: the file and its folder go, the planted file stays.
+  tovik::ReleaseStoredInstaller(context_);
+  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_EQ(context_.installerFile, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(tvtest::ListDir(temp_.path()), std::vector<std::wstring>{L"VantelRuntimeInstaller.exe"});
+}
+
+TEST_F(Worker, EachRunHasItsOwnFolder) {
+  ServeBoth();
+  EXPECT_EQ(RunWorker(), 0u);
+  ASSERT_NE(context_.installerPath, nullptr);
+  const std::wstring first = context_.installerPath;
+  // The context already holds an installer: the new one replaces it.
+  host_.Clear();
+  EXPECT_EQ(RunWorker(), 0u);
+  ASSERT_NE(context_.installerPath, nullptr);
+  EXPECT_NE(std::wstring(context_.installerPath), first);
+  EXPECT_FALSE(tvtest::Exists(first));
+  EXPECT_EQ(tvtest::ListDir(temp_.path()).size(), 1u);
 }
 
 struct FailureCase {
@@ -240,7 +360,7 @@ TEST_F(Worker, TransferOutcomes) {
     if (c.signatureAsked) asked.push_back(dltest::SignaturePath());
     EXPECT_EQ(server_.RequestedTargets(), asked);
     EXPECT_EQ(context_.installerPath, nullptr);
-    EXPECT_FALSE(tvtest::Exists(StoredFile()));
+    EXPECT_TRUE(TempIsEmpty());
   }
 }
 
@@ -252,7 +372,8 @@ TEST_F(Worker, SignatureWithoutContentLengthVerifies) {
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
   // Progress only for the installer.
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+  ASSERT_NE(context_.installerPath, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
 }
 
 TEST_F(Worker, SlowServerIsWaitedFor) {
@@ -264,20 +385,15 @@ TEST_F(Worker, SlowServerIsWaitedFor) {
   server_.Serve(dltest::SignaturePath(), signature_);
   EXPECT_EQ(RunWorker(), 0u);
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
-}
-
-TEST_F(Worker, ExistingInstallerFileIsReplaced) {
-  tvtest::WriteFileBytes(StoredFile(), std::string(installer_.size() * 2, 'x'));
-  ServeBoth();
-  EXPECT_EQ(RunWorker(), 0u);
-  EXPECT_EQ(tvtest::ReadFileBytes(StoredFile()), installer_);
+  ASSERT_NE(context_.installerPath, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
 }
 
 TEST_F(Worker, TemporaryFolderLength) {
-  // GetTempPathW answers the folder with a trailing separator; 232 characters
-  // leave room for the file name, 233 do not.
-  for (size_t length : {232u, 233u}) {
+  // GetTempPathW answers the folder with a trailing separator; 218 characters
+  // leave room for the run folder ("tovik-" and 8 digits) and the file name,
+  // 219 do not.
+  for (size_t length : {218u, 219u}) {
     SCOPED_TRACE(length);
     std::wstring folder = temp_.path();
     while (folder.size() + 1 < length) {
@@ -290,14 +406,15 @@ TEST_F(Worker, TemporaryFolderLength) {
     SetTemp(folder);
     ServeBoth();
     host_.Clear();
-    delete[] context_.installerPath;
-    context_.installerPath = nullptr;
+    tovik::ReleaseStoredInstaller(context_);
     DWORD result = RunWorker();
-    std::wstring file = folder + L"\\VantelRuntimeInstaller.exe";
-    if (length == 232) {
+    if (length == 218) {
       EXPECT_EQ(result, 0u);
-      EXPECT_TRUE(tvtest::Exists(file));
-      DeleteFileW(file.c_str());
+      ASSERT_NE(context_.installerPath, nullptr);
+      EXPECT_EQ(wcslen(context_.installerPath), 259u);
+      EXPECT_TRUE(tvtest::Exists(context_.installerPath));
+      tovik::ReleaseStoredInstaller(context_);
+      EXPECT_TRUE(tvtest::ListDir(folder).empty());
     } else {
       EXPECT_EQ(result, 11u);
       EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
@@ -321,7 +438,7 @@ TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
   EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{dltest::InstallerPath()});
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success"}));
-  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+  EXPECT_TRUE(TempIsEmpty());
 }
 
 TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
@@ -336,7 +453,7 @@ TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success"}));
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+  EXPECT_TRUE(TempIsEmpty());
 }
 
 TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
@@ -350,7 +467,7 @@ TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
   EXPECT_EQ(context_.installerPath, nullptr);
-  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+  EXPECT_TRUE(TempIsEmpty());
 }
 
 TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
@@ -370,7 +487,7 @@ TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
   EXPECT_EQ(context_.installerPath, nullptr);
   // The worker deletes the file right after it wrote it, before it posts.
-  EXPECT_FALSE(tvtest::Exists(StoredFile()));
+  EXPECT_TRUE(TempIsEmpty());
 }
 
 TEST_F(Worker, CancelAfterStoreReportsTooLate) {

@@ -89,6 +89,33 @@ extendedKeyUsage = 1.2.840.201946.1.1.12
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 crlDistributionPoints = URI:http://127.0.0.1/crl/missing.crl,URI:http://127.0.0.1:9/crl/dead.crl
+[ v3_pathlen0 ]
+basicConstraints = critical,CA:true,pathlen:0
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[ v3_server ]
+basicConstraints = critical,CA:false
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[ v3_nobc ]
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[ v3_nocertsign ]
+basicConstraints = critical,CA:true
+keyUsage = critical,digitalSignature,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[ v3_signer_manycdp ]
+basicConstraints = CA:false
+keyUsage = critical,digitalSignature
+extendedKeyUsage = 1.2.840.201946.1.1.12
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:http://127.0.0.1/crl/m1.crl,URI:http://127.0.0.1/crl/m2.crl,URI:http://127.0.0.1/crl/m3.crl,URI:http://127.0.0.1/crl/m4.crl,URI:http://127.0.0.1/crl/m5.crl,URI:http://127.0.0.1/crl/m6.crl,URI:http://127.0.0.1/crl/m7.crl,URI:http://127.0.0.1/crl/m8.crl,URI:http://127.0.0.1/crl/m9.crl,URI:http://127.0.0.1/crl/m10.crl
 CNF
 
 now=$(date -u -d '-1 day' +%Y%m%d%H%M%SZ)
@@ -135,6 +162,32 @@ key deadcdp; csr deadcdp "$names"; issue deadcdp inter v3_signer_deadcdp "$now" 
 key otherroot; csr otherroot "$root_dn"; issue otherroot self v3_root "$now" "$later"
 key othersigner; csr othersigner "$names"; issue othersigner otherroot v3_signer_nocdp "$now" "$later"
 
+# The same with distribution points: a chain that is not anchored must not
+# make anything be fetched.
+key othercdp; csr othercdp "$names"; issue othercdp otherroot v3_signer "$now" "$later"
+
+# Issuers under the root that are no CA: a server certificate, one without
+# basic constraints, a CA whose key usage lacks certificate signing.
+key server; csr server '/C=US/O=Tessaro Systems Incorporated/CN=update.tessaro.example'
+issue server inter v3_server "$now" "$later"
+key viaserver; csr viaserver "$names"; issue viaserver server v3_signer "$now" "$later"
+key nobc; csr nobc '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro Unconstrained'
+issue nobc inter v3_nobc "$now" "$later"
+key vianobc; csr vianobc "$names"; issue vianobc nobc v3_signer "$now" "$later"
+key nocertsign; csr nocertsign '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro No Cert Sign CA'
+issue nocertsign inter v3_nocertsign "$now" "$later"
+key vianocertsign; csr vianocertsign "$names"; issue vianocertsign nocertsign v3_signer "$now" "$later"
+# A CA limited to no CA below it: a signer right below passes, one below a
+# further CA does not.
+key pathlen0; csr pathlen0 '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro Leaf-only CA'
+issue pathlen0 root v3_pathlen0 "$now" "$later"
+key pathlensub; csr pathlensub '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro Sub CA'
+issue pathlensub pathlen0 v3_cycle "$now" "$later"
+key pathlenok; csr pathlenok "$names"; issue pathlenok pathlen0 v3_signer_nocdp "$now" "$later"
+key pathlenbad; csr pathlenbad "$names"; issue pathlenbad pathlensub v3_signer_nocdp "$now" "$later"
+# More distribution points than one run fetches.
+key manycdp; csr manycdp "$names"; issue manycdp inter v3_signer_manycdp "$now" "$later"
+
 # Two certificates that issue each other, and a signer below them.
 key cyca; key cycb
 cp cycb.key cycb-seed.key
@@ -158,7 +211,16 @@ openssl ca -batch -config ca.cnf -gencrl -cert inter.pem -keyfile inter.key -out
 openssl ca -batch -config ca.cnf -gencrl -cert root.pem -keyfile root.key -out root.crl.pem 2>/dev/null
 openssl ca -batch -config ca.cnf -revoke signer.pem -cert inter.pem -keyfile inter.key 2>/dev/null
 openssl ca -batch -config ca.cnf -gencrl -cert inter.pem -keyfile inter.key -out inter-revoked.crl.pem 2>/dev/null
-for c in inter root inter-revoked; do openssl crl -in "$c.crl.pem" -outform DER -out "$c.crl"; done
+# CRLs that revoke the good signer but are not the intermediate's: its name
+# with another key, and its key with another name.
+key interimp; csr interimp '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro Intermediate CA'
+issue interimp self v3_root "$now" "$later"
+openssl ca -batch -config ca.cnf -gencrl -cert interimp.pem -keyfile interimp.key -out inter-wrongkey.crl.pem 2>/dev/null
+cp inter.key intername.key
+csr intername '/C=US/O=Tessaro Systems Incorporated/CN=Tessaro Other CA'
+issue intername self v3_root "$now" "$later"
+openssl ca -batch -config ca.cnf -gencrl -cert intername.pem -keyfile inter.key -out inter-wrongname.crl.pem 2>/dev/null
+for c in inter root inter-revoked inter-wrongkey inter-wrongname; do openssl crl -in "$c.crl.pem" -outform DER -out "$c.crl"; done
 
 openssl x509 -in root.pem -outform DER -out root.der
 openssl x509 -in otherroot.pem -outform DER -out otherroot.der
@@ -184,6 +246,13 @@ sign nocdp nocdp inter.pem
 sign deadcdp deadcdp inter.pem
 sign otherroot othersigner otherroot.pem
 sign expiredinter signer inter-expired.pem
+sign otherroot-cdp othercdp otherroot.pem
+sign nonca viaserver server.pem inter.pem
+sign nobc vianobc nobc.pem inter.pem
+sign nocertsign vianocertsign nocertsign.pem inter.pem
+sign pathlen-ok pathlenok pathlen0.pem
+sign pathlen-exceeded pathlenbad pathlensub.pem pathlen0.pem
+sign manycdp manycdp inter.pem
 sign cycle cyclesigner cyca.pem cycb.pem
 sign links8 deep8 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem root.pem
 sign links9 deep9 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem level8.pem root.pem

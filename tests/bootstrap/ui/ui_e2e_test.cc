@@ -82,6 +82,27 @@ class TovikDownload : public ::testing::Test {
                               scratch_.path(), 60000);
   }
 
+  // The stored installer a recorded command line starts with: in a run
+  // folder of its own below the temporary folder. Empty when it is not.
+  std::wstring StoredInstaller(const std::wstring& commandLine) const {
+    const std::wstring prefix = L"\"" + temp_.path() + L"\\tovik-";
+    const std::wstring name = L"\\VantelRuntimeInstaller.exe\"";
+    const size_t end = commandLine.find(name);
+    if (commandLine.compare(0, prefix.size(), prefix) != 0 || end == std::wstring::npos ||
+        commandLine.find(L'\\', prefix.size()) != end) {
+      return L"";
+    }
+    return commandLine.substr(1, end + name.size() - 2);
+  }
+
+  // No run folder (and so no stored installer) is left in the temporary folder.
+  bool NoRunFolderLeft() const {
+    for (const std::wstring& entry : tvtest::ListDir(temp_.path())) {
+      if (entry.compare(0, 6, L"tovik-") == 0 || entry == L"VantelRuntimeInstaller.exe") return false;
+    }
+    return true;
+  }
+
   tvtest::HttpFixture server_;
   std::string installer_;
   tvtest::TempDir app_{L"ui-e2e-app"};
@@ -122,9 +143,11 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
   EXPECT_GE(positions.size(), 3u) << "the bar did not move";
   const tvtest::Record record = tvtest::ReadRecord(record_);
   ASSERT_TRUE(record.present);
-  EXPECT_EQ(record.commandLine, L"\"" + (temp_ / L"VantelRuntimeInstaller.exe") + L"\" -x1 \"" +
-                                    (app_ / L"app.exe") + L"\"");
-  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe")) << "stored installer left behind";
+  const std::wstring stored = StoredInstaller(record.commandLine);
+  ASSERT_FALSE(stored.empty()) << tvtest::Narrow(record.commandLine);
+  EXPECT_EQ(record.commandLine, L"\"" + stored + L"\" -x1 \"" + (app_ / L"app.exe") + L"\"");
+  EXPECT_EQ(record.self, stored);
+  EXPECT_TRUE(NoRunFolderLeft()) << "stored installer left behind";
 }
 
 TEST_F(TovikDownload, OptionsFormOfTheRuntimeInstallerCommand) {
@@ -137,9 +160,11 @@ TEST_F(TovikDownload, OptionsFormOfTheRuntimeInstallerCommand) {
   const tvtest::Record record = tvtest::ReadRecord(record_);
   ASSERT_TRUE(record.present);
   EXPECT_TRUE(seen) << "no progress dialog titled " << tvtest::Narrow(Title());
-  EXPECT_EQ(record.commandLine, L"\"" + (temp_ / L"VantelRuntimeInstaller.exe") +
-                                    L"\" -eulaAccepted -desktopShortcut \"" + (app_ / L"app.exe") + L"\"");
-  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+  const std::wstring stored = StoredInstaller(record.commandLine);
+  ASSERT_FALSE(stored.empty()) << tvtest::Narrow(record.commandLine);
+  EXPECT_EQ(record.commandLine,
+            L"\"" + stored + L"\" -eulaAccepted -desktopShortcut \"" + (app_ / L"app.exe") + L"\"");
+  EXPECT_TRUE(NoRunFolderLeft());
 }
 
 TEST_F(TovikDownload, CancelDuringSlowTransferEndsWith11AndRunsNothing) {
@@ -159,7 +184,7 @@ TEST_F(TovikDownload, CancelDuringSlowTransferEndsWith11AndRunsNothing) {
   driver.join();
   EXPECT_EQ(run.exitCode, 11u);
   EXPECT_FALSE(tvtest::ReadRecord(record_).present) << "an installer ran after a cancel";
-  EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+  EXPECT_TRUE(NoRunFolderLeft());
   const std::vector<std::string> lines = log.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Download cancelled"), lines.end());
 }
@@ -206,7 +231,7 @@ TEST_F(TovikDownload, FailuresShowMessageBoxesWithTheirCode) {
     EXPECT_EQ(run.exitCode, c.code);
     EXPECT_EQ(shown, c.text);
     EXPECT_FALSE(tvtest::ReadRecord(record_).present);
-    EXPECT_FALSE(tvtest::Exists(temp_ / L"VantelRuntimeInstaller.exe"));
+    EXPECT_TRUE(NoRunFolderLeft());
   }
 }
 

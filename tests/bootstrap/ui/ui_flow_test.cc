@@ -264,6 +264,38 @@ TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
   }
 }
 
+// The worker may hold the record's context slot (a marker in place of the
+// context) while it stores the installer's path; the verifying message
+// handled meanwhile must not read through it.
+TEST_F(UiFlow, VerifyingTextDoesNotReadTheContextSlot) {
+  Gate held, released;
+  uitest::workerScript = [&](DownloadHelper* helper) {
+    tovik::InstallContext* context = helper->context;
+    static char marker;
+    helper->context = reinterpret_cast<tovik::InstallContext*>(&marker);
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_VERIFYING, 0, 0);
+    held.Open();
+    released.Wait();
+    helper->context = context;
+    helper->result = 13;
+    PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 13);
+  };
+  std::wstring status;
+  const int32_t result = RunFlow({}, [&] {
+    HWND dialog = WaitDialog(Kind::Progress);
+    ASSERT_NE(dialog, nullptr);
+    held.Wait();
+    WaitFor([&] { return ControlText(dialog, 1002) == L"Verifying download..."; });
+    status = ControlText(dialog, 1002);
+    released.Open();
+    HWND box = WaitDialog(Kind::MessageBox);
+    ASSERT_NE(box, nullptr);
+    Click(GetDlgItem(box, IDOK));
+  });
+  EXPECT_EQ(status, L"Verifying download...");
+  EXPECT_EQ(result, 13);
+}
+
 TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
   tvtest::TempDir temp(L"ui-zero");
   const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
@@ -384,11 +416,63 @@ TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
       ASSERT_NE(box, nullptr);
       EXPECT_EQ(Text(box), L"Tessaro Vantel");
       EXPECT_EQ(ControlText(box, 0xFFFF), c.text);
-      EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+      // The box is the progress dialog's, which takes no input meanwhile.
+      HWND progress = WaitDialog(Kind::Progress, false);
+      EXPECT_EQ(GetWindow(box, GW_OWNER), progress);
+      EXPECT_FALSE(IsWindowEnabled(progress));
       Click(GetDlgItem(box, IDOK));
     });
     EXPECT_EQ(result, c.code);
     EXPECT_TRUE(uitest::installerCalls.empty());
+  }
+}
+
+// A real mouse click at the centre of `window`, through the system's input.
+void MouseClick(HWND window) {
+  RECT r = {};
+  GetWindowRect(window, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// A click on Cancel while the failure's box is up neither closes the box nor
+// cancels: the result stays the failure's code.
+TEST_F(UiFlow, CancelClickDuringFailureBoxKeepsTheCode) {
+  const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
+  for (int code : {13, 11}) {
+    SCOPED_TRACE(code);
+    uitest::Reset();
+    uitest::workerScript = [&](DownloadHelper* helper) {
+      helper->result = code;
+      PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, code);
+    };
+    bool boxStayed = false;
+    const int32_t result = RunFlow({}, [&] {
+      HWND box = WaitDialog(Kind::MessageBox);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(ControlText(box, 0xFFFF), code == 13 ? en.validationFailed : en.runtimeMissing);
+      HWND progress = WaitDialog(Kind::Progress);
+      ASSERT_NE(progress, nullptr);
+      // Out of the way of the Cancel button, so the click lands on it.
+      RECT cancel = {};
+      GetWindowRect(GetDlgItem(progress, 1001), &cancel);
+      RECT boxRect = {};
+      GetWindowRect(box, &boxRect);
+      const int x = cancel.right + 20 + (boxRect.right - boxRect.left) < 1024 ? cancel.right + 20 : 0;
+      const int y = cancel.bottom + 20 + (boxRect.bottom - boxRect.top) < 768 ? cancel.bottom + 20 : 0;
+      SetWindowPos(box, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+      MouseClick(GetDlgItem(progress, 1001));
+      Sleep(300);
+      boxStayed = IsWindow(box) && IsWindowVisible(box);
+      Click(GetDlgItem(box, IDOK));
+    });
+    EXPECT_TRUE(boxStayed);
+    EXPECT_EQ(result, code);
+    EXPECT_EQ(uitest::LogLines(), std::vector<std::string>{});
   }
 }
 

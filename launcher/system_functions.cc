@@ -1,0 +1,42 @@
+#include "system_functions.h"
+
+SystemFunctions gSystem;
+
+namespace {
+
+// Loads `name` from the system folder; its own imports are searched from
+// there too (altered search path), also where SetDefaultDllDirectories is
+// missing. Null when the folder or the library cannot be had.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  const int nameLength = lstrlenW(name);
+  if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
+  path[length] = L'\\';
+  CopyMemory(path + length + 1, name, (nameLength + 1) * sizeof(wchar_t));
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function* slot) {
+  *slot = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return *slot != nullptr;
+}
+
+}  // namespace
+
+bool LoadSystemFunctions() {
+  if (gSystem.stringFromGuid2) return true;
+  HMODULE user32 = LoadFromSystemFolder(L"user32.dll");
+  HMODULE shell32 = LoadFromSystemFolder(L"shell32.dll");
+  HMODULE ole32 = LoadFromSystemFolder(L"ole32.dll");
+  if (!user32 || !shell32 || !ole32) return false;
+  // The libraries stay loaded for the life of the process.
+  return Resolve(user32, "GetMessageW", &gSystem.getMessage) &&
+         Resolve(user32, "TranslateMessage", &gSystem.translateMessage) &&
+         Resolve(user32, "DispatchMessageW", &gSystem.dispatchMessage) &&
+         Resolve(user32, "GetForegroundWindow", &gSystem.getForegroundWindow) &&
+         Resolve(shell32, "ShellExecuteExW", &gSystem.shellExecuteEx) &&
+         Resolve(ole32, "CoCreateGuid", &gSystem.coCreateGuid) &&
+         Resolve(ole32, "StringFromGUID2", &gSystem.stringFromGuid2);
+}

@@ -1,0 +1,35 @@
+// The few functions of user32, shell32 and ole32 that the launcher calls.
+// They are not imported: a library in the import table loads before the
+// launcher's first instruction, by the default search that starts in the
+// launcher's own folder (a download folder that may hold planted libraries),
+// and so do the libraries it imports in turn. These are loaded by full path
+// from the system folder once HardenLibraryLoading has narrowed the search,
+// and called through this table. The image imports kernel32 and msvcrt only.
+#pragma once
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shellapi.h>
+
+struct SystemFunctions {
+  // user32
+  decltype(&::GetMessageW) getMessage;
+  decltype(&::TranslateMessage) translateMessage;
+  decltype(&::DispatchMessageW) dispatchMessage;
+  decltype(&::GetForegroundWindow) getForegroundWindow;
+  // shell32
+  decltype(&::ShellExecuteExW) shellExecuteEx;
+  // ole32
+  decltype(&::CoCreateGuid) coCreateGuid;
+  decltype(&::StringFromGUID2) stringFromGuid2;
+};
+
+// Filled by LoadSystemFunctions; all null before.
+extern SystemFunctions gSystem;
+
+// Loads user32, shell32 and ole32 from the system folder by full path and
+// fills gSystem. Call after HardenLibraryLoading. False, with gSystem left
+// partly filled, when a library or a function cannot be had; the launcher
+// then cannot work and ends with 5. A second call after success does nothing.
+bool LoadSystemFunctions();

@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""The shipped tier: a few end-to-end cases run on the i686 images that ship,
+under 32-bit Wine, natively where the kernel runs 32-bit programs and through
+a user-mode emulator elsewhere (then about 50 s a process, so every case
+starts as few processes as it can and everything else happens here, on the
+Linux side). A case that cannot run because 32-bit Wine does not run here
+ends with 77, which ctest reports as skipped.
+
+usage: shipped_test.py CONFIG CASE
+CONFIG is a JSON file written by the build (paths of the images, the runner,
+the prefix, the test PKI); CASE is one of the names in CASES."""
+import contextlib
+import fcntl
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+import zipfile
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Tier:
+    def __init__(self, config):
+        self.c = config
+        self.work = os.path.join(config["work"], CASE_NAME)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+
+    def mode(self):
+        return subprocess.run(["sh", self.c["mode_script"], self.c["loader"]],
+                              capture_output=True, text=True).stdout.strip()
+
+    def wine(self, args, env=None, timeout=900, cwd=None):
+        """Runs one Windows program; returns (exit code, standard output)."""
+        full = dict(os.environ)
+        full.update(env or {})
+        started = time.monotonic()
+        run = subprocess.run([self.c["runner"], *args], env=full, cwd=cwd or self.work,
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        print("  %.1f s: %s -> %d" % (time.monotonic() - started, " ".join(args)[:120],
+                                      run.returncode))
+        if run.stderr.strip():
+            print("  stderr: " + run.stderr.decode("utf-8", "replace").strip()[:2000])
+        return run.returncode, run.stdout
+
+    def temp_folders(self):
+        """The Unix folders behind the prefix user's temporary folder."""
+        users = os.path.join(self.c["prefix"], "drive_c", "users")
+        found = []
+        for user in sorted(os.listdir(users)) if os.path.isdir(users) else []:
+            for rel in ("Temp", os.path.join("AppData", "Local", "Temp")):
+                path = os.path.join(users, user, rel)
+                if os.path.isdir(path) and not os.path.islink(path):
+                    found.append(path)
+        return found
+
+    def temp_entries(self):
+        return {os.path.join(t, name) for t in self.temp_folders() for name in os.listdir(t)}
+
+    def record(self, path):
+        """The recorder's "key=value" lines as a dict of lists."""
+        expect(os.path.exists(path), "the stand-in program did not run (no %s)" % path)
+        lines = {}
+        with open(path, encoding="utf-8") as f:
+            for line in f.read().splitlines():
+                key, _, value = line.partition("=")
+                lines.setdefault(key, []).append(value)
+        return lines
+
+    def payload_tree(self):
+        """A payload folder: the recorder as the setup program, which a
+        ".launch" names, a file beside it and a nested one."""
+        tree = os.path.join(self.work, "tree")
+        os.makedirs(os.path.join(tree, "setup"))
+        os.makedirs(os.path.join(tree, "data", "nested"))
+        shutil.copy(self.c["recorder"], os.path.join(tree, "setup", "setup.exe"))
+        with open(os.path.join(tree, "setup", "beside.txt"), "w") as f:
+            f.write("beside\n")
+        with open(os.path.join(tree, "data", "nested", "numbers.txt"), "w") as f:
+            f.write("\n".join(str(i) for i in range(20000)))
+        with open(os.path.join(tree, ".launch"), "wb") as f:
+            f.write(b"setup\\setup.exe\r\n")
+        return tree
+
+    def run_package(self, package, expected_kinds):
+        """Runs a package with arguments and an exit code for its setup
+        program; checks what the setup program got and that the temporary
+        folder is left as it was."""
+        before = self.temp_entries()
+        record = os.path.join(self.work, "record.txt")
+        code, _ = self.wine([package, "one", "two words", "-x"],
+                            env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "7"})
+        expect(code == 7, "exit code %d, expected the setup program's 7" % code)
+        r = self.record(record)
+        cmdline = r["cmdline"][0]
+        expect(cmdline.endswith(' one "two words" -x'), "setup program's command line: " + cmdline)
+        self_path = r["self"][0]
+        expect(self_path.lower().endswith("\\setup\\setup.exe"), "setup program ran as " + self_path)
+        expect(sorted(r.get("file", [])) == ["beside.txt", "setup.exe"],
+               "beside the setup program: %s" % r.get("file"))
+        kinds = [name for name in expected_kinds if name in self_path]
+        expect(kinds == list(expected_kinds), "setup program path %s lacks %s"
+               % (self_path, expected_kinds))
+        left = sorted(self.temp_entries() - before)
+        expect(not left, "left in the temporary folder: %s" % left)
+
+
+def case_zip_package(t):
+    tree = t.payload_tree()
+    payload = os.path.join(t.work, "payload.zip")
+    with zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED) as z:
+        for folder, _, files in sorted(os.walk(tree)):
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                z.write(path, os.path.relpath(path, tree).replace(os.sep, "/"))
+    package = os.path.join(t.work, "package.exe")
+    with open(package, "wb") as out:
+        for part in (t.c["launcher"], payload):
+            with open(part, "rb") as f:
+                out.write(f.read())
+    t.run_package(package, [])
+
+
+def case_sevenzip_relaunch(t):
+    tree = t.payload_tree()
+    payload = os.path.join(t.work, "payload.7z")
+    subprocess.run([t.c["sevenzip"], "a", "-bd", "-bso0", "-t7z", "-m0=LZMA", "-mx=5", payload, "."],
+                   cwd=tree, check=True)
+    folder = os.path.join(t.work, "downloads")
+    os.makedirs(folder)
+    package = os.path.join(folder, "package.exe")
+    with open(package, "wb") as out:
+        for part in (t.c["launcher"], payload):
+            with open(part, "rb") as f:
+                out.write(f.read())
+    # A library beside the package: the launcher must go on from a private copy.
+    with open(os.path.join(folder, "helper.dll"), "wb") as f:
+        f.write(b"MZ not really a library")
+    before = t.temp_entries()
+    t.run_package(package, [])
+    expect(sorted(os.listdir(folder)) == ["helper.dll", "package.exe"],
+           "the package's folder changed: %s" % os.listdir(folder))
+    expect(not (t.temp_entries() - before), "the private copy's folder was left behind")
+
+
+def tovik_folder(t):
+    folder = os.path.join(t.work, "app")
+    os.makedirs(folder)
+    shutil.copy(t.c["tovik"], os.path.join(folder, "tovik.exe"))
+    with open(os.path.join(folder, ".launch"), "wb") as f:
+        f.write(b"Install app.bin\r\n\r\n")
+    with open(os.path.join(folder, "app.bin"), "w") as f:
+        f.write("application\n")
+    return folder
+
+
+def case_tovik_version(t):
+    code, out = t.wine([t.c["tovik"], "-version"])
+    expect(code == 0, "exit code %d" % code)
+    expect(out == b"32.0.0.116\r\n", "printed %r" % out)
+
+
+def case_tovik_runtime(t):
+    folder = tovik_folder(t)
+    msi = win_path(t.c["runtime_msi"])
+    code, _ = t.wine(["msiexec", "/i", msi, "/qn"])
+    expect(code == 0, "msiexec /i ended with %d" % code)
+    try:
+        record = os.path.join(t.work, "record.txt")
+        code, _ = t.wine([os.path.join(folder, "tovik.exe"), "-eulaAccepted", "-location",
+                          "C:\\My Apps", "-desktopShortcut"],
+                         env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "3"})
+        expect(code == 3, "exit code %d, expected the application installer's 3" % code)
+        r = t.record(record)
+        expected = ('"Tessaro Vantel Application Installer.exe" -eulaAccepted -location '
+                    '"C:\\My Apps" -desktopShortcut "%s"' % win_path(os.path.join(folder, "app.bin")))
+        expect(r["cmdline"][0] == expected, "application installer's command line:\n  %s\nexpected\n  %s"
+               % (r["cmdline"][0], expected))
+        expect(r["self"][0].endswith("\\Versions\\1.0\\Tessaro Vantel Application Installer.exe"),
+               "application installer ran as " + r["self"][0])
+    finally:
+        # The prefix outlives the case: leave it without a runtime.
+        t.wine(["msiexec", "/x", msi, "/qn"])
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+def case_tovik_download(t):
+    folder = tovik_folder(t)
+    with open(t.c["recorder"], "rb") as f:
+        installer = f.read()
+    with open(t.c["recorder_signature"], "rb") as f:
+        signature = f.read()
+    with open(os.path.join(t.c["pki"], "inter.crl"), "rb") as f:
+        crl = f.read()
+    requests = []
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            requests.append(self.path)
+            if self.path.endswith("/x86/installer"):
+                body = installer
+            elif self.path.endswith("/x86/installer.p7"):
+                body = signature
+            elif self.path == "/crl/inter.crl":
+                body = crl
+            else:
+                self.send_error(404)
+                return
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    expect(os.environ.get("DISPLAY"), "no display: run inside xvfb-run")
+    with open("/tmp/tv-port80.lock", "w") as lock:
+        # Other users of port 80 on this machine hold the lock while they
+        # serve; a run wrapped in the lock by hand holds it for the cases.
+        until = time.monotonic() + 120
+        while True:
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > until:
+                    print("  port 80 lock still held after 120 s: going on without it")
+                    break
+                time.sleep(1)
+        try:
+            server = Server(("127.0.0.1", 80), Handler)
+        except OSError as error:
+            raise Failure("cannot serve on 127.0.0.1:80: %s" % error)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            record = os.path.join(t.work, "record.txt")
+            code, _ = t.wine([os.path.join(folder, "tovik.exe"), "-eulaAccepted", "-allowDownload"],
+                             env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "23",
+                                  "no_proxy": "127.0.0.1"})
+        finally:
+            server.shutdown()
+            server.server_close()
+    print("  requests: %s" % requests)
+    expect(any(p.endswith("/x86/installer") for p in requests), "the installer was not fetched")
+    expect(any(p.endswith("/x86/installer.p7") for p in requests), "the signature was not fetched")
+    expect(code == 23, "exit code %d, expected the runtime installer's 23" % code)
+    r = t.record(record)
+    cmdline = r["cmdline"][0]
+    tail = '" -eulaAccepted "%s"' % win_path(os.path.join(folder, "app.bin"))
+    expect(cmdline.startswith('"') and cmdline.endswith(tail)
+           and cmdline[:-len(tail)].endswith("\\VantelRuntimeInstaller.exe"),
+           "runtime installer's command line: " + cmdline)
+    stored = r["self"][0]
+    expect(not any(e.lower().endswith("vantelruntimeinstaller.exe") for e in t.temp_entries()),
+           "the stored runtime installer %s was left behind" % stored)
+
+
+def prefix_script(t, *extra):
+    code = subprocess.run(["sh", t.c["prefix_script"], t.c["runner"], t.c["prefix"], *extra],
+                          stdin=subprocess.DEVNULL).returncode
+    expect(code == 0, "the prefix script ended with %d" % code)
+
+
+CASES = {
+    "prefix_start": lambda t: prefix_script(t),
+    "prefix_stop": lambda t: prefix_script(t, "stop"),
+    "zip_package": case_zip_package,
+    "sevenzip_relaunch": case_sevenzip_relaunch,
+    "tovik_version": case_tovik_version,
+    "tovik_runtime": case_tovik_runtime,
+    "tovik_download": case_tovik_download,
+}
+CASE_NAME = ""
+
+
+def main():
+    global CASE_NAME
+    with open(sys.argv[1]) as f:
+        config = json.load(f)
+    CASE_NAME = sys.argv[2]
+    t = Tier(config)
+    mode = t.mode()
+    if mode == "none":
+        print("32-bit Wine does not run here: skipped")
+        return SKIP
+    started = time.monotonic()
+    print("%s on the i686 images, 32-bit Wine %s" % (CASE_NAME, mode))
+    try:
+        CASES[CASE_NAME](t)
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    print("passed in %.1f s (%s)" % (time.monotonic() - started, mode))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
