@@ -102,6 +102,21 @@ TEST_P(BothFormats, SetupSwitchWritesTheDescriptor) {
   EXPECT_EQ(VerifyPackage(ReadBytes(s.dir / "p.exe"), 60).setup, "bin/setup.exe");
 }
 
+TEST_P(BothFormats, FoldersOwnDescriptorIsCheckedAndKept) {
+  Source s;
+  s.Add("setup/setup.exe", kSetup);
+  s.Add(".launch", "setup/setup.exe\r\nsecond line, ignored\r\n");
+  const ToolRun run = s.Create(s.dir / "p.exe", {"--format", GetParam()});
+  ASSERT_EQ(run.code, kTvpackOk) << run.err;
+  const std::string package = ReadBytes(s.dir / "p.exe");
+  EXPECT_EQ(Unpack(package), s.files);
+  EXPECT_EQ(VerifyPackage(package, 60).setup, "setup/setup.exe");
+  // Both a descriptor and --setup: which one is meant is not clear.
+  const ToolRun both = s.Create(s.dir / "q.exe", {"--format", GetParam(), "--setup", "setup/setup.exe"});
+  EXPECT_EQ(both.code, kTvpackError);
+  EXPECT_NE(both.err.find("has its own .launch"), std::string::npos) << both.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Tvpack, BothFormats, testing::Values("zip", "7z"));
 
 TEST(TvpackCreate, SevenZipPayloadStartsWithLzma) {
