@@ -1,0 +1,436 @@
+// Host tests of the packaging tool: what `create` refuses, reproducible
+// output, and `verify` verdicts on good and damaged packages. The unpacked
+// contents are checked with the launcher's own walker and 7z reader.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "7zAlloc.h"
+#include "host_helpers.h"
+#include "memory_archive.h"
+#include "memory_io.h"
+#include "package_verify.h"
+#include "seven_zip_core.h"
+#include "zip_builder.h"
+#include "zip_entries.h"
+
+using namespace tvpacktest;
+
+namespace {
+
+const std::string kSetup = FakeProgram("setup");
+
+// A folder that packs cleanly: the default setup program and some data.
+struct Source {
+  Scratch dir;
+  std::string launcher = dir / "launcher.exe";
+  std::string folder = dir / "src";
+  std::map<std::string, std::string> files;
+
+  Source() {
+    WriteBytes(launcher, FakeLauncher());
+    Add("Tessaro Vantel Installer.exe", kSetup);
+    Add("docs/readme.txt", "read me\n");
+    std::string numbers;
+    for (int i = 0; i < 20000; ++i) numbers += std::to_string(i) + "\n";
+    Add("docs/numbers.txt", numbers);
+    Add("empty.dat", "");
+    mkdir((folder + "/nothing").c_str(), 0755);
+  }
+  void Add(const std::string& name, const std::string& bytes) {
+    WriteBytes(folder + "/" + name, bytes);
+    files[name] = bytes;
+  }
+  ToolRun Create(const std::string& output, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"create", folder, "-o", output, "--launcher", launcher};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Tvpack(args);
+  }
+};
+
+// Unpacks the payload of a package with the launcher's walker or 7z reader.
+std::map<std::string, std::string> Unpack(const std::string& package) {
+  const VerifyReport report = VerifyPackage(package, 60);
+  EXPECT_TRUE(report.ok);
+  const std::string payload = package.substr(report.payloadOffset);
+  if (report.kind == PayloadZip) {
+    tvtest::MemoryReader reader(payload);
+    tvtest::MemorySink sink;
+    EXPECT_EQ(WalkZipEntries(reader, 60, sink), ZipResult::kEnded);
+    return sink.files;
+  }
+  MemoryArchive archive(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+  ::MemorySink sink;
+  const ISzAlloc alloc = {SzAlloc, SzFree};
+  EXPECT_EQ(ExtractSevenZipArchive(&archive.vt, &alloc, &alloc, 198, sink), SZ_OK);
+  return sink.files;
+}
+
+class BothFormats : public testing::TestWithParam<const char*> {};
+
+TEST_P(BothFormats, PackageHoldsEveryFileAsItWentIn) {
+  Source s;
+  const ToolRun run = s.Create(s.dir / "p.exe", {"--format", GetParam()});
+  ASSERT_EQ(run.code, kTvpackOk) << run.err;
+  const std::string package = ReadBytes(s.dir / "p.exe");
+  EXPECT_EQ(package.compare(0, FakeLauncher().size(), FakeLauncher()), 0);
+  EXPECT_EQ(Unpack(package), s.files);
+  EXPECT_FALSE(access((s.dir / "p.exe.partial").c_str(), F_OK) == 0);
+}
+
+TEST_P(BothFormats, SameFolderGivesSameBytes) {
+  Source s;
+  ASSERT_EQ(s.Create(s.dir / "a.exe", {"--format", GetParam()}).code, kTvpackOk);
+  // Other times on every file must not change a byte.
+  ASSERT_EQ(system(("find '" + s.folder + "' -exec touch -d 2001-02-03 {} +").c_str()), 0);
+  ASSERT_EQ(s.Create(s.dir / "b.exe", {"--format", GetParam()}).code, kTvpackOk);
+  EXPECT_TRUE(ReadBytes(s.dir / "a.exe") == ReadBytes(s.dir / "b.exe"));
+}
+
+TEST_P(BothFormats, SetupSwitchWritesTheDescriptor) {
+  Source s;
+  s.Add("bin/setup.exe", kSetup);
+  const ToolRun run = s.Create(s.dir / "p.exe", {"--format", GetParam(), "--setup", "bin/setup.exe"});
+  ASSERT_EQ(run.code, kTvpackOk) << run.err;
+  const auto files = Unpack(ReadBytes(s.dir / "p.exe"));
+  ASSERT_TRUE(files.count(".launch"));
+  EXPECT_EQ(files.at(".launch"), "bin\\setup.exe\r\n");
+  EXPECT_EQ(VerifyPackage(ReadBytes(s.dir / "p.exe"), 60).setup, "bin/setup.exe");
+}
+
+TEST_P(BothFormats, FoldersOwnDescriptorIsCheckedAndKept) {
+  Source s;
+  s.Add("setup/setup.exe", kSetup);
+  s.Add(".launch", "setup/setup.exe\r\nsecond line, ignored\r\n");
+  const ToolRun run = s.Create(s.dir / "p.exe", {"--format", GetParam()});
+  ASSERT_EQ(run.code, kTvpackOk) << run.err;
+  const std::string package = ReadBytes(s.dir / "p.exe");
+  EXPECT_EQ(Unpack(package), s.files);
+  EXPECT_EQ(VerifyPackage(package, 60).setup, "setup/setup.exe");
+  // Both a descriptor and --setup: which one is meant is not clear.
+  const ToolRun both = s.Create(s.dir / "q.exe", {"--format", GetParam(), "--setup", "setup/setup.exe"});
+  EXPECT_EQ(both.code, kTvpackError);
+  EXPECT_NE(both.err.find("has its own .launch"), std::string::npos) << both.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tvpack, BothFormats, testing::Values("zip", "7z"));
+
+TEST(TvpackCreate, SevenZipPayloadStartsWithLzma) {
+  Source s;
+  s.Add("bin/tool.dll", FakeProgram("library") + std::string(5000, 'x'));
+  ASSERT_EQ(s.Create(s.dir / "p.exe", {"--format", "7z", "--level", "9"}).code, kTvpackOk);
+  const std::string package = ReadBytes(s.dir / "p.exe");
+  const size_t at = FakeLauncher().size();
+  EXPECT_EQ(package.compare(at, 6, "7z\xBC\xAF\x27\x1C"), 0);
+  EXPECT_EQ(package[at + 32], '\0');
+}
+
+TEST(TvpackCreate, IncompressibleFilesAreStored) {
+  Source s;
+  std::string noise;
+  uint32_t x = 1;
+  for (int i = 0; i < 100000; ++i) noise.push_back(static_cast<char>((x = x * 1103515245 + 12345) >> 24));
+  s.Add("noise.bin", noise);
+  ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
+  const std::string package = ReadBytes(s.dir / "p.exe");
+  const size_t header = package.find("noise.bin") - 30;
+  EXPECT_EQ(package[header + 8], 0) << "method";
+  EXPECT_EQ(package[header + 9], 0);
+  EXPECT_EQ(package.find("numbers.txt") != std::string::npos, true);
+}
+
+// 149 characters in 199 UTF-8 bytes.
+std::string Accented() {
+  std::string name(99, 'u');
+  for (int i = 0; i < 50; ++i) name += "\xC3\xA9";
+  return name;
+}
+
+void ExpectRefused(const std::string& what,
+                   const std::vector<std::pair<std::string, std::string>>& files,
+                   const std::vector<std::string>& args, const std::string& name,
+                   const std::string& reason) {
+  Source s;
+  for (const auto& [file, bytes] : files) s.Add(file, bytes);
+  const ToolRun run = s.Create(s.dir / "p.exe", args);
+  EXPECT_EQ(run.code, kTvpackRefused) << what << "\n" << run.err;
+  EXPECT_NE(run.err.find("refused: " + name + ": "), std::string::npos) << what << "\n" << run.err;
+  EXPECT_NE(run.err.find(reason), std::string::npos) << what << "\n" << run.err;
+  EXPECT_NE(access((s.dir / "p.exe").c_str(), F_OK), 0) << what;
+  EXPECT_NE(access((s.dir / "p.exe.partial").c_str(), F_OK), 0) << what;
+}
+
+// One row per reason `create` refuses: the offending name and a piece of the
+// reason must be listed, and no package may be left.
+TEST(TvpackCreate, RefusalTable) {
+  struct Row {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;  // extra files
+    std::vector<std::string> args;
+    std::string name;    // listed as refused
+    std::string reason;  // part of its reason
+  } rows[] = {
+      {"colon", {{"a:b.txt", "x"}}, {}, "a:b.txt", "name rule"},
+      {"dots element", {{"d/.../x.txt", "x"}}, {}, "d/.../x.txt", "name rule"},
+      {"case", {{"docs/README.txt", "x"}}, {}, "docs/README.txt", "differs only in case from docs/readme.txt"},
+      {"case of a folder", {{"Docs/other.txt", "x"}}, {}, "Docs", "differs only in case from docs"},
+      {"not UTF-8", {{"bad\xff.txt", "x"}}, {}, "bad\\xff.txt", "not valid UTF-8"},
+      {"forbidden character", {{"what?.txt", "x"}}, {}, "what?.txt", "Windows does not allow"},
+      {"trailing dot", {{"dot./x.txt", "x"}}, {}, "dot./x.txt", "ends with a dot"},
+      {"path too long, zip", {{std::string(199, 'n'), "x"}}, {}, std::string(199, 'n'),
+       "260 characters under a 60-character extraction folder, the launcher allows 259 (1 too many)"},
+      {"path too long, 7z", {{std::string(198, 'n'), "x"}}, {"--format", "7z"}, std::string(198, 'n'),
+       "259 characters under a 60-character extraction folder, the launcher allows 258 (1 too many)"},
+      {"path too long for --max-folder", {{std::string(150, 'm'), "x"}}, {"--max-folder", "120"},
+       std::string(150, 'm'), "271 characters under a 120-character"},
+      {"UTF-8 bytes count in zip", {{Accented(), "x"}}, {}, Accented(), "counts the name's UTF-8 bytes"},
+      {"setup program missing", {}, {"--setup", "bin/nothing.exe"}, "bin/nothing.exe", "not in the folder"},
+      {"setup program not a program", {{"bin/setup.exe", "MZ text"}}, {"--setup", "bin/setup.exe"},
+       "bin/setup.exe", "not a Windows program"},
+      {"descriptor with a byte-order mark", {{".launch", "\xEF\xBB\xBFTessaro Vantel Installer.exe"}}, {},
+       ".launch", "byte-order mark"},
+      {"descriptor naming a parent folder", {{".launch", "..\\x.exe\r\n"}}, {}, ".launch", "name rule"},
+  };
+  for (const Row& row : rows) ExpectRefused(row.what, row.files, row.args, row.name, row.reason);
+}
+
+// Reserved device names come through the launcher's name rule, like every
+// other name it refuses.
+TEST(TvpackCreate, RefusesReservedDeviceNames) {
+  for (const char* name : {"CON", "docs/nul.txt", "COM1", "lpt9.log", "aux"})
+    ExpectRefused(name, {{name, "x"}}, {}, name, "name rule");
+}
+
+TEST(TvpackCreate, RefusesFilesTooLargeForTheFormat) {
+  struct Row {
+    const char* format;
+    off_t size;
+    const char* reason;
+  } rows[] = {
+      {"zip", static_cast<off_t>(0xFFFFFFFFll), "too large for the ZIP-style format"},
+      {"7z", (1ll << 30) + 1, "too large for the 7z format"},
+  };
+  for (const Row& row : rows) {
+    Source s;
+    // Sparse: the refusal comes before any byte is read.
+    s.Add("big.bin", "");
+    ASSERT_EQ(truncate((s.folder + "/big.bin").c_str(), row.size), 0);
+    const ToolRun run = s.Create(s.dir / "p.exe", {"--format", row.format});
+    EXPECT_EQ(run.code, kTvpackRefused) << run.err;
+    EXPECT_NE(run.err.find("refused: big.bin: " + std::string(row.reason)), std::string::npos) << run.err;
+  }
+}
+
+TEST(TvpackCreate, ListsEveryOffendingNameAndTheRoomLeft) {
+  Source s;
+  s.Add("a:1", "x");
+  s.Add("b?2", "x");
+  s.Add(std::string(180, 'p'), "x");
+  const ToolRun run = s.Create(s.dir / "p.exe");
+  EXPECT_EQ(run.code, kTvpackRefused);
+  EXPECT_NE(run.err.find("refused: a:1:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("refused: b?2:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("longest path: 241 characters with a 60-character extraction folder ("
+                         + std::string(180, 'p') + "); the launcher allows 259, 18 left"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(TvpackCreate, UnpackableItemsAreListed) {
+  Source s;
+  ASSERT_EQ(symlink("/nonexistent/target", (s.folder + "/dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((s.folder + "/pipe").c_str(), 0644), 0);
+  const ToolRun run = s.Create(s.dir / "p.exe");
+  EXPECT_EQ(run.code, kTvpackRefused);
+  EXPECT_NE(run.err.find("refused: dangling: a link"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("refused: pipe: not a regular file"), std::string::npos) << run.err;
+}
+
+TEST(TvpackCreate, BadInputGivesClearErrors) {
+  Source s;
+  WriteBytes(s.dir / "text.exe", "not a program at all");
+  WriteBytes(s.dir / "other.exe", FakeProgram("Some Other Program"));
+  WriteBytes(s.dir / "package.exe", FakeLauncher() + tvtest::ZipStream({{.name = "a", .data = "1"}}));
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;
+  } rows[] = {
+      {{"create", s.dir / "missing", "-o", s.dir / "p.exe", "--launcher", s.launcher}, "no such folder"},
+      {{"create", s.folder, "-o", s.folder + "/sub/p.exe", "--launcher", s.launcher}, "inside the folder being packed"},
+      {{"create", s.folder, "-o", s.folder + "/p.exe", "--launcher", s.launcher}, "inside the folder being packed"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.dir / "text.exe"}, "is not the launcher"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.dir / "other.exe"}, "is not the launcher"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.dir / "package.exe"}, "data behind its image"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.dir / "none.exe"}, "cannot read the launcher"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.launcher, "--format", "rar"}, "zip or 7z"},
+      {{"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.launcher, "--level", "10"}, "0 to 9"},
+      {{"create", s.folder, "--launcher", s.launcher}, "-o <package.exe>"},
+      {{"verify", s.dir / "none.exe"}, "cannot read"},
+      {{"frobnicate"}, "unknown command"},
+  };
+  for (const Row& row : rows) {
+    const ToolRun run = Tvpack(row.args);
+    EXPECT_EQ(run.code, kTvpackError) << row.message;
+    EXPECT_NE(run.err.find(row.message), std::string::npos) << row.message << "\n" << run.err;
+  }
+  EXPECT_NE(access((s.dir / "p.exe").c_str(), F_OK), 0);
+}
+
+TEST(TvpackCreate, AFailedWriteLeavesNoPackage) {
+  Source s;
+  // The output's folder does not exist: nothing can be written.
+  const ToolRun run = s.Create(s.dir / "no/such/p.exe");
+  EXPECT_EQ(run.code, kTvpackError);
+  EXPECT_NE(run.err.find("cannot"), std::string::npos) << run.err;
+}
+
+TEST(TvpackCreate, ProgressLineOnlyOnATerminalForLargeFolders) {
+  Source s;
+  std::vector<std::string> base = {"create", s.folder, "-o", s.dir / "p.exe", "--launcher", s.launcher};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  EXPECT_EQ(Tvpack(base, true).err.find('\r'), std::string::npos) << "a small folder";
+  s.Add("big.bin", std::string(17 << 20, 'z'));
+  const ToolRun shown = Tvpack(base, true);
+  ASSERT_EQ(shown.code, kTvpackOk) << shown.err;
+  EXPECT_NE(shown.err.find("\r17.9 MB of 17.9 MB, 5 of 5 files, "), std::string::npos) << shown.err;
+  EXPECT_NE(shown.err.find("MB/s"), std::string::npos);
+  EXPECT_EQ(Tvpack(with({"--quiet"}), true).err.find('\r'), std::string::npos) << "--quiet";
+  EXPECT_EQ(Tvpack(base, false).err.find('\r'), std::string::npos) << "not a terminal";
+}
+
+// --- verify ---
+
+std::string GoodPackage(const char* format, Source& s) {
+  EXPECT_EQ(s.Create(s.dir / "good.exe", {"--format", format}).code, kTvpackOk);
+  return ReadBytes(s.dir / "good.exe");
+}
+
+int VerifyCode(Source& s, const std::string& bytes, std::string* err = nullptr) {
+  WriteBytes(s.dir / "v.exe", bytes);
+  const ToolRun run = Tvpack({"verify", s.dir / "v.exe"});
+  if (err) *err = run.err + run.out;
+  return run.code;
+}
+
+TEST(TvpackVerify, GoodPackagesPassAndListTheirEntries) {
+  for (const char* format : {"zip", "7z"}) {
+    Source s;
+    WriteBytes(s.dir / "v.exe", GoodPackage(format, s));
+    const ToolRun run = Tvpack({"verify", s.dir / "v.exe"});
+    EXPECT_EQ(run.code, kTvpackOk) << run.err;
+    EXPECT_NE(run.out.find("docs/numbers.txt"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("setup program: Tessaro Vantel Installer.exe"), std::string::npos);
+    EXPECT_NE(run.out.find("longest path: 89 characters with a 60-character extraction folder (Tessaro Vantel Installer.exe)"), std::string::npos) << run.out;
+  }
+}
+
+// Damaged packages: the verdict is the launcher's (the same cases run under
+// Wine in tvpack_package_test give exit code 5).
+TEST(TvpackVerify, DamagedPackagesAreRefused) {
+  for (const char* format : {"zip", "7z"}) {
+    Source s;
+    const std::string good = GoodPackage(format, s);
+    const size_t payload = FakeLauncher().size();
+    std::string flipped = good;
+    // A byte of the numbers file's packed data, well inside the payload.
+    flipped[payload + (good.size() - payload) / 2] ^= 0x20;
+    struct Row {
+      const char* what;
+      std::string bytes;
+    } rows[] = {
+        {"cut short", good.substr(0, payload + (good.size() - payload) / 2)},
+        {"flipped byte", flipped},
+        {"launcher alone", good.substr(0, payload)},
+    };
+    for (const Row& row : rows) {
+      std::string err;
+      EXPECT_EQ(VerifyCode(s, row.bytes, &err), kTvpackRefused) << format << ": " << row.what << "\n" << err;
+      EXPECT_NE(err.find("verdict: the launcher refuses"), std::string::npos) << err;
+    }
+  }
+}
+
+TEST(TvpackVerify, PayloadsTheLauncherRefuses) {
+  Source s;
+  const std::string launcher = FakeLauncher();
+  const std::string setup = kSetup;
+  struct Row {
+    const char* what;
+    std::string payload;
+    const char* problem;
+  } rows[] = {
+      {"traversal name",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup},
+                          {.name = "../evil.txt", .data = "x"}}),
+       "name rule"},
+      {"duplicate name, other case",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup},
+                          {.name = "A.txt", .data = "1"}, {.name = "a.txt", .data = "2"}}),
+       "unpacked before"},
+      {"no setup program", tvtest::ZipStream({{.name = "readme.txt", .data = "r"}}), "not in the payload"},
+      {"setup program not a program",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = "text"}}), "not a Windows program"},
+      {"descriptor names a folder",
+       tvtest::ZipStream({{.name = ".launch", .data = "bin"}, {.name = "bin/setup.exe", .data = setup}}),
+       "is a folder"},
+      {"bad CRC",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup, .crc = 1}}), "CRC"},
+      {"ended by the end of the file",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup}}, false), "cut short"},
+      {"no payload", std::string(4000, 'x'), "no payload found"},
+  };
+  for (const Row& row : rows) {
+    std::string err;
+    EXPECT_EQ(VerifyCode(s, launcher + row.payload, &err), kTvpackRefused) << row.what << "\n" << err;
+    EXPECT_NE(err.find(row.problem), std::string::npos) << row.what << "\n" << err;
+  }
+  // The same stream with a proper end passes.
+  EXPECT_EQ(VerifyCode(s, launcher + tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup}})),
+            kTvpackOk);
+}
+
+TEST(TvpackVerify, Lzma2ArchiveIsNoPayload) {
+  Source s;
+  const std::string archive = s.dir / "l2.7z";
+  ASSERT_EQ(system(("cd '" + s.folder + "' && 7zz a -bd -bso0 -m0=LZMA2 '" + archive + "' . >/dev/null").c_str()), 0);
+  std::string err;
+  EXPECT_EQ(VerifyCode(s, FakeLauncher() + ReadBytes(archive), &err), kTvpackRefused);
+  EXPECT_NE(err.find("no payload found"), std::string::npos) << err;
+}
+
+// --- sign ---
+
+TEST(TvpackSign, SignsAndTheSignedPackageVerifies) {
+  Source s;
+  ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
+  const std::string unsignedBytes = ReadBytes(s.dir / "p.exe");
+  ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tvpack-test -keyout '" +
+                    s.dir / "key.pem' -out '" + s.dir / "cert.pem' 2>/dev/null")
+                       .c_str()),
+            0);
+  const ToolRun run = Tvpack({"sign", s.dir / "p.exe", "--cert", s.dir / "cert.pem", "--key",
+                              s.dir / "key.pem", "--description", "Test package"});
+  ASSERT_EQ(run.code, kTvpackOk) << run.err << run.out;
+  const std::string signedBytes = ReadBytes(s.dir / "p.exe");
+  EXPECT_GT(signedBytes.size(), unsignedBytes.size());
+  EXPECT_EQ(VerifyCode(s, signedBytes), kTvpackOk);
+  EXPECT_EQ(Unpack(signedBytes), s.files);
+
+  // A key that does not fit the certificate: osslsigncode fails and the
+  // package stays as it was.
+  ASSERT_EQ(system(("openssl genrsa -out '" + s.dir / "other.pem' 2048 2>/dev/null").c_str()), 0);
+  const ToolRun bad = Tvpack({"sign", s.dir / "p.exe", "--cert", s.dir / "cert.pem", "--key", s.dir / "other.pem"});
+  EXPECT_EQ(bad.code, kTvpackError) << bad.err;
+  EXPECT_TRUE(ReadBytes(s.dir / "p.exe") == signedBytes);
+  EXPECT_NE(access((s.dir / "p.exe.partial").c_str(), F_OK), 0);
+}
+
+}  // namespace

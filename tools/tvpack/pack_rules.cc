@@ -1,0 +1,173 @@
+#include "pack_rules.h"
+
+#include <map>
+#include <set>
+
+#include "entry_name.h"
+#include "pe_image.h"
+#include "text.h"
+
+namespace {
+
+constexpr char kNotUtf8[] = "not valid UTF-8";
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+
+// A character Windows does not take in a file name. ":" and the separators
+// are the launcher's name rule's business.
+bool ForbiddenOnWindows(wchar_t c) {
+  return (c >= 1 && c < 0x20) || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' ||
+         c == L'*';
+}
+
+// True when an element of the "/"-separated name ends with a dot or a space:
+// Windows drops those, so the file would come out under another name.
+bool ElementChangesOnWindows(const std::wstring& name) {
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == L'/') {
+      if (i > start) {
+        const wchar_t last = name[i - 1];
+        const std::wstring element = name.substr(start, i - start);
+        if ((last == L'.' || last == L' ') && element != L"." && element != L"..") return true;
+      }
+      start = i + 1;
+    }
+  }
+  return false;
+}
+
+std::string SizeText(uint64_t bytes) {
+  if (bytes >= (1ull << 30)) return Number(bytes >> 30) + " GiB";
+  return Number(bytes >> 20) + " MiB";
+}
+
+}  // namespace
+
+uint32_t PathLimit(PackFormat format) {
+  return format == PackFormat::kZip ? kPathCapacity - 1 : kPathCapacity - 2;
+}
+
+uint32_t NameLength(PackFormat format, const std::string& utf8Name) {
+  if (format == PackFormat::kZip) return static_cast<uint32_t>(utf8Name.size());
+  std::wstring wide;
+  if (!DecodeUtf8(utf8Name, &wide)) return static_cast<uint32_t>(utf8Name.size());
+  return static_cast<uint32_t>(wide.size());
+}
+
+void CheckItems(const std::vector<PackItem>& items, PackFormat format, uint32_t maxFolder,
+                std::vector<Refusal>* refusals, LongestPath* longest) {
+  *longest = LongestPath{};
+  longest->limit = PathLimit(format);
+  const uint64_t maxFile = format == PackFormat::kZip ? kZipMaxFile : kSevenZipMaxFile;
+  // Folded name of every item and every folder on its way, and the names it
+  // was folded from.
+  std::map<std::wstring, std::set<std::string>> folded;
+
+  for (const PackItem& item : items) {
+    const std::string& name = item.name;
+    auto refuse = [&](const std::string& reason) { refusals->push_back({name, reason}); };
+    if (!item.problem.empty()) {
+      refuse(item.problem);
+      continue;
+    }
+    std::wstring wide;
+    if (!DecodeUtf8(name, &wide)) {
+      refuse(kNotUtf8);
+      continue;
+    }
+    if (!EntryNameIsSafe(wide.data(), wide.size()))
+      refuse("refused by the launcher's name rule (it could leave the extraction folder or "
+             "name a device)");
+    bool forbidden = false;
+    for (wchar_t c : wide) forbidden = forbidden || ForbiddenOnWindows(c) || c == L'\\';
+    if (forbidden)
+      refuse("holds a character Windows does not allow in file names (< > \" | ? * \\ or a "
+             "control character)");
+    if (ElementChangesOnWindows(wide))
+      refuse("a part of it ends with a dot or a space, which Windows drops");
+    if (!item.folder && item.size > maxFile)
+      refuse("too large for the " + std::string(format == PackFormat::kZip ? "ZIP-style" : "7z") +
+             " format: " + Number(item.size) + " bytes, the limit is " + SizeText(maxFile) +
+             (format == PackFormat::kZip ? "" : " (the launcher decodes each block in memory)"));
+
+    // A packed folder entry carries its final "/", as the ZIP-style walk sees it.
+    const std::string packedName = item.folder && format == PackFormat::kZip ? name + "/" : name;
+    const uint32_t length = maxFolder + 1 + NameLength(format, packedName);
+    if (length > longest->length) {
+      longest->length = length;
+      longest->name = name;
+    }
+    if (length > longest->limit)
+      refuse("path too long: " + Number(length) + " characters under a " + Number(maxFolder) +
+             "-character extraction folder, the launcher allows " + Number(longest->limit) + " (" +
+             Number(length - longest->limit) + " too many" +
+             (format == PackFormat::kZip && NameLength(PackFormat::kSevenZip, name) != name.size()
+                  ? "; the ZIP-style format counts the name's UTF-8 bytes"
+                  : "") +
+             ")");
+
+    const std::wstring key = FoldCase(wide);
+    folded[key].insert(name);
+    for (size_t at = wide.find(L'/'); at != std::wstring::npos; at = wide.find(L'/', at + 1))
+      folded[key.substr(0, at)].insert(EncodeUtf8(wide.substr(0, at)));
+  }
+
+  for (const auto& [key, names] : folded) {
+    if (names.size() < 2) continue;
+    for (const std::string& name : names) {
+      std::string others;
+      for (const std::string& other : names)
+        if (other != name) others += (others.empty() ? "" : ", ") + other;
+      refusals->push_back({name, "differs only in case from " + others});
+    }
+  }
+}
+
+std::string DescriptorSetupName(const std::string& bytes, std::string* reason) {
+  // The launcher reads 260 bytes and takes the first line.
+  const std::string head = bytes.substr(0, kPathCapacity);
+  const size_t end = head.find_first_of("\r\n");
+  const std::string line = head.substr(0, end);
+  if (line.empty()) {
+    *reason = "its first line is empty";
+    return "";
+  }
+  if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *reason = "it starts with a byte-order mark, which the launcher takes as part of the name";
+    return "";
+  }
+  std::wstring wide;
+  if (!DecodeUtf8(line, &wide)) {
+    *reason = std::string("its first line is ") + kNotUtf8;
+    return "";
+  }
+  if (wide.size() >= kPathCapacity) {
+    *reason = "its first line is too long for the launcher (260 bytes without a line break)";
+    return "";
+  }
+  if (!EntryNameIsSafe(wide.data(), wide.size())) {
+    *reason = "it names a path the launcher's name rule refuses";
+    return "";
+  }
+  return line;
+}
+
+std::string NormalizeRelative(const std::string& name) {
+  std::string out;
+  std::string element;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == '/' || name[i] == '\\') {
+      if (!element.empty() && element != ".") out += (out.empty() ? "" : "/") + element;
+      element.clear();
+    } else {
+      element.push_back(name[i]);
+    }
+  }
+  return out;
+}
+
+bool LooksLikeProgram(const std::string& head) {
+  uint64_t end = 0;
+  return ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(head.data()), head.size(), &end);
+}

@@ -1,0 +1,341 @@
+#include "package_verify.h"
+
+#include <string.h>
+
+#include <map>
+
+#include "7zAlloc.h"
+#include "pack_rules.h"
+#include "payload_scan.h"
+#include "pe_image.h"
+#include "seven_zip_core.h"
+#include "text.h"
+#include "zip_entries.h"
+
+namespace {
+
+constexpr char kDefaultSetup[] = "Tessaro Vantel Installer.exe";
+// The launcher reads this much of its file to find where its image ends.
+constexpr size_t kHeadSize = 4096;
+
+class MemoryReader final : public ByteReader {
+ public:
+  MemoryReader(const std::string& data, uint64_t start) : data_(data), pos_(start) {}
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t* got) override {
+    const uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
+    *got = static_cast<uint32_t>(left < size ? left : size);
+    if (*got) memcpy(buffer, data_.data() + pos_, *got);
+    pos_ += *got;
+    return true;
+  }
+  bool Skip(uint32_t count) override {
+    pos_ += count;
+    return true;
+  }
+
+ private:
+  const std::string& data_;
+  uint64_t pos_;
+};
+
+// What the unpacked folder would hold, by name folded as Windows compares.
+class Extraction {
+ public:
+  explicit Extraction(VerifyReport* report) : report_(report) {}
+
+  // Records a file; false (with a problem noted) when the launcher could not
+  // create it: a file or folder of that name exists, or a file lies on its way.
+  bool AddFile(const std::wstring& name) {
+    const std::wstring key = FoldCase(name);
+    for (size_t at = key.find(L'/'); at != std::wstring::npos; at = key.find(L'/', at + 1)) {
+      const std::wstring folder = key.substr(0, at);
+      if (kinds_.count(folder) && kinds_[folder] == kFile) {
+        report_->problems.push_back(EncodeUtf8(name) + ": a file of the same name as its folder " +
+                                    EncodeUtf8(name.substr(0, at)) + " was unpacked before");
+        return false;
+      }
+      kinds_[folder] = kFolder;
+    }
+    if (kinds_.count(key)) {
+      report_->problems.push_back(EncodeUtf8(name) +
+                                  ": the name (ignoring case) was unpacked before; the launcher "
+                                  "refuses to overwrite it");
+      return false;
+    }
+    kinds_[key] = kFile;
+    return true;
+  }
+
+  bool IsFile(const std::string& utf8) const {
+    std::wstring wide;
+    if (!DecodeUtf8(utf8, &wide)) return false;
+    auto it = kinds_.find(FoldCase(wide));
+    return it != kinds_.end() && it->second == kFile;
+  }
+  bool IsFolder(const std::string& utf8) const {
+    std::wstring wide;
+    if (!DecodeUtf8(utf8, &wide)) return false;
+    auto it = kinds_.find(FoldCase(wide));
+    return it != kinds_.end() && it->second == kFolder;
+  }
+
+  void Measure(const std::string& name, uint32_t length) {
+    if (length > report_->longestPath) {
+      report_->longestPath = length;
+      report_->longestName = name;
+    }
+  }
+
+  std::string descriptor;  // the bytes of a top-level ".launch"
+  std::map<std::string, std::string> heads;  // first bytes of each file, by folded name
+
+ private:
+  enum Kind { kFile, kFolder };
+  std::map<std::wstring, Kind> kinds_;
+  VerifyReport* report_;
+};
+
+constexpr size_t kKeepHead = 4096;
+
+std::string FoldedUtf8(const std::wstring& name) { return EncodeUtf8(FoldCase(name)); }
+
+class ZipVerifySink final : public ZipEntrySink {
+ public:
+  ZipVerifySink(Extraction& extraction, VerifyReport* report, uint32_t folderLength)
+      : x_(extraction), report_(report), folderLength_(folderLength) {}
+
+  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
+                      uint32_t capacity) override {
+    if (size == 0) return 0;
+    std::wstring wide;
+    if (!DecodeUtf8(std::string(reinterpret_cast<const char*>(bytes), size), &wide)) {
+      // The launcher would unpack it under a name with U+FFFD in it.
+      wide = DecodeUtf8Lenient(bytes, size);
+      invalid_ = EncodeUtf8(wide);
+    }
+    if (wide.size() > capacity) return 0;
+    memcpy(name, wide.data(), wide.size() * sizeof(wchar_t));
+    x_.Measure(EncodeUtf8(wide), folderLength_ + size + 1);
+    return static_cast<uint32_t>(wide.size());
+  }
+  bool CreateFolders(const wchar_t* name, uint32_t length) override {
+    size_t visible = 0;
+    while (visible < length && name[visible]) ++visible;
+    current_.assign(name, visible);
+    return true;
+  }
+  bool CreateOutputFile() override {
+    if (!invalid_.empty()) {
+      report_->problems.push_back(invalid_ + ": the name is not valid UTF-8");
+      invalid_.clear();
+    }
+    if (!x_.AddFile(current_)) return false;
+    report_->entries.push_back({EncodeUtf8(current_), 0});
+    isDescriptor_ = current_ == L".launch";
+    headKey_ = FoldedUtf8(current_);
+    return true;
+  }
+  bool Write(const uint8_t* data, uint32_t size) override {
+    report_->entries.back().size += size;
+    std::string& head = x_.heads[headKey_];
+    if (head.size() < kKeepHead)
+      head.append(reinterpret_cast<const char*>(data), std::min<size_t>(size, kKeepHead - head.size()));
+    if (isDescriptor_) x_.descriptor = head;
+    return true;
+  }
+  bool CloseOutputFile() override { return true; }
+
+ private:
+  Extraction& x_;
+  VerifyReport* report_;
+  uint32_t folderLength_;
+  std::wstring current_;
+  std::string headKey_;
+  std::string invalid_;
+  bool isDescriptor_ = false;
+};
+
+class SevenZipVerifySink final : public SevenZipSink {
+ public:
+  SevenZipVerifySink(Extraction& extraction, VerifyReport* report, uint32_t folderLength)
+      : x_(extraction), report_(report), folderLength_(folderLength) {}
+
+  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
+                 size_t size) override {
+    const std::wstring wide(name, nameLength - 1);
+    const std::string utf8 = EncodeUtf8(wide);
+    x_.Measure(utf8, folderLength_ + 1 + static_cast<uint32_t>(nameLength - 1));
+    if (!x_.AddFile(wide)) return false;
+    report_->entries.push_back({utf8, size});
+    const std::string head(reinterpret_cast<const char*>(data), std::min(size, kKeepHead));
+    x_.heads[FoldedUtf8(wide)] = head;
+    if (wide == L".launch") x_.descriptor = head;
+    return true;
+  }
+
+ private:
+  Extraction& x_;
+  VerifyReport* report_;
+  uint32_t folderLength_;
+};
+
+// The 7z archive in memory from a start offset: the reader's offsets count
+// from the signature, as the launcher's file stream does.
+struct MemoryInStream {
+  ISeekInStream vt;
+  const std::string* data;
+  uint64_t start;
+  uint64_t pos;
+};
+
+SRes MemoryRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
+  const uint64_t at = s->start + s->pos;
+  const uint64_t left = at < s->data->size() ? s->data->size() - at : 0;
+  if (*size > left) *size = static_cast<size_t>(left);
+  if (*size) memcpy(buffer, s->data->data() + at, *size);
+  s->pos += *size;
+  return SZ_OK;
+}
+
+SRes MemorySeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
+  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
+  // Positions are those of the whole file, like a file handle's.
+  int64_t base = 0;
+  if (origin == SZ_SEEK_CUR) base = static_cast<int64_t>(s->start + s->pos);
+  if (origin == SZ_SEEK_END) base = static_cast<int64_t>(s->data->size());
+  const int64_t to = base + *pos;
+  if (to < static_cast<int64_t>(s->start)) return SZ_ERROR_READ;
+  s->pos = static_cast<uint64_t>(to) - s->start;
+  *pos = to;
+  return SZ_OK;
+}
+
+const char* ZipProblem(ZipResult result) {
+  switch (result) {
+    case ZipResult::kEnded: return "";
+    case ZipResult::kShortRead: return "the payload is cut short (an entry or the end of the stream is missing)";
+    case ZipResult::kSkipFailed: return "an extra field runs past the end of the file";
+    case ZipResult::kNameTooLong: return "a name is too long for the extraction folder";
+    case ZipResult::kNameUndecodable: return "an entry has an empty or undecodable name";
+    case ZipResult::kNameRefused: return "an entry's name could leave the extraction folder (the launcher's name rule refuses it)";
+    case ZipResult::kFolderFailed: return "a folder could not be created";
+    case ZipResult::kCreateFailed: return "a file could not be created (its name was unpacked before)";
+    case ZipResult::kWriteFailed: return "a file could not be written";
+    case ZipResult::kCloseFailed: return "a file could not be closed";
+    case ZipResult::kOutOfMemory: return "out of memory while inflating";
+    case ZipResult::kBadDeflate: return "damaged deflate data";
+    case ZipResult::kDeflateShort: return "a deflated entry ends before its stated size";
+    case ZipResult::kDeflateLong: return "a deflated entry runs beyond its stated size";
+    case ZipResult::kDeflateTruncated: return "a deflated entry's data is cut short";
+    case ZipResult::kCrcMismatch: return "a CRC-32 does not match (damaged data)";
+  }
+  return "unknown entry walk result";
+}
+
+std::string SevenZipProblem(SRes result) {
+  switch (result) {
+    case SZ_ERROR_DATA: return "damaged data in the 7z archive";
+    case SZ_ERROR_CRC: return "a CRC does not match in the 7z archive (damaged data)";
+    case SZ_ERROR_UNSUPPORTED: return "the 7z archive uses something the launcher's decoder does not support";
+    case SZ_ERROR_NO_ARCHIVE: return "no valid 7z archive at the payload's position";
+    case SZ_ERROR_ARCHIVE: return "the 7z archive's header is damaged";
+    case SZ_ERROR_INPUT_EOF: return "the 7z archive is cut short";
+    case SZ_ERROR_MEM: return "out of memory while decoding the 7z archive";
+    case SZ_ERROR_FAIL: return "a name in the 7z archive is refused (empty, too long or could leave the extraction folder)";
+    default: return "the 7z archive cannot be read (error " + std::to_string(result) + ")";
+  }
+}
+
+}  // namespace
+
+bool HasLauncherMark(const std::string& image) {
+  static const char kMark[] = "Tessaro Vantel Installer";
+  std::string wide;
+  for (const char* c = kMark; *c; ++c) {
+    wide.push_back(*c);
+    wide.push_back('\0');
+  }
+  return image.find(wide) != std::string::npos;
+}
+
+VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
+  VerifyReport report;
+  const std::string head = package.substr(0, kHeadSize);
+  if (!ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(head.data()), head.size(),
+                           &report.imageEnd)) {
+    report.problems.push_back("not a Windows program: no PE headers in its first 4096 bytes");
+    return report;
+  }
+  MemoryReader scanReader(package, report.imageEnd);
+  uint64_t offset = 0;
+  if (!ScanForPayload(scanReader, &report.kind, &offset)) {
+    report.problems.push_back("nothing appended behind the launcher's image (fewer than 33 bytes)");
+    return report;
+  }
+  if (report.kind == PayloadNone) {
+    report.problems.push_back(
+        "no payload found behind the image (no ZIP local header, and no 7z signature whose "
+        "first packed stream is LZMA)");
+    return report;
+  }
+  report.payloadOffset = report.imageEnd + offset;
+
+  Extraction extraction(&report);
+  if (report.kind == PayloadZip) {
+    report.pathLimit = PathLimit(PackFormat::kZip);
+    MemoryReader reader(package, report.payloadOffset);
+    ZipVerifySink sink(extraction, &report, folderLength);
+    const ZipResult result = WalkZipEntries(reader, folderLength, sink);
+    if (result != ZipResult::kEnded && (report.problems.empty() ||
+                                        result != ZipResult::kCreateFailed))
+      report.problems.push_back(ZipProblem(result));
+  } else {
+    report.pathLimit = PathLimit(PackFormat::kSevenZip);
+    MemoryInStream stream = {{MemoryRead, MemorySeek}, &package, report.payloadOffset, 0};
+    const ISzAlloc allocMain = {SzAlloc, SzFree};
+    const ISzAlloc allocTemp = {SzAlloc, SzFree};
+    const size_t maxNameLength =
+        folderLength + 2 < kPathCapacity ? kPathCapacity - 2 - folderLength : 0;
+    SevenZipVerifySink sink(extraction, &report, folderLength);
+    const size_t before = report.problems.size();
+    const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink);
+    if (result != SZ_OK && report.problems.size() == before)
+      report.problems.push_back(SevenZipProblem(result));
+  }
+  if (report.longestPath > report.pathLimit && report.problems.empty())
+    report.problems.push_back(report.longestName + ": path too long for the extraction folder");
+
+  if (report.problems.empty()) {
+    // The setup program, chosen as the launcher chooses it.
+    std::string name;
+    if (extraction.IsFile(".launch")) {
+      std::string reason;
+      name = DescriptorSetupName(extraction.descriptor, &reason);
+      if (name.empty()) report.problems.push_back(".launch: " + reason);
+    } else {
+      name = kDefaultSetup;
+    }
+    if (!name.empty()) {
+      std::wstring wide;
+      DecodeUtf8(name, &wide);
+      const std::string resolved = NormalizeRelative(name);
+      report.setup = resolved;
+      if (folderLength + 1 + wide.size() >= kPathCapacity) {
+        report.problems.push_back("the setup program's path " + name +
+                                  " does not fit under the extraction folder");
+      } else if (extraction.IsFolder(resolved)) {
+        report.problems.push_back("the setup program " + name + " is a folder");
+      } else if (!extraction.IsFile(resolved)) {
+        report.problems.push_back("the setup program " + name + " is not in the payload");
+      } else {
+        std::wstring key;
+        DecodeUtf8(resolved, &key);
+        if (!LooksLikeProgram(extraction.heads[FoldedUtf8(key)]))
+          report.problems.push_back("the setup program " + name + " is not a Windows program");
+      }
+    }
+  }
+  report.ok = report.problems.empty();
+  return report;
+}

@@ -1,0 +1,38 @@
+// Checking a finished package the way the launcher will take it: the same
+// payload scan, the same entry walk or 7z reader with their rules, every
+// CRC, and the setup program the run would start. Nothing is written.
+// Portable.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "payload_kind.h"
+
+struct VerifiedEntry {
+  std::string name;  // UTF-8, "/" between folders
+  uint64_t size = 0;
+};
+
+struct VerifyReport {
+  bool ok = false;                  // the launcher would unpack it and start `setup`
+  PayloadKind kind = PayloadNone;
+  uint64_t imageEnd = 0;            // where the launcher's image ends in the file
+  uint64_t payloadOffset = 0;       // file offset of the payload's first byte
+  std::vector<VerifiedEntry> entries;  // files, in payload order
+  std::string setup;                // relative name of the setup program
+  uint32_t longestPath = 0;         // folder + 1 + name, in the format's measure
+  std::string longestName;
+  uint32_t pathLimit = 0;
+  std::vector<std::string> problems;  // why the launcher (or tvpack) refuses it
+};
+
+// Verifies the package whose bytes are `package`, as unpacked into an
+// extraction folder of `folderLength` characters.
+VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength);
+
+// The UTF-16 text "Tessaro Vantel Installer" of the launcher's version
+// resource: a program without it is not the launcher.
+bool HasLauncherMark(const std::string& image);

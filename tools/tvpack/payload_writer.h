@@ -1,0 +1,61 @@
+// Writing a payload the launcher takes: the ZIP-style stream or a 7z archive.
+// Both writers are deterministic: the same items, level and bytes give the
+// same payload (no times, no host fields). Portable.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "pack_rules.h"
+
+// Where the payload goes. Offsets count from the payload's first byte.
+class PayloadSink {
+ public:
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+  // Overwrites bytes written before (the 7z start header).
+  virtual bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+
+ protected:
+  ~PayloadSink() = default;
+};
+
+// Hands out the bytes of a file item (never called for folders).
+class ItemSource {
+ public:
+  // Fills `*data` with the item's bytes; false with `*error` set when it
+  // cannot be read or no longer has the size seen by the folder walk.
+  virtual bool Read(const PackItem& item, std::string* data, std::string* error) = 0;
+
+ protected:
+  ~ItemSource() = default;
+};
+
+class PackProgress {
+ public:
+  // `bytes` more of the items' bytes and `files` more items are packed.
+  virtual void Advance(uint64_t bytes, uint32_t files) = 0;
+
+ protected:
+  ~PackProgress() = default;
+};
+
+// The ZIP-style stream, in the order of `items`: per item a local header
+// (times fixed at 1980-01-01 00:00, UTF-8 name flag), its name and data;
+// deflate (raw, zlib at `level` 1-9) where it makes the item smaller, else
+// stored; level 0 stores everything; folder items as entries whose name ends
+// in "/". Then the central directory and its end record. False with
+// `*error` set on a read or write failure, or when the payload reaches 4 GiB.
+bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
+                     PayloadSink& sink, PackProgress& progress, std::string* error);
+
+// A 7z archive (format version 0.4) of `items`: files of at least one byte in
+// solid blocks of up to 64 MiB, each LZMA-coded at `level` 0-9; blocks of
+// programs (files that start with PE headers) also pass through the x86
+// branch filter. Every block's packed stream starts with LZMA, so byte 32 of
+// the archive is 00 as the launcher's scan requires. Empty files and folders
+// are items without data. Names and CRC-32 of every file in a plain header.
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
+                          PayloadSink& sink, PackProgress& progress, std::string* error);

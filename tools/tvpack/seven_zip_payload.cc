@@ -1,0 +1,317 @@
+#include <string.h>
+
+#include <algorithm>
+
+#include "7zAlloc.h"
+#include "7zCrc.h"
+#include "Bra.h"
+#include "LzmaEnc.h"
+#include "payload_writer.h"
+#include "text.h"
+
+namespace {
+
+// Property IDs of the 7z header.
+enum : uint8_t {
+  kEnd = 0x00,
+  kHeader = 0x01,
+  kMainStreamsInfo = 0x04,
+  kFilesInfo = 0x05,
+  kPackInfo = 0x06,
+  kUnpackInfo = 0x07,
+  kSubStreamsInfo = 0x08,
+  kSize = 0x09,
+  kCrc = 0x0A,
+  kFolder = 0x0B,
+  kCodersUnpackSize = 0x0C,
+  kNumUnpackStream = 0x0D,
+  kEmptyStream = 0x0E,
+  kEmptyFile = 0x0F,
+  kName = 0x11,
+};
+
+constexpr uint64_t kBlockTarget = 64ull << 20;
+constexpr uint8_t kLzmaId[] = {0x03, 0x01, 0x01};
+constexpr uint8_t kBcjId[] = {0x03, 0x03, 0x01, 0x03};
+
+// The 7z variable-length number: the first byte's leading one bits say how
+// many little-endian bytes follow.
+void PutNumber(std::string& out, uint64_t value) {
+  uint8_t first = 0;
+  uint8_t mask = 0x80;
+  int i = 0;
+  for (; i < 8; ++i) {
+    if (value < (1ull << (7 * (i + 1)))) {
+      first |= static_cast<uint8_t>(value >> (8 * i));
+      break;
+    }
+    first |= mask;
+    mask >>= 1;
+  }
+  out.push_back(static_cast<char>(first));
+  for (; i > 0; --i) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    value >>= 8;
+  }
+}
+
+void PutLe(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A bit vector, first item in the highest bit of the first byte.
+std::string Bits(const std::vector<bool>& bits) {
+  std::string out((bits.size() + 7) / 8, '\0');
+  for (size_t i = 0; i < bits.size(); ++i)
+    if (bits[i]) out[i / 8] = static_cast<char>(out[i / 8] | (0x80 >> (i % 8)));
+  return out;
+}
+
+void PutProperty(std::string& out, uint8_t id, const std::string& data) {
+  out.push_back(static_cast<char>(id));
+  PutNumber(out, data.size());
+  out += data;
+}
+
+bool IsProgramName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return ext == "exe" || ext == "dll" || ext == "sys" || ext == "ocx" || ext == "cpl" ||
+         ext == "scr" || ext == "drv" || ext == "efi";
+}
+
+struct Block {
+  std::vector<const PackItem*> files;
+  bool branchFilter = false;
+  std::vector<uint64_t> sizes;
+  std::vector<uint32_t> crcs;
+  uint64_t unpacked = 0;
+  uint64_t packed = 0;
+  Byte props[LZMA_PROPS_SIZE] = {};
+};
+
+struct EncodeProgress {
+  ICompressProgress vt;
+  PackProgress* progress;
+  uint64_t reported;
+};
+
+SRes OnProgress(ICompressProgressPtr p, UInt64 inSize, UInt64) {
+  EncodeProgress* self = Z7_CONTAINER_FROM_VTBL(p, EncodeProgress, vt);
+  if (inSize != static_cast<UInt64>(-1) && inSize > self->reported) {
+    self->progress->Advance(inSize - self->reported, 0);
+    self->reported = inSize;
+  }
+  return SZ_OK;
+}
+
+bool Encode(const std::string& data, int level, Block* block, std::string* packed,
+            PackProgress& progress) {
+  CLzmaEncProps props;
+  LzmaEncProps_Init(&props);
+  props.level = level;
+  props.reduceSize = data.size();
+  props.numThreads = 1;
+  props.writeEndMark = 0;
+  const ISzAlloc alloc = {SzAlloc, SzFree};
+  CLzmaEncHandle encoder = LzmaEnc_Create(&alloc);
+  if (!encoder) return false;
+  SRes result = LzmaEnc_SetProps(encoder, &props);
+  SizeT propsSize = LZMA_PROPS_SIZE;
+  if (result == SZ_OK) result = LzmaEnc_WriteProperties(encoder, block->props, &propsSize);
+  EncodeProgress report = {{OnProgress}, &progress, 0};
+  size_t capacity = data.size() + data.size() / 16 + 65536;
+  for (;;) {
+    if (result != SZ_OK) break;
+    packed->assign(capacity, '\0');
+    SizeT length = capacity;
+    result = LzmaEnc_MemEncode(encoder, reinterpret_cast<Byte*>(packed->data()), &length,
+                               reinterpret_cast<const Byte*>(data.data()), data.size(), 0,
+                               &report.vt, &alloc, &alloc);
+    if (result == SZ_ERROR_OUTPUT_EOF) {
+      // Only incompressible data needs more room than the first guess.
+      LzmaEnc_Destroy(encoder, &alloc, &alloc);
+      encoder = LzmaEnc_Create(&alloc);
+      if (!encoder) return false;
+      result = LzmaEnc_SetProps(encoder, &props);
+      capacity *= 2;
+      continue;
+    }
+    if (result == SZ_OK) packed->resize(length);
+    break;
+  }
+  LzmaEnc_Destroy(encoder, &alloc, &alloc);
+  if (report.reported < data.size()) progress.Advance(data.size() - report.reported, 0);
+  return result == SZ_OK;
+}
+
+std::string Utf16Le(const std::string& utf8) {
+  std::wstring wide;
+  DecodeUtf8(utf8, &wide);
+  std::string out;
+  for (wchar_t c : wide) PutLe(out, static_cast<uint32_t>(c) & 0xFFFF, 2);
+  PutLe(out, 0, 2);
+  return out;
+}
+
+}  // namespace
+
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
+                          PayloadSink& sink, PackProgress& progress, std::string* error) {
+  CrcGenerateTable();
+
+  // Blocks: plain files first, then programs, each kind in the items' order.
+  std::vector<Block> blocks;
+  std::vector<const PackItem*> empties;
+  for (int kind = 0; kind < 2; ++kind) {
+    Block current;
+    current.branchFilter = kind == 1;
+    for (const PackItem& item : items) {
+      if (item.folder || item.size == 0) continue;
+      if (IsProgramName(item.name) != (kind == 1)) continue;
+      if (!current.files.empty() && current.unpacked + item.size > kBlockTarget) {
+        blocks.push_back(current);
+        current.files.clear();
+        current.unpacked = 0;
+      }
+      current.files.push_back(&item);
+      current.unpacked += item.size;
+    }
+    if (!current.files.empty()) blocks.push_back(current);
+  }
+  for (const PackItem& item : items)
+    if (item.folder || item.size == 0) empties.push_back(&item);
+  if (blocks.empty()) {
+    *error = "a 7z package needs at least one file that is not empty";
+    return false;
+  }
+
+  // The start header is written last, when the header's place is known.
+  uint8_t startHeader[32] = {};
+  if (!sink.Write(startHeader, sizeof(startHeader))) {
+    *error = "cannot write the package";
+    return false;
+  }
+  uint64_t packedTotal = 0;
+  std::string data, file, packed;
+  for (Block& block : blocks) {
+    data.clear();
+    for (const PackItem* item : block.files) {
+      if (!source.Read(*item, &file, error)) return false;
+      block.sizes.push_back(file.size());
+      block.crcs.push_back(CrcCalc(file.data(), file.size()));
+      data += file;
+    }
+    block.unpacked = data.size();
+    if (block.branchFilter) {
+      UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+      z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
+    }
+    if (!Encode(data, level, &block, &packed, progress)) {
+      *error = "the LZMA encoder failed (out of memory?)";
+      return false;
+    }
+    block.packed = packed.size();
+    packedTotal += packed.size();
+    if (!sink.Write(reinterpret_cast<const uint8_t*>(packed.data()), packed.size())) {
+      *error = "cannot write the package";
+      return false;
+    }
+    progress.Advance(0, static_cast<uint32_t>(block.files.size()));
+  }
+  uint32_t emptyFiles = 0;
+  for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
+  progress.Advance(0, emptyFiles);
+
+  std::string h;
+  h.push_back(kHeader);
+  h.push_back(kMainStreamsInfo);
+  h.push_back(kPackInfo);
+  PutNumber(h, 0);  // the packed streams start right behind the start header
+  PutNumber(h, blocks.size());
+  h.push_back(kSize);
+  for (const Block& b : blocks) PutNumber(h, b.packed);
+  h.push_back(kEnd);
+
+  h.push_back(kUnpackInfo);
+  h.push_back(kFolder);
+  PutNumber(h, blocks.size());
+  h.push_back(0);  // not external
+  for (const Block& b : blocks) {
+    // LZMA first: its input is the packed stream. The filter, when there is
+    // one, takes LZMA's output (bond: the filter's input 1 from coder 0).
+    PutNumber(h, b.branchFilter ? 2 : 1);
+    h.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
+    h.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
+    PutNumber(h, LZMA_PROPS_SIZE);
+    h.append(reinterpret_cast<const char*>(b.props), LZMA_PROPS_SIZE);
+    if (b.branchFilter) {
+      h.push_back(static_cast<char>(sizeof(kBcjId)));
+      h.append(reinterpret_cast<const char*>(kBcjId), sizeof(kBcjId));
+      PutNumber(h, 1);  // bond: in stream 1 (the filter's)
+      PutNumber(h, 0);  // from coder 0 (LZMA)
+    }
+  }
+  h.push_back(kCodersUnpackSize);
+  for (const Block& b : blocks) {
+    PutNumber(h, b.unpacked);
+    if (b.branchFilter) PutNumber(h, b.unpacked);
+  }
+  h.push_back(kEnd);
+
+  h.push_back(kSubStreamsInfo);
+  h.push_back(kNumUnpackStream);
+  for (const Block& b : blocks) PutNumber(h, b.files.size());
+  h.push_back(kSize);
+  for (const Block& b : blocks)
+    for (size_t i = 0; i + 1 < b.sizes.size(); ++i) PutNumber(h, b.sizes[i]);
+  h.push_back(kCrc);
+  h.push_back(1);  // all defined
+  for (const Block& b : blocks)
+    for (uint32_t crc : b.crcs) PutLe(h, crc, 4);
+  h.push_back(kEnd);
+  h.push_back(kEnd);  // streams info
+
+  std::vector<const PackItem*> order;
+  for (const Block& b : blocks) order.insert(order.end(), b.files.begin(), b.files.end());
+  order.insert(order.end(), empties.begin(), empties.end());
+  h.push_back(kFilesInfo);
+  PutNumber(h, order.size());
+  if (!empties.empty()) {
+    std::vector<bool> emptyStream(order.size(), false);
+    std::vector<bool> emptyFile;
+    for (size_t i = order.size() - empties.size(); i < order.size(); ++i) {
+      emptyStream[i] = true;
+      emptyFile.push_back(!order[i]->folder);
+    }
+    PutProperty(h, kEmptyStream, Bits(emptyStream));
+    PutProperty(h, kEmptyFile, Bits(emptyFile));
+  }
+  std::string names(1, '\0');  // not external
+  for (const PackItem* item : order) names += Utf16Le(item->name);
+  PutProperty(h, kName, names);
+  h.push_back(kEnd);  // files info
+  h.push_back(kEnd);  // header
+
+  if (!sink.Write(reinterpret_cast<const uint8_t*>(h.data()), h.size())) {
+    *error = "cannot write the package";
+    return false;
+  }
+
+  std::string tail;
+  PutLe(tail, packedTotal, 8);  // the header's offset behind the start header
+  PutLe(tail, h.size(), 8);
+  PutLe(tail, CrcCalc(h.data(), h.size()), 4);
+  std::string start("7z\xBC\xAF\x27\x1C", 6);
+  start.push_back(0);  // format version 0.4
+  start.push_back(4);
+  PutLe(start, CrcCalc(tail.data(), tail.size()), 4);
+  start += tail;
+  if (!sink.WriteAt(0, reinterpret_cast<const uint8_t*>(start.data()), start.size())) {
+    *error = "cannot write the package";
+    return false;
+  }
+  return true;
+}
