@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "7zCrc.h"
 #include "entry_name.h"
 #include "payload_scan.h"
 
@@ -49,11 +50,14 @@ bool ReadExactly(ByteReader& reader, uint8_t* buffer, uint32_t size) {
   return ReadUpTo(reader, buffer, size, &done) && done == size;
 }
 
-ZipResult CopyStored(ByteReader& reader, uint32_t size, ZipEntrySink& sink, uLong* crc) {
+// The entries' CRC-32 is the 7z decoder's (the same polynomial, kept in the
+// register form: CRC_INIT_VAL at the start, CRC_GET_DIGEST at the end), so
+// the launcher carries one table and one routine for both payload kinds.
+ZipResult CopyStored(ByteReader& reader, uint32_t size, ZipEntrySink& sink, uint32_t* crc) {
   while (size > 0) {
     const uint32_t part = size < kChunk ? size : kChunk;
     if (!ReadExactly(reader, input, part)) return ZipResult::kShortRead;
-    *crc = crc32(*crc, input, part);
+    *crc = CrcUpdate(*crc, input, part);
     if (!sink.Write(input, part)) return ZipResult::kWriteFailed;
     size -= part;
   }
@@ -61,7 +65,7 @@ ZipResult CopyStored(ByteReader& reader, uint32_t size, ZipEntrySink& sink, uLon
 }
 
 ZipResult Inflate(ByteReader& reader, uint32_t packedSize, uint32_t size, ZipEntrySink& sink,
-                  uLong* crc) {
+                  uint32_t* crc) {
   z_stream stream = {};
   // The zlib version this code was written against; zlib accepts any 1.x.
   const int init = inflateInit2_(&stream, -15, "1.2.11", static_cast<int>(sizeof(z_stream)));
@@ -94,7 +98,7 @@ ZipResult Inflate(ByteReader& reader, uint32_t packedSize, uint32_t size, ZipEnt
       break;
     }
     if (made > 0) {
-      *crc = crc32(*crc, output, made);
+      *crc = CrcUpdate(*crc, output, made);
       if (!sink.Write(output, made)) {
         result = ZipResult::kWriteFailed;
         break;
@@ -139,6 +143,7 @@ uint32_t VisibleLength(const wchar_t* name, uint32_t length) {
 }  // namespace
 
 ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink& sink) {
+  CrcGenerateTable();
   uint8_t header[kHeaderSize];
   uint8_t nameBytes[kPathLimit];
   wchar_t name[kPathLimit];
@@ -176,10 +181,11 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
     if (!sink.CreateOutputFile()) return ZipResult::kCreateFailed;
 
-    uLong crc = crc32(0, nullptr, 0);
+    uint32_t crc = CRC_INIT_VAL;
     ZipResult result = method == 0 ? CopyStored(reader, size, sink, &crc)
                                    : Inflate(reader, packedSize, size, sink, &crc);
-    if (result == ZipResult::kEnded && crc != expectedCrc) result = ZipResult::kCrcMismatch;
+    if (result == ZipResult::kEnded && CRC_GET_DIGEST(crc) != expectedCrc)
+      result = ZipResult::kCrcMismatch;
     if (!sink.CloseOutputFile() && result == ZipResult::kEnded) result = ZipResult::kCloseFailed;
     if (result != ZipResult::kEnded) return result;
   }

@@ -215,6 +215,7 @@ const char* ZipProblem(ZipResult result) {
   switch (result) {
     case ZipResult::kEnded: return "";
     case ZipResult::kShortRead: return "the payload is cut short (an entry or the end of the stream is missing)";
+    case ZipResult::kBadSignature: return "damaged data where an entry header or the stream's end belongs";
     case ZipResult::kSkipFailed: return "an extra field runs past the end of the file";
     case ZipResult::kNameTooLong: return "a name is too long for the extraction folder";
     case ZipResult::kNameUndecodable: return "an entry has an empty or undecodable name";
