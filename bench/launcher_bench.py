@@ -15,7 +15,9 @@ the setup program's end to exit, i.e. the clean-up), its peak working set,
 and beside it native unzip / 7zz x and cp -r of the same tree with their
 peak resident set. Medians of --runs runs, after one warm-up run.
 
-usage: launcher_bench.py --build DIR --work DIR [--runs N] [--only NAMES]"""
+usage: launcher_bench.py --build DIR --work DIR [--runs N] [--only NAMES]
+                         [--launcher IMAGE]   (another launcher image of the same
+                                               build kind, to compare)"""
 import argparse
 import os
 import random
@@ -105,7 +107,8 @@ class Bench:
         self.work = os.path.abspath(args.work)
         self.runs = args.runs
         self.run = os.path.join(self.build, "wine-run")
-        self.launcher = os.path.join(self.build, "launcher", "Tessaro Vantel Installer.exe")
+        self.launcher = args.launcher or os.path.join(self.build, "launcher",
+                                                      "Tessaro Vantel Installer.exe")
         self.sevenzip = shutil.which("7zz") or shutil.which("7z")
 
     def package(self, name, kind):
@@ -125,7 +128,7 @@ class Bench:
                 subprocess.run([self.sevenzip, "a", "-bd", "-bso0", "-t7z", "-m0=LZMA", "-mx=5",
                                 "-ms=on", archive, "."], cwd=staged, check=True)
             shutil.rmtree(staged)
-        package = os.path.join(self.work, "%s-%s.exe" % (name, kind))
+        package = os.path.join(self.work, "%s-%s-run.exe" % (name, kind))
         with open(package, "wb") as out:
             for part in (self.launcher, archive):
                 with open(part, "rb") as f:
@@ -180,9 +183,11 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--only", default=",".join(PAYLOADS))
+    ap.add_argument("--launcher", help="the launcher image to run (default: the build's)")
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     bench = Bench(args)
+    print("launcher image: %s (%d bytes)" % (bench.launcher, os.path.getsize(bench.launcher)))
     print("%-8s %-4s %6s %8s %8s | %8s %9s %9s %9s | %-6s %8s %9s | %8s %9s | %6s"
           % ("payload", "fmt", "files", "MB", "packed", "whole", "to-setup", "clean-up",
              "peak-WS", "peer", "wall", "max-RSS", "cp -r", "max-RSS", "ratio"))

@@ -207,8 +207,12 @@ TEST(SevenZipPackage, NameLimitCountsUnitsWithTheTerminator) {
     PackageRun run(archive);
     // The system's unique number may have fewer than four hex digits; try
     // again in a fresh folder until the extraction folder has 140 characters.
+    // Wine takes it from the tick count, whose low 16 bits stay below 0x1000
+    // for four seconds at a time: wait for them to leave that range first,
+    // or every attempt of a run may fall into it.
     bool measured = false;
     for (int attempt = 0; attempt < 8 && !measured; ++attempt) {
+      while ((GetTickCount() & 0xFFFF) < 0x1000) Sleep(50);
       std::wstring temp = run.temp.path() + L"\\" + std::wstring(1, L'a' + attempt);
       temp += std::wstring(128 - temp.size(), L'p');  // 128 + "\" + "VanXXXX.tmp" = 140
       ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
