@@ -15,9 +15,15 @@ the setup program's end to exit, i.e. the clean-up), its peak working set,
 and beside it native unzip / 7zz x and cp -r of the same tree with their
 peak resident set. Medians of --runs runs, after one warm-up run.
 
+The 7z payloads also run behind the peer, the LZMA SDK's small installer
+stub (the build's bench/sfx-peer.exe), which finds "setup.exe" in the same
+archive; every variant runs once per round, so that a passing load falls on
+all of them alike.
+
 usage: launcher_bench.py --build DIR --work DIR [--runs N] [--only NAMES]
-                         [--launcher IMAGE]   (another launcher image of the same
-                                               build kind, to compare)"""
+                         [--launcher IMAGE]   (the launcher image to measure)
+                         [--base IMAGE]       (an earlier launcher image of the
+                                               same build kind, measured beside it)"""
 import argparse
 import os
 import random
@@ -109,6 +115,9 @@ class Bench:
         self.run = os.path.join(self.build, "wine-run")
         self.launcher = args.launcher or os.path.join(self.build, "launcher",
                                                       "Tessaro Vantel Installer.exe")
+        self.base = args.base
+        peer = os.path.join(self.build, "bench", "sfx-peer.exe")
+        self.peer = peer if os.path.exists(peer) else None
         self.sevenzip = shutil.which("7zz") or shutil.which("7z")
 
     def package(self, name, kind):
@@ -120,20 +129,24 @@ class Bench:
             # The payload: the tree and the stamp program as the default setup program.
             shutil.rmtree(staged, ignore_errors=True)
             shutil.copytree(tree, staged)
-            shutil.copy(os.path.join(self.build, "bench", "stamp_setup.exe"),
-                        os.path.join(staged, "Tessaro Vantel Installer.exe"))
+            for setup in ("Tessaro Vantel Installer.exe", "setup.exe"):
+                shutil.copy(os.path.join(self.build, "bench", "stamp_setup.exe"),
+                            os.path.join(staged, setup))
             if kind == "zip":
                 subprocess.run(["zip", "-q", "-r", "-6", archive, "."], cwd=staged, check=True)
             else:
                 subprocess.run([self.sevenzip, "a", "-bd", "-bso0", "-t7z", "-m0=LZMA", "-mx=5",
                                 "-ms=on", archive, "."], cwd=staged, check=True)
             shutil.rmtree(staged)
-        package = os.path.join(self.work, "%s-%s-run.exe" % (name, kind))
+        return tree, archive
+
+    def bundle(self, stub, archive, label):
+        package = os.path.join(self.work, "%s-run.exe" % label)
         with open(package, "wb") as out:
-            for part in (self.launcher, archive):
+            for part in (stub, archive):
                 with open(part, "rb") as f:
                     shutil.copyfileobj(f, out)
-        return tree, archive, package
+        return package
 
     def launcher_run(self, package):
         stamp = os.path.join(self.work, "stamp.txt")
@@ -152,12 +165,30 @@ class Bench:
         return {"whole": int(fields["wall_ms"]) / 1000, "to_setup": (started - start) / 1e7,
                 "after_setup": (stop - started) / 1e7, "peak": int(fields["peak_working_set_kib"])}
 
+    def variants(self, name, kind, archive):
+        """(label, package) for every program that runs this payload."""
+        stubs = [("launcher", self.launcher)]
+        if self.base:
+            stubs.append(("base", self.base))
+        if kind == "7z" and self.peer:
+            stubs.append(("SfxSetup", self.peer))
+        return [(label, self.bundle(stub, archive, "%s-%s-%s" % (name, kind, label)))
+                for label, stub in stubs]
+
     def measure(self, name, kind):
-        tree, archive, package = self.package(name, kind)
-        self.launcher_run(package)  # warm-up: file cache, Wine's server
-        runs = [self.launcher_run(package) for _ in range(self.runs)]
-        result = {key: statistics.median(r[key] for r in runs) for key in runs[0]}
-        result["peak"] = max(r["peak"] for r in runs)
+        tree, archive = self.package(name, kind)
+        variants = self.variants(name, kind, archive)
+        for _, package in variants:
+            self.launcher_run(package)  # warm-up: file cache, Wine's server
+        runs = {label: [] for label, _ in variants}
+        for _ in range(self.runs):
+            for label, package in variants:
+                runs[label].append(self.launcher_run(package))
+        results = {}
+        for label, rs in runs.items():
+            result = {key: statistics.median(r[key] for r in rs) for key in rs[0]}
+            result["peak"] = max(r["peak"] for r in rs)
+            results[label] = result
         out = os.path.join(self.work, "native-out")
         peers = {}
         if name != "empty":
@@ -174,7 +205,7 @@ class Bench:
                 peers[label] = (statistics.median(times), peak)
             shutil.rmtree(out, ignore_errors=True)
         files, size = tree_size(tree)
-        return files, size, os.path.getsize(archive), result, peers
+        return files, size, os.path.getsize(archive), results, peers
 
 
 def main():
@@ -184,31 +215,40 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--only", default=",".join(PAYLOADS))
     ap.add_argument("--launcher", help="the launcher image to run (default: the build's)")
+    ap.add_argument("--base", help="an earlier launcher image, run beside it")
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     bench = Bench(args)
     print("launcher image: %s (%d bytes)" % (bench.launcher, os.path.getsize(bench.launcher)))
-    print("%-8s %-4s %6s %8s %8s | %8s %9s %9s %9s | %-6s %8s %9s | %8s %9s | %6s"
-          % ("payload", "fmt", "files", "MB", "packed", "whole", "to-setup", "clean-up",
-             "peak-WS", "peer", "wall", "max-RSS", "cp -r", "max-RSS", "ratio"))
+    if bench.base:
+        print("base image:     %s (%d bytes)" % (bench.base, os.path.getsize(bench.base)))
+    if bench.peer:
+        print("peer (7z):      %s (%d bytes)" % (bench.peer, os.path.getsize(bench.peer)))
+    print("%-8s %-4s %-8s %6s %7s | %8s %8s %8s %9s | %-5s %8s %9s | %8s | %6s %6s"
+          % ("payload", "fmt", "program", "files", "MB", "whole", "to-setup", "clean-up",
+             "peak-WS", "peer", "wall", "max-RSS", "cp -r", "/peer", "/Sfx"))
     for name in args.only.split(","):
         for kind in ("zip", "7z"):
-            files, size, packed, r, peers = bench.measure(name, kind)
-            peer_name = "unzip" if kind == "zip" else "7zz x"
+            files, size, packed, results, peers = bench.measure(name, kind)
+            peer_name = "unzip" if kind == "zip" else "7zz"
             peer = peers.get("native")
             cp = peers.get("cp -r")
-            print("%-8s %-4s %6d %8.1f %8.1f | %7.2fs %8.2fs %8.2fs %6dKiB | %-6s %s | %s | %6s"
-                  % (name, kind, files, size / 1e6, packed / 1e6, r["whole"], r["to_setup"],
-                     r["after_setup"], r["peak"], peer_name,
-                     "%7.2fs %6dKiB" % peer if peer else "%8s %9s" % ("-", "-"),
-                     "%7.2fs %6dKiB" % cp if cp else "%8s %9s" % ("-", "-"),
-                     "%.2fx" % (r["whole"] / peer[0]) if peer else "-"),
-                  flush=True)
+            sfx = results.get("SfxSetup")
+            for label, r in results.items():
+                print("%-8s %-4s %-8s %6d %7.1f | %7.2fs %7.2fs %7.2fs %6dKiB | %-5s %s | %s | %6s %6s"
+                      % (name, kind, label, files, size / 1e6, r["whole"], r["to_setup"],
+                         r["after_setup"], r["peak"], peer_name,
+                         "%7.2fs %6dKiB" % peer if peer else "%8s %9s" % ("-", "-"),
+                         "%7.2fs" % cp[0] if cp else "%8s" % "-",
+                         "%.2fx" % (r["whole"] / peer[0]) if peer else "-",
+                         "%.2fx" % (r["whole"] / sfx["whole"]) if sfx else "-"),
+                      flush=True)
+            print("%-8s %-4s packed %.1f MB" % (name, kind, packed / 1e6))
     print("whole: the package's process from start to exit (medians of %d runs); to-setup: start to"
           % args.runs)
     print("the setup program's first instruction; clean-up: from then to exit (the setup program")
-    print("exits at once). peak-WS: the launcher's peak working set as Wine reports it (Wine's own")
-    print("DLLs included). ratio: whole / the native peer's wall time.")
+    print("exits at once). peak-WS: the program's peak working set as Wine reports it (Wine's own")
+    print("DLLs included). /peer: whole / the native tool's wall time; /Sfx: whole / the peer stub's.")
 
 
 if __name__ == "__main__":

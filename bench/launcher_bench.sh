@@ -14,7 +14,7 @@ if grep -q '^TV_WINE_TESTS:BOOL=OFF' "$top/build/windows/CMakeCache.txt"; then
   cmake --preset wine-x64 >/dev/null
 fi
 build=$top/build/$preset
-cmake --build --preset "$preset" -j2 --target launcher peak_memory stamp_setup >/dev/null
+cmake --build --preset "$preset" -j2 --target launcher peak_memory stamp_setup sfx_peer >/dev/null
 work=${1:-$top/build/bench}
 shift || true
 mkdir -p "$work"

@@ -11,7 +11,7 @@ namespace {
 constexpr uint32_t kHeaderSize = 30;
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kPathLimit = 260;
-constexpr uint32_t kChunk = 64 * 1024;
+constexpr uint32_t kChunk = 256 * 1024;
 
 uint8_t input[kChunk];
 // One byte more than a chunk: a deflate stream that runs past the
