@@ -4,7 +4,8 @@
 # native unzip / 7zz x and cp -r of the same trees, with peak memory (see
 # bench/launcher_bench.py). Uses the shipped i686 build where 32-bit Wine runs
 # natively, else the x86-64 build of the same sources, and says which.
-# Usage: bench/launcher_bench.sh [work folder, default build/bench] [launcher_bench.py options]
+# Usage: bench/launcher_bench.sh [work folder, default build/bench] [launcher_bench.py options:
+#        --runs N, --only NAMES, --launcher IMAGE, --base IMAGE]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 preset=windows
