@@ -124,9 +124,11 @@ class Bench:
         tree = make_tree(self.work, name) if name != "empty" else os.path.join(self.work, "empty")
         os.makedirs(tree, exist_ok=True)
         staged = os.path.join(self.work, "staged-" + name)
-        archive = os.path.join(self.work, "%s.%s" % (name, kind))
+        # Named for what they hold: the stamp program under both setup names.
+        archive = os.path.join(self.work, "%s-2setup.%s" % (name, kind))
         if not os.path.exists(archive):
-            # The payload: the tree and the stamp program as the default setup program.
+            # The payload: the tree, and the stamp program as the launcher's default
+            # setup program and as the peer's "setup.exe".
             shutil.rmtree(staged, ignore_errors=True)
             shutil.copytree(tree, staged)
             for setup in ("Tessaro Vantel Installer.exe", "setup.exe"):
