@@ -19,7 +19,8 @@ add_custom_command(
 add_custom_target(sevenzip_archives ALL DEPENDS "${TV_7Z_ARCHIVES}/stamp")
 
 if(NOT WIN32)
-  add_executable(seven_zip_core_test seven_zip_core_test.cc)
+  add_executable(seven_zip_core_test core/seven_zip_core_test.cc)
+  target_include_directories(seven_zip_core_test PRIVATE "${CMAKE_SOURCE_DIR}/tests/support")
   target_compile_definitions(seven_zip_core_test PRIVATE TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}")
   find_package(ZLIB REQUIRED)
   target_link_libraries(seven_zip_core_test PRIVATE launcher_core ZLIB::ZLIB GTest::gtest_main)
@@ -32,20 +33,20 @@ endif()
 # unknown one, kept in a folder of its own so no test program sees it.
 set(_planted "${CMAKE_CURRENT_BINARY_DIR}/planted")
 foreach(name version tvplanted)
-  add_library(planted_${name} SHARED planted_dll.cc)
+  add_library(planted_${name} SHARED win/planted_dll.cc)
   set_target_properties(planted_${name} PROPERTIES OUTPUT_NAME ${name} PREFIX ""
                         RUNTIME_OUTPUT_DIRECTORY "${_planted}" ARCHIVE_OUTPUT_DIRECTORY "${_planted}/lib")
 endforeach()
 
-add_executable(dll_probe dll_probe.cc)
+add_executable(dll_probe win/dll_probe.cc)
 target_link_options(dll_probe PRIVATE -municode)
 target_link_libraries(dll_probe PRIVATE launcher_platform)
 
-add_executable(hardening_test hardening_test.cc)
+add_executable(hardening_test win/hardening_test.cc)
 target_link_libraries(hardening_test PRIVATE launcher_platform tv_test_support GTest::gtest_main)
 tv_add_wine_test(NAME hardening_test COMMAND hardening_test LABELS launcher)
 
-add_executable(sevenzip_relaunch_test sevenzip_relaunch_test.cc)
+add_executable(sevenzip_relaunch_test win/sevenzip_relaunch_test.cc)
 target_compile_definitions(sevenzip_relaunch_test PRIVATE
   TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${_planted}"
   TV_DLL_PROBE_EXE="$<TARGET_FILE:dll_probe>")
