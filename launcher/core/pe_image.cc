@@ -1,9 +1,6 @@
 #include "pe_image.h"
 
-static uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-static uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+#include "le_bytes.h"
 
 bool ImageEndFromHeaders(const uint8_t* head, size_t size, uint64_t* end) {
   constexpr size_t kFileHeaderSize = 20;

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "7zTypes.h"
+#include "launcher_constants.h"
 
 // Receives the files of an archive, in archive order. Folder items never
 // reach it: folders are made only on the way to the files they hold.
@@ -25,7 +26,18 @@ class SevenZipSink {
 };
 
 // Longest name any caller can accept, terminator included (MAX_PATH).
-inline constexpr size_t kSevenZipNameCapacity = 260;
+inline constexpr size_t kSevenZipNameCapacity = kPathCapacity;
+
+// The largest extraction folder length + 1 + name units (terminator not
+// counted) the launcher accepts: a name starts at index L + 1 of the output
+// path and, with its terminator, must end inside kPathCapacity.
+inline constexpr uint32_t kSevenZipPathLimit = kPathCapacity - 2;
+
+// The `maxNameLength` (terminator included) for an extraction folder of
+// `folderLength` characters: L + 1 + length < 260; 0 when no name fits.
+inline constexpr size_t SevenZipMaxNameLength(uint32_t folderLength) {
+  return folderLength + 2 < kPathCapacity ? kPathCapacity - 2 - folderLength : 0;
+}
 
 // Opens the 7z archive that starts at the current position of `archive` (the
 // signature header; the archive's offsets count from there) and hands every

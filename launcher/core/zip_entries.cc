@@ -4,13 +4,15 @@
 
 #include "7zCrc.h"
 #include "entry_name.h"
+#include "launcher_constants.h"
+#include "le_bytes.h"
 #include "payload_scan.h"
 
 namespace {
 
 constexpr uint32_t kHeaderSize = 30;
 constexpr uint32_t kEndRecordSize = 22;
-constexpr uint32_t kPathLimit = 260;
+constexpr uint32_t kPathLimit = kPathCapacity;
 constexpr uint32_t kChunk = 256 * 1024;
 
 uint8_t input[kChunk];
@@ -25,11 +27,6 @@ bool IsZipCentralHeader(const uint8_t* bytes) {
 }
 bool IsZipEndRecord(const uint8_t* bytes) {
   return bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x05 && bytes[3] == 0x06;
-}
-
-uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Reads `size` bytes or up to the end of the data; a reader may hand them out
@@ -163,7 +160,7 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     const uint32_t nameSize = Le16(header + 26);
     const uint32_t extraSize = Le16(header + 28);
 
-    if (folderLength + nameSize + 1 >= kPathLimit) return ZipResult::kNameTooLong;
+    if (folderLength + 1 + nameSize > kZipPathLimit) return ZipResult::kNameTooLong;
     if (!ReadExactly(reader, nameBytes, nameSize)) return ZipResult::kShortRead;
     // A UTF-8 name never needs more UTF-16 characters than it has bytes, so
     // the terminator always fits.

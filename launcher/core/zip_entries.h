@@ -7,6 +7,12 @@
 #include <stdint.h>
 
 #include "byte_reader.h"
+#include "launcher_constants.h"
+
+// The largest extraction folder length + 1 + name bytes the walk accepts: the
+// name, behind the folder and its backslash, must leave room for the
+// terminator in kPathCapacity.
+inline constexpr uint32_t kZipPathLimit = kPathCapacity - 1;
 
 // Where the unpacked entries go. The walker calls, per file entry:
 // CreateFolders, CreateOutputFile, Write (zero or more times), CloseOutputFile.
@@ -33,10 +39,10 @@ enum class ZipResult {
   kShortRead,        // a read failed or came up short (header, name or data)
   kBadSignature,     // a header is neither an entry nor a stream end
   kSkipFailed,       // moving past an extra field failed
-  kNameTooLong,      // folder length + name bytes + 1 reaches 260
+  kNameTooLong,      // folder length + 1 + name bytes exceeds kZipPathLimit (259)
   kNameUndecodable,  // the name decoded to nothing (also an empty name)
   kNameRefused,      // the name could leave the extraction folder
-  kFolderFailed,
+  kFolderFailed,     // a folder on the way to the file could not be created
   kCreateFailed,     // the output file could not be created (or exists)
   kWriteFailed,
   kCloseFailed,

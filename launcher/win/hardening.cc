@@ -4,9 +4,10 @@
 // libraries that later calls may pull in are loaded by full path, and a
 // launcher whose folder holds anything named "*.dll" goes on from a private
 // copy in a fresh folder instead.
-#include "launcher.h"
+#include "hardening.h"
 
 #include "command_line_tail.h"
+#include "path_join.h"
 #include "system_functions.h"
 
 namespace {
@@ -25,17 +26,6 @@ constexpr wchar_t kCopyName[] = L"VantelInstaller.exe";
 void* Kernel32Export(const char* name) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
-}
-
-// Appends `text` to the terminated string in `buffer` (`capacity` characters
-// including the terminator). False, with the buffer unchanged, when the
-// result would not fit: a cut path names some other file.
-bool Append(wchar_t* buffer, size_t capacity, const wchar_t* text) {
-  const size_t used = static_cast<size_t>(lstrlenW(buffer));
-  const size_t extra = static_cast<size_t>(lstrlenW(text));
-  if (used + extra >= capacity) return false;
-  CopyMemory(buffer + used, text, (extra + 1) * sizeof(wchar_t));
-  return true;
 }
 
 // Cuts `path` at its last backslash; a path without one stays as it is.
@@ -68,11 +58,9 @@ void PreloadSystemLibraries() {
   wchar_t folder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
-  if (!Append(folder, MAX_PATH, L"\\")) return;
   for (const wchar_t* name : kSystemLibraries) {
     wchar_t path[MAX_PATH];
-    lstrcpynW(path, folder, MAX_PATH);
-    if (!Append(path, MAX_PATH, name)) continue;
+    if (!JoinPath(path, MAX_PATH, folder, name)) continue;
     // Best effort: a name missing on this system is passed over; the loaded
     // libraries stay loaded for the life of the process. The libraries these
     // import are searched from the system folder too (altered search path),
@@ -86,7 +74,7 @@ bool FolderHasLibraries(const wchar_t* folder) {
   wchar_t pattern[MAX_PATH];
   lstrcpynW(pattern, folder, MAX_PATH);
   // A folder that cannot be checked is not known to be clean.
-  if (lstrlenW(folder) >= MAX_PATH || !Append(pattern, MAX_PATH, L"\\*.dll")) return true;
+  if (lstrlenW(folder) >= MAX_PATH || !AppendText(pattern, MAX_PATH, L"\\*.dll")) return true;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return false;
@@ -105,7 +93,7 @@ bool MakeUniqueTempFolder(wchar_t* copyPath) {
     wchar_t guidText[MAX_PATH];
     if (gSystem.stringFromGuid2(guid, guidText, MAX_PATH) > 0) {
       lstrcpynW(copyPath, tempPath, MAX_PATH);
-      if (!Append(copyPath, MAX_PATH, guidText)) return false;
+      if (!AppendText(copyPath, MAX_PATH, guidText)) return false;
       named = true;
     }
   }
@@ -117,9 +105,9 @@ bool MakeUniqueTempFolder(wchar_t* copyPath) {
   }
 
   wchar_t folder[MAX_PATH];
-  if (!Append(copyPath, MAX_PATH, L"\\")) return false;
+  if (!AppendText(copyPath, MAX_PATH, L"\\")) return false;
   lstrcpynW(folder, copyPath, MAX_PATH);
-  if (!Append(copyPath, MAX_PATH, kCopyName)) return false;
+  if (!AppendText(copyPath, MAX_PATH, kCopyName)) return false;
   return CreateDirectoryW(folder, nullptr) != FALSE;
 }
 
@@ -158,21 +146,21 @@ const wchar_t* CopyParameters(const wchar_t* tail) {
   return tail[0] == L' ' ? tail + 1 : tail;
 }
 
-void RelaunchIfFolderHasLibraries(const wchar_t* commandLine) {
+Relaunch RelaunchIfFolderHasLibraries(const wchar_t* commandLine, DWORD* exitCode) {
   wchar_t ownPath[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH) Fail();
+  if (length == 0 || length > MAX_PATH) return Relaunch::kFailed;
   wchar_t folder[MAX_PATH + 1];
   lstrcpynW(folder, ownPath, MAX_PATH + 1);
   RemoveLastElement(folder);
-  if (!FolderHasLibraries(folder)) return;
+  if (!FolderHasLibraries(folder)) return Relaunch::kNotNeeded;
 
-  DWORD exitCode = 0;
+  *exitCode = 0;
   wchar_t copyPath[MAX_PATH];
-  if (!MakeUniqueTempFolder(copyPath)) Fail();
-  if (!CopyFileW(ownPath, copyPath, TRUE)) Fail();
-  if (!RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), &exitCode))
-    Fail();
+  if (!MakeUniqueTempFolder(copyPath)) return Relaunch::kFailed;
+  if (!CopyFileW(ownPath, copyPath, TRUE)) return Relaunch::kFailed;
+  if (!RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), exitCode))
+    return Relaunch::kFailed;
 
   wchar_t copyFolder[MAX_PATH];
   lstrcpynW(copyFolder, copyPath, MAX_PATH);
@@ -181,11 +169,11 @@ void RelaunchIfFolderHasLibraries(const wchar_t* commandLine) {
   // has ended may still hold them (its image, its current folder) for a
   // moment after its process handle was signalled, so an ended copy gets
   // up to two seconds.
-  const int attempts = exitCode == STILL_ACTIVE ? 1 : 20;
+  const int attempts = *exitCode == STILL_ACTIVE ? 1 : 20;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (attempt > 0) Sleep(100);
     DeleteFileW(copyPath);
     if (RemoveDirectoryW(copyFolder)) break;
   }
-  ExitProcess(exitCode);
+  return Relaunch::kDone;
 }

@@ -1,13 +1,20 @@
-// The launcher's main sequence: one straight line from start-up to
-// ExitProcess. Every failure ends the process with exit code 5 at once and
-// leaves the extraction folder behind.
-#include "launcher.h"
+// The launcher's main sequence: one straight line from start-up to its exit
+// code. The operations report their failures; this is the one place that
+// turns a failure into exit code 5, at once, leaving the extraction folder
+// behind.
+#include "launcher_flow.h"
 
 #include "command_line_tail.h"
+#include "hardening.h"
+#include "launch_descriptor.h"
+#include "launcher_constants.h"
+#include "path_join.h"
+#include "payload_locate.h"
+#include "setup_process.h"
+#include "seven_zip.h"
 #include "system_functions.h"
 #include "tree_delete.h"
-
-void Fail() { ExitProcess(5); }
+#include "zip_extract.h"
 
 DWORD WINAPI MessagePumpThread(void*) {
   MSG message;
@@ -19,6 +26,8 @@ DWORD WINAPI MessagePumpThread(void*) {
 }
 
 namespace {
+
+constexpr DWORD kFailed = kLauncherFailureExitCode;
 
 // State of the run, in fixed buffers for its whole length.
 wchar_t ownPath[MAX_PATH + 1];
@@ -41,71 +50,84 @@ void AttachParentConsole() {
 
 // Joins `name` to the extraction folder in `path` (MAX_PATH characters). A
 // result that does not fit would name some other file: that is a failure.
-void JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
-  if (!JoinPath(path, extractionFolder, name)) Fail();
+bool JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
+  return JoinPath(path, MAX_PATH, extractionFolder, name);
 }
 
 // Chooses the setup program: the descriptor's first line, or the default name
 // when the payload carries no descriptor that can be opened.
-void ChooseSetupProgram() {
-  JoinToExtractionFolder(descriptorPath, L".launch");
+bool ChooseSetupProgram() {
+  if (!JoinToExtractionFolder(descriptorPath, kDescriptorNameW)) return false;
   HANDLE descriptor = CreateFileW(descriptorPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (descriptor == INVALID_HANDLE_VALUE) {
-    JoinToExtractionFolder(setupPath, L"Tessaro Vantel Installer.exe");
-    return;
+  if (descriptor == INVALID_HANDLE_VALUE)
+    return JoinToExtractionFolder(setupPath, kDefaultSetupNameW);
+  return ReadLaunchDescriptor(descriptor, extractionFolder, setupPath);
+}
+
+// Unpacks the payload behind the image of `ownPath` into the extraction
+// folder.
+bool ExtractPayload(DWORD folderLength) {
+  HANDLE payload = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+  if (payload == INVALID_HANDLE_VALUE) return false;
+  switch (LocatePayload(payload)) {
+    case PayloadSevenZip:
+      if (!ExtractSevenZip(payload, folderLength, outputPath)) return false;
+      break;
+    case PayloadZip:
+      if (ExtractZipEntries(payload, folderLength, outputPath) != ZipResult::kEnded) return false;
+      break;
+    default:
+      return false;
   }
-  if (!ReadLaunchDescriptor(descriptor, extractionFolder, setupPath)) Fail();
+  CloseHandle(payload);
+  return true;
 }
 
 }  // namespace
 
-void LauncherMain() {
+DWORD LauncherMain() {
   HardenLibraryLoading();
-  if (!LoadSystemFunctions()) Fail();
+  if (!LoadSystemFunctions()) return kFailed;
   const wchar_t* commandLine = GetCommandLineW();
-  RelaunchIfFolderHasLibraries(commandLine);
+  DWORD exitCode = kFailed;
+  switch (RelaunchIfFolderHasLibraries(commandLine, &exitCode)) {
+    case Relaunch::kNotNeeded:
+      break;
+    case Relaunch::kDone:
+      return exitCode;
+    default:
+      return kFailed;
+  }
 
   AttachParentConsole();
   HANDLE pump = CreateThread(nullptr, 0, MessagePumpThread, nullptr, 0, nullptr);
   (void)pump;  // never used again; the thread lives until ExitProcess
 
   DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
-  if (length == 0 || length >= MAX_PATH + 1) Fail();
+  if (length == 0 || length >= MAX_PATH + 1) return kFailed;
   length = GetTempPathW(MAX_PATH + 1, tempPath);
-  if (length == 0 || length > MAX_PATH) Fail();
-  if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) Fail();
+  if (length == 0 || length > MAX_PATH) return kFailed;
+  if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return kFailed;
   // Best effort: the empty file GetTempFileNameW made gives way to a folder of
   // the same name; if it cannot be deleted, CreateDirectoryW fails below.
   DeleteFileW(extractionFolder);
-  if (!CreateDirectoryW(extractionFolder, nullptr)) Fail();
+  if (!CreateDirectoryW(extractionFolder, nullptr)) return kFailed;
 
   const DWORD folderLength = lstrlenW(extractionFolder);
   lstrcpynW(outputPath, extractionFolder, MAX_PATH + 2);
   outputPath[folderLength] = L'\\';
   outputPath[folderLength + 1] = L'\0';
 
-  HANDLE payload = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-  if (payload == INVALID_HANDLE_VALUE) Fail();
-  switch (LocatePayload(payload)) {
-    case PayloadSevenZip:
-      ExtractSevenZip(payload, folderLength, outputPath);
-      break;
-    case PayloadZip:
-      ExtractZipEntries(payload, folderLength, outputPath);
-      break;
-    default:
-      Fail();
-  }
-  CloseHandle(payload);
+  if (!ExtractPayload(folderLength)) return kFailed;
   const wchar_t* tail = CommandLineTail(commandLine);
 
-  ChooseSetupProgram();
-  DWORD exitCode = RunSetupProgram(setupPath, tail);
+  if (!ChooseSetupProgram()) return kFailed;
+  if (!RunSetupProgram(setupPath, tail, &exitCode)) return kFailed;
 
   // Best effort: whatever cannot be deleted stays; the exit code is the
   // setup program's either way.
   DeleteTree(extractionFolder);
-  ExitProcess(exitCode);
+  return exitCode;
 }

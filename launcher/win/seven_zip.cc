@@ -1,9 +1,8 @@
-// 7z payloads: the archive is read in place from the launcher's own file and
-// each file is written into the extraction folder.
-#include "launcher.h"
+#include "seven_zip.h"
 
 #include "7zAlloc.h"
 #include "7zFile.h"
+#include "parent_folders.h"
 #include "seven_zip_core.h"
 
 // The decoder holds the six 7z signature bytes as a constant in the image. A
@@ -29,15 +28,16 @@ class ExtractionFolderSink final : public SevenZipSink {
 
   bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
                  size_t size) override {
-    CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength));
+    if (!CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
+      return false;
     CSzFile file;
     file.handle = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     // Also refuses a second file of the same name.
-    if (file.handle == INVALID_HANDLE_VALUE) Fail();
+    if (file.handle == INVALID_HANDLE_VALUE) return false;
     size_t written = size;
     if (File_Write(&file, data, &written) != 0 || written != size) {
-      // Best effort: the process ends with exit code 5 anyway.
+      // Best effort: the extraction fails anyway.
       File_Close(&file);
       return false;
     }
@@ -51,8 +51,8 @@ class ExtractionFolderSink final : public SevenZipSink {
 
 }  // namespace
 
-void ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
-  if (k7zSignatureGuard[0] != 0xFF) Fail();
+bool ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
+  if (k7zSignatureGuard[0] != 0xFF) return false;
   CFileInStream archive;
   FileInStream_CreateVTable(&archive);
   archive.file.handle = file;
@@ -61,11 +61,7 @@ void ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
   const ISzAlloc allocMain = {SzAlloc, SzFree};
   const ISzAlloc allocTemp = {SzAlloc, SzFree};
 
-  // A name starts at index L + 1 of the output path and, with its
-  // terminator, must end inside MAX_PATH: L + 1 + length < 260.
-  const size_t maxNameLength = folderLength + 2 < MAX_PATH ? MAX_PATH - 2 - folderLength : 0;
-
   ExtractionFolderSink sink(folderLength, outputPath);
-  if (ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp, maxNameLength, sink) != SZ_OK)
-    Fail();
+  return ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp,
+                                SevenZipMaxNameLength(folderLength), sink) == SZ_OK;
 }

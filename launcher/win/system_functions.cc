@@ -1,5 +1,7 @@
 #include "system_functions.h"
 
+#include "path_join.h"
+
 SystemFunctions gSystem;
 
 namespace {
@@ -8,12 +10,10 @@ namespace {
 // there too (altered search path), also where SetDefaultDllDirectories is
 // missing. Null when the folder or the library cannot be had.
 HMODULE LoadFromSystemFolder(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
   wchar_t path[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  const int nameLength = lstrlenW(name);
-  if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
-  path[length] = L'\\';
-  CopyMemory(path + length + 1, name, (nameLength + 1) * sizeof(wchar_t));
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || !JoinPath(path, MAX_PATH, folder, name)) return nullptr;
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

@@ -4,7 +4,10 @@
 #include <set>
 
 #include "entry_name.h"
+#include "launch_descriptor.h"
 #include "pe_image.h"
+#include "seven_zip_core.h"
+#include "zip_entries.h"
 #include "text.h"
 
 namespace {
@@ -45,7 +48,7 @@ std::string SizeText(uint64_t bytes) {
 }  // namespace
 
 uint32_t PathLimit(PackFormat format) {
-  return format == PackFormat::kZip ? kPathCapacity - 1 : kPathCapacity - 2;
+  return format == PackFormat::kZip ? kZipPathLimit : kSevenZipPathLimit;
 }
 
 uint32_t NameLength(PackFormat format, const std::string& utf8Name) {
@@ -125,10 +128,9 @@ void CheckItems(const std::vector<PackItem>& items, PackFormat format, uint32_t 
 }
 
 std::string DescriptorSetupName(const std::string& bytes, std::string* reason) {
-  // The launcher reads 260 bytes and takes the first line.
-  const std::string head = bytes.substr(0, kPathCapacity);
-  const size_t end = head.find_first_of("\r\n");
-  const std::string line = head.substr(0, end);
+  // The launcher reads kDescriptorBytes and takes the first line.
+  const std::string head = bytes.substr(0, kDescriptorBytes);
+  const std::string line = head.substr(0, DescriptorLineLength(head.data(), head.size()));
   if (line.empty()) {
     *reason = "its first line is empty";
     return "";
@@ -142,15 +144,20 @@ std::string DescriptorSetupName(const std::string& bytes, std::string* reason) {
     *reason = std::string("its first line is ") + kNotUtf8;
     return "";
   }
-  if (wide.size() >= kPathCapacity) {
-    *reason = "its first line is too long for the launcher (260 bytes without a line break)";
-    return "";
+  switch (CheckDescriptorName(wide.data(), wide.size())) {
+    case DescriptorVerdict::kAccepted:
+      return line;
+    case DescriptorVerdict::kEmpty:
+      *reason = "its first line is empty";
+      return "";
+    case DescriptorVerdict::kTooLong:
+      *reason = "its first line is too long for the launcher (260 bytes without a line break)";
+      return "";
+    case DescriptorVerdict::kRefused:
+      break;
   }
-  if (!EntryNameIsSafe(wide.data(), wide.size())) {
-    *reason = "it names a path the launcher's name rule refuses";
-    return "";
-  }
-  return line;
+  *reason = "it names a path the launcher's name rule refuses";
+  return "";
 }
 
 std::string NormalizeRelative(const std::string& name) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher_constants.h"
+
 enum class PackFormat { kZip, kSevenZip };
 
 // One item of the folder being packed.
@@ -32,9 +34,6 @@ struct Refusal {
 // launcher's "Van" + up to four hexadecimal digits + ".tmp".
 inline constexpr uint32_t kDefaultMaxFolder = 60;
 
-// The launcher's path buffers: 260 characters with the terminator.
-inline constexpr uint32_t kPathCapacity = 260;
-
 // Largest file of each format: the ZIP-style header has 32-bit sizes
 // (0xFFFFFFFF is reserved); a 7z block is decoded whole into memory by the
 // 32-bit launcher, so no file may exceed 1 GiB.
@@ -51,8 +50,8 @@ struct LongestPath {
 };
 
 // The largest `folder + 1 + name` length the launcher accepts for `format`:
-// the ZIP-style walk needs L + n + 1 < 260 (n in bytes), the 7z reader
-// L + 1 + units + terminator < 260 (units in UTF-16).
+// the ZIP-style walk's kZipPathLimit (n in bytes), the 7z reader's
+// kSevenZipPathLimit (units in UTF-16).
 uint32_t PathLimit(PackFormat format);
 // The name's length in the launcher's measure for `format`.
 uint32_t NameLength(PackFormat format, const std::string& utf8Name);
@@ -67,9 +66,10 @@ void CheckItems(const std::vector<PackItem>& items, PackFormat format, uint32_t 
                 std::vector<Refusal>* refusals, LongestPath* longest);
 
 // The setup program named by a launch descriptor's bytes, as the launcher
-// reads it: the first line of the first 260 bytes. Empty, with `*reason` set,
-// when the launcher would refuse the descriptor or tvpack would (a byte-order
-// mark, not UTF-8, a name the launcher's name rule refuses).
+// reads it (launch_descriptor.h): the first line of the first
+// kDescriptorBytes. Empty, with `*reason` set, when the launcher's
+// descriptor rule would refuse it or tvpack would (a byte-order mark, not
+// UTF-8).
 std::string DescriptorSetupName(const std::string& bytes, std::string* reason);
 
 // The relative name as the system resolves it: "\" and "/" both separate,

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "7zAlloc.h"
+#include "launch_descriptor.h"
 #include "pack_rules.h"
 #include "payload_scan.h"
 #include "pe_image.h"
@@ -13,10 +14,6 @@
 #include "zip_entries.h"
 
 namespace {
-
-constexpr char kDefaultSetup[] = "Tessaro Vantel Installer.exe";
-// The launcher reads this much of its file to find where its image ends.
-constexpr size_t kHeadSize = 4096;
 
 class MemoryReader final : public ByteReader {
  public:
@@ -95,8 +92,6 @@ class Extraction {
   VerifyReport* report_;
 };
 
-constexpr size_t kKeepHead = 4096;
-
 std::string FoldedUtf8(const std::wstring& name) { return EncodeUtf8(FoldCase(name)); }
 
 class ZipVerifySink final : public ZipEntrySink {
@@ -131,15 +126,15 @@ class ZipVerifySink final : public ZipEntrySink {
     }
     if (!x_.AddFile(current_)) return false;
     report_->entries.push_back({EncodeUtf8(current_), 0});
-    isDescriptor_ = current_ == L".launch";
+    isDescriptor_ = current_ == kDescriptorNameW;
     headKey_ = FoldedUtf8(current_);
     return true;
   }
   bool Write(const uint8_t* data, uint32_t size) override {
     report_->entries.back().size += size;
     std::string& head = x_.heads[headKey_];
-    if (head.size() < kKeepHead)
-      head.append(reinterpret_cast<const char*>(data), std::min<size_t>(size, kKeepHead - head.size()));
+    if (head.size() < kImageHeadSize)
+      head.append(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize - head.size()));
     if (isDescriptor_) x_.descriptor = head;
     return true;
   }
@@ -167,9 +162,9 @@ class SevenZipVerifySink final : public SevenZipSink {
     x_.Measure(utf8, folderLength_ + 1 + static_cast<uint32_t>(nameLength - 1));
     if (!x_.AddFile(wide)) return false;
     report_->entries.push_back({utf8, size});
-    const std::string head(reinterpret_cast<const char*>(data), std::min(size, kKeepHead));
+    const std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize));
     x_.heads[FoldedUtf8(wide)] = head;
-    if (wide == L".launch") x_.descriptor = head;
+    if (wide == kDescriptorNameW) x_.descriptor = head;
     return true;
   }
 
@@ -262,10 +257,10 @@ bool HasLauncherMark(const std::string& image) {
 
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
   VerifyReport report;
-  const std::string head = package.substr(0, kHeadSize);
+  const std::string head = package.substr(0, kImageHeadSize);
   if (!ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(head.data()), head.size(),
                            &report.imageEnd)) {
-    report.problems.push_back("not a Windows program: no PE headers in its first 4096 bytes");
+    report.problems.push_back("not a Windows program: no PE headers in its first " + std::to_string(kImageHeadSize) + " bytes");
     return report;
   }
   MemoryReader scanReader(package, report.imageEnd);
@@ -296,8 +291,7 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
     MemoryInStream stream = {{MemoryRead, MemorySeek}, &package, report.payloadOffset, 0};
     const ISzAlloc allocMain = {SzAlloc, SzFree};
     const ISzAlloc allocTemp = {SzAlloc, SzFree};
-    const size_t maxNameLength =
-        folderLength + 2 < kPathCapacity ? kPathCapacity - 2 - folderLength : 0;
+    const size_t maxNameLength = SevenZipMaxNameLength(folderLength);
     SevenZipVerifySink sink(extraction, &report, folderLength);
     const size_t before = report.problems.size();
     const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink);
@@ -310,12 +304,12 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
   if (report.problems.empty()) {
     // The setup program, chosen as the launcher chooses it.
     std::string name;
-    if (extraction.IsFile(".launch")) {
+    if (extraction.IsFile(kDescriptorName)) {
       std::string reason;
       name = DescriptorSetupName(extraction.descriptor, &reason);
       if (name.empty()) report.problems.push_back(".launch: " + reason);
     } else {
-      name = kDefaultSetup;
+      name = kDefaultSetupName;
     }
     if (!name.empty()) {
       std::wstring wide;

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <map>
 
+#include "launch_descriptor.h"
 #include "package_verify.h"
 #include "pack_rules.h"
 #include "payload_writer.h"
+#include "pe_image.h"
 #include "platform.h"
 #include "text.h"
 
@@ -18,8 +20,8 @@
 
 namespace {
 
-constexpr char kDefaultSetup[] = "Tessaro Vantel Installer.exe";
-constexpr char kLauncherName[] = "Tessaro Vantel Installer.exe";
+// The launcher's own file name is its default setup program's too.
+constexpr const char* kLauncherName = kDefaultSetupName;
 constexpr char kUsage[] =
     "usage:\n"
     "  tvpack create <folder> -o <package.exe> [--setup <relative path>] [--format zip|7z]\n"
@@ -333,8 +335,8 @@ int Create(const std::vector<std::string>& args, Console& console) {
   // folder's own ".launch", or the launcher's default name.
   const PackItem* ownDescriptor = nullptr;
   for (const PackItem& item : items)
-    if (item.name == ".launch" && !item.folder) ownDescriptor = &item;
-  std::string setup = kDefaultSetup;
+    if (item.name == kDescriptorName && !item.folder) ownDescriptor = &item;
+  std::string setup = kDefaultSetupName;
   std::string descriptorName;
   if (o.values.count("--setup")) {
     if (ownDescriptor) {
@@ -351,7 +353,7 @@ int Create(const std::vector<std::string>& args, Console& console) {
       return kTvpackError;
     }
     PackItem descriptor;
-    descriptor.name = ".launch";
+    descriptor.name = kDescriptorName;
     descriptor.content = descriptorName + "\r\n";
     descriptor.size = descriptor.content.size();
     items.push_back(descriptor);
@@ -362,10 +364,10 @@ int Create(const std::vector<std::string>& args, Console& console) {
       return kTvpackError;
     }
     descriptorName = DescriptorSetupName(bytes, &reason);
-    if (descriptorName.empty()) refusals.push_back({".launch", reason});
+    if (descriptorName.empty()) refusals.push_back({kDescriptorName, reason});
     setup = NormalizeRelative(descriptorName);
   } else {
-    descriptorName = kDefaultSetup;
+    descriptorName = kDefaultSetupName;
   }
   std::sort(items.begin(), items.end(),
             [](const PackItem& a, const PackItem& b) { return a.name < b.name; });
@@ -379,7 +381,7 @@ int Create(const std::vector<std::string>& args, Console& console) {
                                      std::string(o.values.count("--setup") || ownDescriptor
                                                      ? ""
                                                      : " (no .launch and no --setup: the launcher starts this default name)")});
-    } else if (!LooksLikeProgram(ReadHead(program->sourcePath, 4096))) {
+    } else if (!LooksLikeProgram(ReadHead(program->sourcePath, kImageHeadSize))) {
       refusals.push_back({setup, "the setup program is not a Windows program (no PE headers)"});
     }
     if (maxFolder + 1 + wide.size() >= kPathCapacity)

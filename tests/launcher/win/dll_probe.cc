@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "launcher.h"
+#include "hardening.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "launcher.h"
+#include "hardening.h"
 #include "system_functions.h"
 #include "test_support.h"
 

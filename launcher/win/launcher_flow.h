@@ -1,0 +1,15 @@
+// The launcher's main sequence.
+#pragma once
+
+#include <windows.h>
+
+// Pumps the thread's messages until WM_QUIT or an error (a thread of its own
+// for the life of the process).
+DWORD WINAPI MessagePumpThread(void* unused);
+
+// Hardens, relaunches when needed, unpacks the payload, runs the setup
+// program and removes the extraction folder. Returns the exit code for the
+// process: the setup program's (or the relaunched copy's) exit code, or
+// kLauncherFailureExitCode (5) the moment anything fails; a failure leaves
+// the extraction folder behind.
+DWORD LauncherMain();
