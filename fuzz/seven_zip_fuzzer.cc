@@ -23,6 +23,8 @@
 #include "name_oracle.h"
 #include "seven_zip_core.h"
 
+using namespace tvtest;
+
 namespace {
 
 // Headers may declare any size; a block larger than this is refused as the

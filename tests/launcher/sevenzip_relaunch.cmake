@@ -46,18 +46,21 @@ add_executable(hardening_test win/hardening_test.cc)
 target_link_libraries(hardening_test PRIVATE launcher_platform tv_test_support GTest::gtest_main)
 tv_add_wine_test(NAME hardening_test COMMAND hardening_test LABELS launcher)
 
-add_executable(sevenzip_relaunch_test win/sevenzip_relaunch_test.cc)
-target_compile_definitions(sevenzip_relaunch_test PRIVATE
-  TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${_planted}"
-  TV_DLL_PROBE_EXE="$<TARGET_FILE:dll_probe>")
-target_link_libraries(sevenzip_relaunch_test PRIVATE launcher_core tv_test_support GTest::gtest_main)
-add_dependencies(sevenzip_relaunch_test sevenzip_archives launcher dll_probe planted_version planted_tvplanted)
-tv_add_wine_test(NAME sevenzip_relaunch_test COMMAND sevenzip_relaunch_test --gtest_filter=-Hardening.*
-                 LABELS launcher TIMEOUT 900)
+# One program per subject; the archives, the launcher, the probe and the
+# planted libraries come from this build.
+foreach(test seven_zip_package_test relaunch_test planted_library_test)
+  add_executable(${test} win/${test}.cc)
+  target_compile_definitions(${test} PRIVATE
+    TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${_planted}"
+    TV_DLL_PROBE_EXE="$<TARGET_FILE:dll_probe>")
+  target_link_libraries(${test} PRIVATE launcher_core tv_test_support GTest::gtest_main)
+  add_dependencies(${test} sevenzip_archives launcher dll_probe planted_version planted_tvplanted)
+endforeach()
+tv_add_wine_test(NAME seven_zip_package_test COMMAND seven_zip_package_test LABELS launcher TIMEOUT 900)
+tv_add_wine_test(NAME relaunch_test COMMAND relaunch_test LABELS launcher TIMEOUT 900)
 # Wine runs a planted version.dll only with this override, and takes it from
 # the environment of the whole run, not from a child's environment block.
-tv_add_wine_test(NAME planted_library_test COMMAND sevenzip_relaunch_test --gtest_filter=Hardening.*
-                 LABELS launcher)
+tv_add_wine_test(NAME planted_library_test COMMAND planted_library_test LABELS launcher)
 if(TEST planted_library_test)
   set_tests_properties(planted_library_test PROPERTIES
     ENVIRONMENT "WINEDLLOVERRIDES=version=n,b\\;mscoree=\\;mshtml=")

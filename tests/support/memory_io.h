@@ -1,5 +1,5 @@
 // In-memory reader and sink for host tests and the fuzz target of the
-// launcher's portable core.
+// launcher's portable core (the reader is the core's own, memory_source.h).
 #pragma once
 
 #include <algorithm>
@@ -10,35 +10,26 @@
 #include <vector>
 
 #include "byte_reader.h"
+#include "memory_source.h"
 #include "zip_entries.h"
 
 namespace tvtest {
 
-// Reads `data`; hands out at most `piece` bytes per call and fails every read
-// that would touch bytes from `failAt` on.
-class MemoryReader final : public ByteReader {
+// The launcher core's in-memory reader over bytes it owns: `data` read from
+// its start, at most `piece` bytes per call, every read failing that would
+// touch bytes from `failAt` on.
+namespace detail {
+struct OwnedBytes {
+  std::string bytes;
+};
+}  // namespace detail
+
+class MemoryReader final : private detail::OwnedBytes, public MemoryByteReader {
  public:
   explicit MemoryReader(std::string data, size_t piece = SIZE_MAX, size_t failAt = SIZE_MAX)
-      : data_(std::move(data)), piece_(piece), failAt_(failAt) {}
-
-  bool Read(uint8_t* buffer, uint32_t size, uint32_t* got) override {
-    size_t n = std::min<size_t>({size, piece_, data_.size() - std::min(pos_, data_.size())});
-    if (n > 0 && pos_ + n > failAt_) return false;
-    if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    *got = static_cast<uint32_t>(n);
-    return true;
-  }
-  bool Skip(uint32_t count) override {
-    pos_ += count;
-    return true;
-  }
-  size_t position() const { return pos_; }
-
- private:
-  std::string data_;
-  size_t piece_, failAt_;
-  size_t pos_ = 0;
+      : detail::OwnedBytes{std::move(data)},
+        MemoryByteReader(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0, piece,
+                         failAt) {}
 };
 
 // Decodes UTF-8 like the platform (ill-formed bytes become U+FFFD), keeps

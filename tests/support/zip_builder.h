@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bytes_builder.h"
+
 namespace tvtest {
 
 // Raw deflate (no zlib or gzip wrapper) of `data` at `level`.
@@ -40,10 +42,6 @@ struct ZipEntry {
   std::optional<uint32_t> crc, packedSize, size;  // header overrides
   std::optional<std::string> packed;              // data bytes as stored, overriding
 };
-
-inline void PutLe(std::string& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 inline std::string LocalEntry(const ZipEntry& e) {
   const std::string packed = e.packed ? *e.packed : (e.deflate ? RawDeflate(e.data) : e.data);

@@ -1,5 +1,5 @@
 // Helpers of the packaging tool's host tests: scratch folders on the local
-// file system, a stand-in launcher image, and running a tvpack command with
+// file system, a stand-in launcher image (pe_builder.h), and running a tvpack command with
 // its output captured.
 #pragma once
 
@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "pe_builder.h"
 #include "tvpack.h"
 
-namespace tvpacktest {
+namespace tvtest {
 
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,72 +46,6 @@ class Scratch {
   std::string path_;
 };
 
-inline void PutLe(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-// A small PE32+ image with one section that holds `text` (UTF-16) and the
-// headers a signing tool expects: the stand-in for the launcher and for a
-// setup program in tests that run nothing.
-inline std::string FakeProgram(const std::string& text) {
-  std::string pe(0x40, '\0');
-  pe[0] = 'M';
-  pe[1] = 'Z';
-  pe[0x3C] = 0x40;
-  pe += std::string("PE\0\0", 4);
-  PutLe(pe, 0x8664, 2);  // machine
-  PutLe(pe, 1, 2);       // sections
-  PutLe(pe, 0, 4);       // time
-  PutLe(pe, 0, 4);
-  PutLe(pe, 0, 4);
-  PutLe(pe, 0xF0, 2);    // optional header size
-  PutLe(pe, 0x22, 2);    // executable, large address aware
-  std::string opt;
-  PutLe(opt, 0x20B, 2);  // PE32+
-  PutLe(opt, 0, 2);
-  PutLe(opt, 0x200, 4);  // code size
-  PutLe(opt, 0, 4);
-  PutLe(opt, 0, 4);
-  PutLe(opt, 0x1000, 4);  // entry
-  PutLe(opt, 0x1000, 4);  // code base
-  PutLe(opt, 0x140000000ull, 8);  // image base
-  PutLe(opt, 0x1000, 4);  // section alignment
-  PutLe(opt, 0x200, 4);   // file alignment
-  PutLe(opt, 6, 2);
-  PutLe(opt, 0, 2);
-  PutLe(opt, 0, 2);
-  PutLe(opt, 0, 2);
-  PutLe(opt, 6, 2);
-  PutLe(opt, 0, 2);
-  PutLe(opt, 0, 4);
-  PutLe(opt, 0x2000, 4);  // image size
-  PutLe(opt, 0x200, 4);   // headers size
-  PutLe(opt, 0, 4);       // checksum
-  PutLe(opt, 3, 2);       // console
-  PutLe(opt, 0, 2);
-  for (int i = 0; i < 4; ++i) PutLe(opt, 0x100000, 8);
-  PutLe(opt, 0, 4);
-  PutLe(opt, 16, 4);  // data directories
-  opt.append(16 * 8, '\0');
-  pe += opt;
-  std::string section(".text\0\0\0", 8);
-  PutLe(section, 0x200, 4);   // virtual size
-  PutLe(section, 0x1000, 4);  // virtual address
-  PutLe(section, 0x200, 4);   // raw size
-  PutLe(section, 0x200, 4);   // raw offset
-  section.append(12, '\0');
-  PutLe(section, 0x60000020, 4);
-  pe += section;
-  pe.resize(0x200, '\0');
-  std::string body;
-  for (char c : text) {
-    body.push_back(c);
-    body.push_back('\0');
-  }
-  body.resize(0x200, '\x90');
-  return pe + body;
-}
-
 inline std::string FakeLauncher() { return FakeProgram("Tessaro Vantel Installer"); }
 
 struct ToolRun {
@@ -134,4 +69,4 @@ inline ToolRun Tvpack(const std::vector<std::string>& args, bool terminal = fals
   return console.run;
 }
 
-}  // namespace tvpacktest
+}  // namespace tvtest

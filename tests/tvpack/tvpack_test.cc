@@ -18,7 +18,7 @@
 #include "zip_builder.h"
 #include "zip_entries.h"
 
-using namespace tvpacktest;
+using namespace tvtest;
 
 namespace {
 
@@ -64,7 +64,7 @@ std::map<std::string, std::string> Unpack(const std::string& package) {
     return sink.files;
   }
   MemoryArchive archive(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-  ::MemorySink sink;
+  SevenZipMemorySink sink;
   const ISzAlloc alloc = {SzAlloc, SzFree};
   EXPECT_EQ(ExtractSevenZipArchive(&archive.vt, &alloc, &alloc, 198, sink), SZ_OK);
   return sink.files;

@@ -6,6 +6,7 @@
 
 #include "7zAlloc.h"
 #include "launch_descriptor.h"
+#include "memory_source.h"
 #include "pack_rules.h"
 #include "payload_scan.h"
 #include "pe_image.h"
@@ -14,26 +15,6 @@
 #include "zip_entries.h"
 
 namespace {
-
-class MemoryReader final : public ByteReader {
- public:
-  MemoryReader(const std::string& data, uint64_t start) : data_(data), pos_(start) {}
-  bool Read(uint8_t* buffer, uint32_t size, uint32_t* got) override {
-    const uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-    *got = static_cast<uint32_t>(left < size ? left : size);
-    if (*got) memcpy(buffer, data_.data() + pos_, *got);
-    pos_ += *got;
-    return true;
-  }
-  bool Skip(uint32_t count) override {
-    pos_ += count;
-    return true;
-  }
-
- private:
-  const std::string& data_;
-  uint64_t pos_;
-};
 
 // What the unpacked folder would hold, by name folded as Windows compares.
 class Extraction {
@@ -174,38 +155,6 @@ class SevenZipVerifySink final : public SevenZipSink {
   uint32_t folderLength_;
 };
 
-// The 7z archive in memory from a start offset: the reader's offsets count
-// from the signature, as the launcher's file stream does.
-struct MemoryInStream {
-  ISeekInStream vt;
-  const std::string* data;
-  uint64_t start;
-  uint64_t pos;
-};
-
-SRes MemoryRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
-  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
-  const uint64_t at = s->start + s->pos;
-  const uint64_t left = at < s->data->size() ? s->data->size() - at : 0;
-  if (*size > left) *size = static_cast<size_t>(left);
-  if (*size) memcpy(buffer, s->data->data() + at, *size);
-  s->pos += *size;
-  return SZ_OK;
-}
-
-SRes MemorySeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
-  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
-  // Positions are those of the whole file, like a file handle's.
-  int64_t base = 0;
-  if (origin == SZ_SEEK_CUR) base = static_cast<int64_t>(s->start + s->pos);
-  if (origin == SZ_SEEK_END) base = static_cast<int64_t>(s->data->size());
-  const int64_t to = base + *pos;
-  if (to < static_cast<int64_t>(s->start)) return SZ_ERROR_READ;
-  s->pos = static_cast<uint64_t>(to) - s->start;
-  *pos = to;
-  return SZ_OK;
-}
-
 const char* ZipProblem(ZipResult result) {
   switch (result) {
     case ZipResult::kEnded: return "";
@@ -263,7 +212,8 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
     report.problems.push_back("not a Windows program: no PE headers in its first " + std::to_string(kImageHeadSize) + " bytes");
     return report;
   }
-  MemoryReader scanReader(package, report.imageEnd);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(package.data());
+  MemoryByteReader scanReader(bytes, package.size(), report.imageEnd);
   uint64_t offset = 0;
   if (!ScanForPayload(scanReader, &report.kind, &offset)) {
     report.problems.push_back("nothing appended behind the launcher's image (fewer than 33 bytes)");
@@ -280,7 +230,7 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
   Extraction extraction(&report);
   if (report.kind == PayloadZip) {
     report.pathLimit = PathLimit(PackFormat::kZip);
-    MemoryReader reader(package, report.payloadOffset);
+    MemoryByteReader reader(bytes, package.size(), report.payloadOffset);
     ZipVerifySink sink(extraction, &report, folderLength);
     const ZipResult result = WalkZipEntries(reader, folderLength, sink);
     if (result != ZipResult::kEnded && (report.problems.empty() ||
@@ -288,7 +238,7 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
       report.problems.push_back(ZipProblem(result));
   } else {
     report.pathLimit = PathLimit(PackFormat::kSevenZip);
-    MemoryInStream stream = {{MemoryRead, MemorySeek}, &package, report.payloadOffset, 0};
+    MemoryInStream stream(bytes, package.size(), report.payloadOffset);
     const ISzAlloc allocMain = {SzAlloc, SzFree};
     const ISzAlloc allocTemp = {SzAlloc, SzFree};
     const size_t maxNameLength = SevenZipMaxNameLength(folderLength);

@@ -10,9 +10,12 @@
 #include "entry_name.h"
 #include "memory_io.h"
 #include "payload_scan.h"
+#include "pe_builder.h"
 #include "pe_image.h"
 
 namespace {
+
+using tvtest::MinimalPe;
 
 std::string tvtest_narrow(const wchar_t* text) {
   std::string out;
@@ -70,24 +73,6 @@ TEST(EntryNameIsSafe, Table) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(EntryNameIsSafe(c.name, wcslen(c.name)), c.safe) << tvtest_narrow(c.name);
-}
-
-std::string MinimalPe(uint32_t sections, uint32_t peOffset = 0x80) {
-  std::string image(0x400, '\0');
-  image[0] = 'M', image[1] = 'Z';
-  std::memcpy(&image[0x3C], &peOffset, 4);
-  std::memcpy(&image[peOffset], "PE\0\0", 4);
-  const uint16_t count = static_cast<uint16_t>(sections), optional = 0xE0;
-  std::memcpy(&image[peOffset + 6], &count, 2);
-  std::memcpy(&image[peOffset + 20], &optional, 2);
-  for (uint32_t i = 0; i < sections; ++i) {
-    // Raw data of section i: 0x400 * (i + 1) .. + 0x200 * (sections - i).
-    const uint32_t size = 0x200 * (sections - i), pointer = 0x400 * (i + 1);
-    size_t at = peOffset + 24 + 0xE0 + 40 * i;
-    std::memcpy(&image[at + 16], &size, 4);
-    std::memcpy(&image[at + 20], &pointer, 4);
-  }
-  return image;
 }
 
 TEST(ImageEndFromHeaders, EndOfTheFurthestSectionData) {

@@ -16,6 +16,7 @@
 #include "memory_archive.h"
 
 namespace fs = std::filesystem;
+using namespace tvtest;
 
 namespace {
 
@@ -49,7 +50,7 @@ struct CountingAlloc {
 
 struct Outcome {
   SRes result = SZ_OK;
-  MemorySink sink;
+  SevenZipMemorySink sink;
   CountingAlloc main;
 };
 
@@ -149,7 +150,7 @@ TEST(SevenZipCore, FileWithoutANameIsRefused) {
   };
   for (const auto& c : cases) {
     MemoryArchive stream(reinterpret_cast<const uint8_t*>(c.archive.data()), c.archive.size());
-    MemorySink sink;
+    SevenZipMemorySink sink;
     const ISzAlloc alloc = {SzAlloc, SzFree};
     EXPECT_EQ(ExtractSevenZipArchive(&stream.vt, &alloc, &alloc, kSevenZipNameCapacity, sink),
               c.result);
@@ -169,7 +170,7 @@ TEST(SevenZipCore, BytesThatAreNoArchiveDoNotOpen) {
   for (const std::string& bytes : {std::string(), std::string(100, 'x'),
                                    std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(40, '\0')}) {
     MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    MemorySink sink;
+    SevenZipMemorySink sink;
     const ISzAlloc alloc = {SzAlloc, SzFree};
     EXPECT_NE(ExtractSevenZipArchive(&stream.vt, &alloc, &alloc, kSevenZipNameCapacity, sink),
               SZ_OK);
