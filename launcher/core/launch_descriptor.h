@@ -29,6 +29,13 @@ enum class DescriptorVerdict {
   kRefused,  // the name could leave the extraction folder (EntryNameIsSafe)
 };
 
+// True when the setup program's path, an extraction folder of `folderLength`
+// characters, a backslash and a name of `nameLength` UTF-16 units, fits the
+// launcher's path buffers with its terminator (JoinPath into kPathCapacity).
+inline constexpr bool SetupPathFits(size_t folderLength, size_t nameLength) {
+  return folderLength + 1 + nameLength < kPathCapacity;
+}
+
 // The rule for the decoded first line `name` (`length` UTF-16 characters): a
 // relative name inside the extraction folder, never "..\x.exe", "C:\x.exe",
 // "\x.exe" or a device - the same rule as for the payload's entries.

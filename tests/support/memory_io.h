@@ -11,6 +11,7 @@
 
 #include "byte_reader.h"
 #include "memory_source.h"
+#include "utf8_name.h"
 #include "zip_entries.h"
 
 namespace tvtest {
@@ -32,26 +33,13 @@ class MemoryReader final : private detail::OwnedBytes, public MemoryByteReader {
                          failAt) {}
 };
 
-// Decodes UTF-8 like the platform (ill-formed bytes become U+FFFD), keeps
+// Decodes UTF-8 like the platform (DecodeUtf8Name: ill-formed bytes become U+FFFD), keeps
 // folders and files in maps, and refuses a second file of the same name.
 class MemorySink final : public ZipEntrySink {
  public:
   uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
                       uint32_t capacity) override {
-    uint32_t out = 0;
-    for (uint32_t i = 0; i < size;) {
-      uint32_t c = bytes[i], extra = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 9;
-      if (extra == 9 || i + extra >= size) {
-        c = 0xFFFD, extra = 0;
-      } else {
-        c &= 0x7F >> extra;
-        for (uint32_t k = 1; k <= extra; ++k) c = (c << 6) | (bytes[i + k] & 0x3F);
-      }
-      if (out >= capacity) return 0;
-      name[out++] = static_cast<wchar_t>(c);
-      i += extra + 1;
-    }
-    return out;
+    return DecodeUtf8Name(bytes, size, name, capacity);
   }
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
     current_.clear();

@@ -266,7 +266,7 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
       DecodeUtf8(name, &wide);
       const std::string resolved = NormalizeRelative(name);
       report.setup = resolved;
-      if (folderLength + 1 + wide.size() >= kPathCapacity) {
+      if (!SetupPathFits(folderLength, wide.size())) {
         report.problems.push_back("the setup program's path " + name +
                                   " does not fit under the extraction folder");
       } else if (extraction.IsFolder(resolved)) {

@@ -1,31 +1,14 @@
 #include "text.h"
 
+#include "utf8_name.h"
+
 bool DecodeUtf8(const std::string& utf8, std::wstring* wide) {
   wide->clear();
-  const size_t size = utf8.size();
-  for (size_t i = 0; i < size;) {
-    const uint8_t lead = static_cast<uint8_t>(utf8[i]);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  for (size_t i = 0; i < utf8.size();) {
     uint32_t c = 0;
-    size_t extra = 0;
-    uint32_t minimum = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      c = lead & 0x1F, extra = 1, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      c = lead & 0x0F, extra = 2, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      c = lead & 0x07, extra = 3, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (extra > 0 && i + extra >= size) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const uint8_t next = static_cast<uint8_t>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const size_t length = Utf8Sequence(bytes + i, utf8.size() - i, &c);
+    if (length == 0) return false;
     if (c >= 0x10000) {
       c -= 0x10000;
       wide->push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
@@ -33,31 +16,17 @@ bool DecodeUtf8(const std::string& utf8, std::wstring* wide) {
     } else {
       wide->push_back(static_cast<wchar_t>(c));
     }
-    i += extra + 1;
+    i += length;
   }
   return true;
 }
 
 std::wstring DecodeUtf8Lenient(const uint8_t* bytes, size_t size) {
-  std::wstring out;
-  for (size_t i = 0; i < size;) {
-    // The longest well-formed sequence at i, else one replacement for the
-    // lead byte.
-    size_t take = 1;
-    std::wstring unit;
-    for (size_t n = 4; n >= 1; --n) {
-      if (i + n > size) continue;
-      if (DecodeUtf8(std::string(reinterpret_cast<const char*>(bytes + i), n), &unit) &&
-          !unit.empty()) {
-        take = n;
-        break;
-      }
-      unit.clear();
-    }
-    if (unit.empty()) unit = L"\xFFFD";
-    out += unit;
-    i += take;
-  }
+  // At most one unit per byte: a sequence of four bytes gives two units.
+  std::wstring out(size, L'\0');
+  const uint32_t units = DecodeUtf8Name(bytes, static_cast<uint32_t>(size), out.data(),
+                                        static_cast<uint32_t>(size));
+  out.resize(units);
   return out;
 }
 

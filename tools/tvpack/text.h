@@ -14,8 +14,8 @@
 bool DecodeUtf8(const std::string& utf8, std::wstring* wide);
 
 // Decodes like the system's UTF-8 conversion without flags: every
-// ill-formed sequence becomes U+FFFD. Used to see names as the launcher
-// sees them.
+// ill-formed sequence becomes U+FFFD (DecodeUtf8Name, launcher/core). Used
+// to see names as the launcher sees them.
 std::wstring DecodeUtf8Lenient(const uint8_t* bytes, size_t size);
 
 // UTF-16 units to UTF-8; an unpaired surrogate becomes U+FFFD.

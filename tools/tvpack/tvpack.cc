@@ -384,7 +384,7 @@ int Create(const std::vector<std::string>& args, Console& console) {
     } else if (!LooksLikeProgram(ReadHead(program->sourcePath, kImageHeadSize))) {
       refusals.push_back({setup, "the setup program is not a Windows program (no PE headers)"});
     }
-    if (maxFolder + 1 + wide.size() >= kPathCapacity)
+    if (!SetupPathFits(maxFolder, wide.size()))
       refusals.push_back({setup, "the setup program's path does not fit the launcher's 260 characters"});
   }
 
