@@ -75,7 +75,7 @@ class Worker : public ::testing::Test {
 
   void TearDown() override {
     SetTemp(L"");
-    tovik::ReleaseStoredInstaller(context_);
+    tovik::ReleaseStoredInstaller(stored_);
   }
 
   static void SetTemp(const std::wstring& folder) {
@@ -92,7 +92,7 @@ class Worker : public ::testing::Test {
   // Starts the worker the way the host window does; the test keeps a
   // reference (the UI's) and the thread handle.
   void Start() {
-    helper_ = DownloadHelper::Create(host_.hwnd(), &context_);
+    helper_ = DownloadHelper::Create(host_.hwnd(), &stored_);
     ASSERT_NE(helper_, nullptr);
     helper_->AddRef();
     thread_ = CreateThread(nullptr, 0, tovik::DownloadThreadProc, helper_, 0, nullptr);
@@ -137,7 +137,7 @@ class Worker : public ::testing::Test {
   tvtest::HttpFixture server_;
   tvtest::TempDir temp_{L"worker"};
   dltest::TestHost host_;
-  tovik::InstallContext context_;
+  tovik::StoredInstaller stored_;
   DownloadHelper* helper_ = nullptr;
   HANDLE thread_ = nullptr;
   std::string installer_;
@@ -170,8 +170,8 @@ TEST_F(Worker, SuccessfulRun) {
   }
 
   // In a folder of its own below the temporary folder, under its fixed name.
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring stored = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring stored = stored_.path;
   const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
   EXPECT_EQ(stored.substr(folder.size()), L"\\VantelRuntimeInstaller.exe");
   EXPECT_EQ(folder.substr(0, folder.rfind(L'\\')), temp_.path());
@@ -244,8 +244,8 @@ TEST_F(Worker, StoredInstallerIsPrivateAndCannotBeChanged) {
   tvtest::WriteFileBytes(planted, "planted");
   ServeBoth();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring stored = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring stored = stored_.path;
   const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
   EXPECT_NE(stored, planted);
   EXPECT_EQ(tvtest::ReadFileBytes(planted), "planted");
@@ -271,22 +271,22 @@ TEST_F(Worker, StoredInstallerIsPrivateAndCannotBeChanged) {
   EXPECT_EQ(tvtest::ReadFileBytes(stored), installer_);
 
   // Released: the file and its folder go, the planted file stays.
-  tovik::ReleaseStoredInstaller(context_);
-  EXPECT_EQ(context_.installerPath, nullptr);
-  EXPECT_EQ(context_.installerFile, INVALID_HANDLE_VALUE);
+  tovik::ReleaseStoredInstaller(stored_);
+  EXPECT_EQ(stored_.path, nullptr);
+  EXPECT_EQ(stored_.file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(tvtest::ListDir(temp_.path()), std::vector<std::wstring>{L"VantelRuntimeInstaller.exe"});
 }
 
 TEST_F(Worker, EachRunHasItsOwnFolder) {
   ServeBoth();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring first = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring first = stored_.path;
   // The context already holds an installer: the new one replaces it.
   host_.Clear();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_NE(std::wstring(context_.installerPath), first);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_NE(std::wstring(stored_.path), first);
   EXPECT_FALSE(tvtest::Exists(first));
   EXPECT_EQ(tvtest::ListDir(temp_.path()).size(), 1u);
 }
@@ -359,7 +359,7 @@ TEST_F(Worker, TransferOutcomes) {
     std::vector<std::string> asked = {dltest::InstallerPath()};
     if (c.signatureAsked) asked.push_back(dltest::SignaturePath());
     EXPECT_EQ(server_.RequestedTargets(), asked);
-    EXPECT_EQ(context_.installerPath, nullptr);
+    EXPECT_EQ(stored_.path, nullptr);
     EXPECT_TRUE(TempIsEmpty());
   }
 }
@@ -372,8 +372,8 @@ TEST_F(Worker, SignatureWithoutContentLengthVerifies) {
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
   // Progress only for the installer.
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored_.path), installer_);
 }
 
 TEST_F(Worker, SlowServerIsWaitedFor) {
@@ -385,8 +385,8 @@ TEST_F(Worker, SlowServerIsWaitedFor) {
   server_.Serve(dltest::SignaturePath(), signature_);
   EXPECT_EQ(RunWorker(), 0u);
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored_.path), installer_);
 }
 
 TEST_F(Worker, TemporaryFolderLength) {
@@ -406,19 +406,19 @@ TEST_F(Worker, TemporaryFolderLength) {
     SetTemp(folder);
     ServeBoth();
     host_.Clear();
-    tovik::ReleaseStoredInstaller(context_);
+    tovik::ReleaseStoredInstaller(stored_);
     DWORD result = RunWorker();
     if (length == 218) {
       EXPECT_EQ(result, 0u);
-      ASSERT_NE(context_.installerPath, nullptr);
-      EXPECT_EQ(wcslen(context_.installerPath), 259u);
-      EXPECT_TRUE(tvtest::Exists(context_.installerPath));
-      tovik::ReleaseStoredInstaller(context_);
+      ASSERT_NE(stored_.path, nullptr);
+      EXPECT_EQ(wcslen(stored_.path), 259u);
+      EXPECT_TRUE(tvtest::Exists(stored_.path));
+      tovik::ReleaseStoredInstaller(stored_);
       EXPECT_TRUE(tvtest::ListDir(folder).empty());
     } else {
       EXPECT_EQ(result, 11u);
       EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-      EXPECT_EQ(context_.installerPath, nullptr);
+      EXPECT_EQ(stored_.path, nullptr);
       EXPECT_TRUE(tvtest::ListDir(folder).empty());
     }
   }
@@ -466,7 +466,7 @@ TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_EQ(stored_.path, nullptr);
   EXPECT_TRUE(TempIsEmpty());
 }
 
@@ -478,14 +478,14 @@ TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
   slowCrl.delayMs = 1000;
   server_.Serve("/crl/inter.crl", slowCrl);
   ServeBoth();
-  DownloadHelper* helper = DownloadHelper::Create(host_.hwnd(), &context_);
+  DownloadHelper* helper = DownloadHelper::Create(host_.hwnd(), &stored_);
   ASSERT_TRUE(helper->StartWorker());
   ASSERT_TRUE(WaitForRequest("/crl/inter.crl"));
   helper->DetachContext();
   helper->Release();
   ASSERT_TRUE(host_.WaitForFinal());
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_EQ(stored_.path, nullptr);
   // The worker deletes the file right after it wrote it, before it posts.
   EXPECT_TRUE(TempIsEmpty());
 }
@@ -496,7 +496,7 @@ TEST_F(Worker, CancelAfterStoreReportsTooLate) {
   EXPECT_TRUE(host_.WaitForFinal());
   EXPECT_FALSE(helper_->Cancel());
   EXPECT_EQ(Finish(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
+  ASSERT_NE(stored_.path, nullptr);
 }
 
 TEST(WorkerThread, WithoutRecord) { EXPECT_EQ(tovik::DownloadThreadProc(nullptr), static_cast<DWORD>(-1)); }

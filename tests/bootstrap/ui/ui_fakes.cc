@@ -66,7 +66,7 @@ int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options
   return uitest::installerExitCode;
 }
 
-DownloadHelper* DownloadHelper::Create(HWND hostWindow, InstallContext* context) {
+DownloadHelper* DownloadHelper::Create(HWND hostWindow, StoredInstaller* context) {
   auto* helper = new (std::nothrow) DownloadHelper();
   if (helper == nullptr) return nullptr;
   helper->hostWindow = hostWindow;

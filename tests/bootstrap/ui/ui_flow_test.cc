@@ -196,7 +196,7 @@ TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
     ShowWindow(helper->progressDialog, SW_HIDE);
     wchar_t* path = new wchar_t[stored.size() + 1];
     lstrcpyW(path, stored.c_str());
-    helper->context->installerPath = path;
+    helper->context->path = path;
     helper->result = 0;
     helper->step = tovik::Finished;
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
@@ -270,9 +270,9 @@ TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
 TEST_F(UiFlow, VerifyingTextDoesNotReadTheContextSlot) {
   Gate held, released;
   uitest::workerScript = [&](DownloadHelper* helper) {
-    tovik::InstallContext* context = helper->context;
+    tovik::StoredInstaller* context = helper->context;
     static char marker;
-    helper->context = reinterpret_cast<tovik::InstallContext*>(&marker);
+    helper->context = reinterpret_cast<tovik::StoredInstaller*>(&marker);
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_VERIFYING, 0, 0);
     held.Open();
     released.Wait();
@@ -304,7 +304,7 @@ TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
   uitest::workerScript = [&](DownloadHelper* helper) {
     wchar_t* path = new wchar_t[stored.size() + 1];
     lstrcpyW(path, stored.c_str());
-    helper->context->installerPath = path;
+    helper->context->path = path;
     helper->result = 0;
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
   };
