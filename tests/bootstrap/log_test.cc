@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "tv_version.h"
 
 namespace {
 
@@ -170,9 +171,9 @@ TEST_F(LogFileTest, MessageOperationsWriteTheirTexts) {
   } cases[] = {
 #ifdef TOVIK_TRUSTS_TEST_ROOT
       {[] { tovik::LogBootstrapperBegin(); },
-       "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)"},
+       "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86 (test build: trusts the test root certificate)"},
 #else
-      {[] { tovik::LogBootstrapperBegin(); }, "Bootstrapper begin with version 32.0.0.116 on Win x86"},
+      {[] { tovik::LogBootstrapperBegin(); }, "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86"},
 #endif
       {[] { tovik::LogBootstrapperEnd(0); }, "Bootstrapper end with exit code 0"},
       {[] { tovik::LogBootstrapperEnd(70000); }, "Bootstrapper end with exit code 70000"},

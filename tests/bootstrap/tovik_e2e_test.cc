@@ -10,6 +10,7 @@
 
 #include "test_support.h"
 #include "tovik_test_helpers.h"
+#include "tv_version.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ const std::string kUsage =
     "-allowDownload }\r\n";
 #ifdef TOVIK_TRUSTS_TEST_ROOT
 const std::string kBegin =
-    "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)";
+    "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86 (test build: trusts the test root certificate)";
 #else
-const std::string kBegin = "Bootstrapper begin with version 32.0.0.116 on Win x86";
+const std::string kBegin = "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86";
 #endif
 const std::string kNoDownload = "Unable to download runtime installer without -allowDownload";
 
@@ -80,7 +81,7 @@ TEST_F(TovikTest, VersionPrintsAndLogsNothing) {
   // Not even the launch file is read.
   TovikRun run = Tovik(L"-version");
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "32.0.0.116\r\n");
+  EXPECT_EQ(run.output, TV_VERSION_TEXT "\r\n");
   EXPECT_FALSE(tvtest::Exists(tovik_test::LogFile()));
 }
 

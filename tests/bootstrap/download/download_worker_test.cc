@@ -13,13 +13,14 @@
 #include "download_test_support.h"
 #include "http_fixture.h"
 #include "test_support.h"
+#include "tv_version.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 using tovik::DownloadHelper;
 
-constexpr char kAgent[] = "Tessaro Vantel Bootstrapper32.0.0.116";
+constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
 
 std::string BeginRuntime() { return "Begin runtime download from " + dltest::InstallerAddress(); }
 std::string BeginSignature() { return "Begin signature download from " + dltest::SignatureAddress(); }
