@@ -12,6 +12,7 @@
 #include "download_helper.h"
 #include "download_test_support.h"
 #include "http_fixture.h"
+#include "log_reader.h"
 #include "test_support.h"
 #include "tv_version.h"
 
@@ -22,11 +23,11 @@ using tovik::DownloadHelper;
 
 constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
 
-std::string BeginRuntime() { return "Begin runtime download from " + dltest::InstallerAddress(); }
-std::string BeginSignature() { return "Begin signature download from " + dltest::SignatureAddress(); }
+std::string BeginRuntime() { return "Begin runtime download from " + tvtest::InstallerAddress(); }
+std::string BeginSignature() { return "Begin signature download from " + tvtest::SignatureAddress(); }
 
 // The worker's non-progress messages in order, e.g. {"VERIFYING", "FAILED 14"}.
-std::vector<std::string> Milestones(const std::vector<dltest::Posted>& posted) {
+std::vector<std::string> Milestones(const std::vector<tvtest::Posted>& posted) {
   std::vector<std::string> out;
   for (const auto& p : posted) {
     if (p.message == tovik::UM_DOWNLOAD_VERIFYING) out.push_back("VERIFYING " + std::to_string(p.wParam) + " " + std::to_string(p.lParam));
@@ -38,7 +39,7 @@ std::vector<std::string> Milestones(const std::vector<dltest::Posted>& posted) {
 
 // Progress comes first, grows with every chunk of at most 32768 bytes, carries
 // the announced length and ends at `lastReceived`.
-void ExpectProgress(const std::vector<dltest::Posted>& posted, size_t announced, size_t lastReceived) {
+void ExpectProgress(const std::vector<tvtest::Posted>& posted, size_t announced, size_t lastReceived) {
   WPARAM previous = 0;
   size_t count = 0;
   bool afterOthers = false;
@@ -58,7 +59,7 @@ void ExpectProgress(const std::vector<dltest::Posted>& posted, size_t announced,
   EXPECT_EQ(static_cast<size_t>(previous), lastReceived);
 }
 
-size_t ProgressCount(const std::vector<dltest::Posted>& posted) {
+size_t ProgressCount(const std::vector<tvtest::Posted>& posted) {
   size_t n = 0;
   for (const auto& p : posted) n += p.message == tovik::UM_DOWNLOAD_PROGRESS;
   return n;
@@ -68,9 +69,9 @@ class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.listening()) << "port 80 is taken";
-    installer_ = dltest::Pki("installer.bin");
-    signature_ = dltest::Pki("good.p7");
-    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
+    installer_ = tvtest::Pki("installer.bin");
+    signature_ = tvtest::Pki("good.p7");
+    server_.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
     SetTemp(temp_.path());
   }
 
@@ -86,8 +87,8 @@ class Worker : public ::testing::Test {
   }
 
   void ServeBoth() {
-    server_.Serve(dltest::InstallerPath(), installer_);
-    server_.Serve(dltest::SignaturePath(), signature_);
+    server_.Serve(tvtest::InstallerPath(), installer_);
+    server_.Serve(tvtest::SignaturePath(), signature_);
   }
 
   // Starts the worker the way the host window does; the test keeps a
@@ -137,7 +138,7 @@ class Worker : public ::testing::Test {
 
   tvtest::HttpFixture server_;
   tvtest::TempDir temp_{L"worker"};
-  dltest::TestHost host_;
+  tvtest::TestHost host_;
   tovik::StoredInstaller stored_;
   DownloadHelper* helper_ = nullptr;
   HANDLE thread_ = nullptr;
@@ -147,7 +148,7 @@ class Worker : public ::testing::Test {
 
 TEST_F(Worker, SuccessfulRun) {
   ServeBoth();
-  dltest::LogTail log;
+  tvtest::TovikLogTail log;
   EXPECT_EQ(RunWorker(), 0u);
 
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
@@ -160,8 +161,8 @@ TEST_F(Worker, SuccessfulRun) {
   // Plain HTTP/1.0 GETs on port 80 although the addresses say https.
   auto requests = server_.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].target, dltest::InstallerPath());
-  EXPECT_EQ(requests[1].target, dltest::SignaturePath());
+  EXPECT_EQ(requests[0].target, tvtest::InstallerPath());
+  EXPECT_EQ(requests[1].target, tvtest::SignaturePath());
   EXPECT_EQ(requests[2].target, "/crl/inter.crl");
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(requests[i].method, "GET");
@@ -351,14 +352,14 @@ TEST_F(Worker, TransferOutcomes) {
     SCOPED_TRACE(c.name);
     server_.ClearRequests();
     host_.Clear();
-    server_.Serve(dltest::InstallerPath(), c.installer);
-    server_.Serve(dltest::SignaturePath(), c.signature);
-    dltest::LogTail log;
+    server_.Serve(tvtest::InstallerPath(), c.installer);
+    server_.Serve(tvtest::SignaturePath(), c.signature);
+    tvtest::TovikLogTail log;
     EXPECT_EQ(RunWorker(), c.result);
     EXPECT_EQ(Milestones(host_.posted()), c.milestones);
     EXPECT_EQ(log.Lines(), c.lines());
-    std::vector<std::string> asked = {dltest::InstallerPath()};
-    if (c.signatureAsked) asked.push_back(dltest::SignaturePath());
+    std::vector<std::string> asked = {tvtest::InstallerPath()};
+    if (c.signatureAsked) asked.push_back(tvtest::SignaturePath());
     EXPECT_EQ(server_.RequestedTargets(), asked);
     EXPECT_EQ(stored_.path, nullptr);
     EXPECT_TRUE(TempIsEmpty());
@@ -366,9 +367,9 @@ TEST_F(Worker, TransferOutcomes) {
 }
 
 TEST_F(Worker, SignatureWithoutContentLengthVerifies) {
-  server_.Serve(dltest::InstallerPath(), installer_);
-  server_.Serve(dltest::SignaturePath(), Body(signature_, false));
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), installer_);
+  server_.Serve(tvtest::SignaturePath(), Body(signature_, false));
+  tvtest::TovikLogTail log;
   EXPECT_EQ(RunWorker(), 0u);
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
   // Progress only for the installer.
@@ -382,8 +383,8 @@ TEST_F(Worker, SlowServerIsWaitedFor) {
   slow.delayMs = 700;
   slow.chunkSize = 20000;
   slow.chunkDelayMs = 150;
-  server_.Serve(dltest::InstallerPath(), slow);
-  server_.Serve(dltest::SignaturePath(), signature_);
+  server_.Serve(tvtest::InstallerPath(), slow);
+  server_.Serve(tvtest::SignaturePath(), signature_);
   EXPECT_EQ(RunWorker(), 0u);
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
   ASSERT_NE(stored_.path, nullptr);
@@ -428,15 +429,15 @@ TEST_F(Worker, TemporaryFolderLength) {
 TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
   tvtest::HttpResponse slow = Body(installer_);
   slow.delayMs = 1000;
-  server_.Serve(dltest::InstallerPath(), slow);
-  server_.Serve(dltest::SignaturePath(), signature_);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), slow);
+  server_.Serve(tvtest::SignaturePath(), signature_);
+  tvtest::TovikLogTail log;
   Start();
-  ASSERT_TRUE(WaitForRequest(dltest::InstallerPath()));
+  ASSERT_TRUE(WaitForRequest(tvtest::InstallerPath()));
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   // The transfer under way ends normally; nothing follows it.
-  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{dltest::InstallerPath()});
+  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{tvtest::InstallerPath()});
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success"}));
   EXPECT_TRUE(TempIsEmpty());
@@ -445,11 +446,11 @@ TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
 TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
   tvtest::HttpResponse slow = Body(signature_);
   slow.delayMs = 1000;
-  server_.Serve(dltest::InstallerPath(), installer_);
-  server_.Serve(dltest::SignaturePath(), slow);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), installer_);
+  server_.Serve(tvtest::SignaturePath(), slow);
+  tvtest::TovikLogTail log;
   Start();
-  ASSERT_TRUE(WaitForRequest(dltest::SignaturePath()));
+  ASSERT_TRUE(WaitForRequest(tvtest::SignaturePath()));
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success"}));
@@ -458,7 +459,7 @@ TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
 }
 
 TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
-  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  tvtest::HttpResponse slowCrl = Body(tvtest::Pki("inter.crl"));
   slowCrl.delayMs = 1000;
   server_.Serve("/crl/inter.crl", slowCrl);
   ServeBoth();
@@ -475,7 +476,7 @@ TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
   // The UI goes away (context detached, its reference dropped) while the
   // worker still runs: the record lives on, and the file the worker then
   // writes does not stay behind.
-  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  tvtest::HttpResponse slowCrl = Body(tvtest::Pki("inter.crl"));
   slowCrl.delayMs = 1000;
   server_.Serve("/crl/inter.crl", slowCrl);
   ServeBoth();
