@@ -14,7 +14,6 @@
 #include "describe_platform.h"
 #include "download_helper.h"
 #include "http_fixture.h"
-#include "install_context.h"
 
 namespace {
 
@@ -96,8 +95,8 @@ int Run(wchar_t** argv) {
   before.cb = sizeof(before);
   GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
 
-  tovik::InstallContext context;
-  tovik::DownloadHelper* helper = tovik::DownloadHelper::Create(hwnd, &context);
+  tovik::StoredInstaller stored;
+  tovik::DownloadHelper* helper = tovik::DownloadHelper::Create(hwnd, &stored);
   LARGE_INTEGER frequency, start;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
@@ -113,14 +112,14 @@ int Run(wchar_t** argv) {
   double total = double(host.final.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   double download = double(host.verifying.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   LARGE_INTEGER size = {};
-  if (context.installerPath != nullptr) {
+  if (stored.path != nullptr) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(context.installerPath, GetFileExInfoStandard, &data)) {
+    if (GetFileAttributesExW(stored.path, GetFileExInfoStandard, &data)) {
       size.LowPart = data.nFileSizeLow;
       size.HighPart = static_cast<LONG>(data.nFileSizeHigh);
     }
   }
-  tovik::ReleaseStoredInstaller(context);
+  tovik::ReleaseStoredInstaller(stored);
   double mb = double(size.QuadPart) / 1e6;
   char text[600];
   snprintf(text, sizeof(text),

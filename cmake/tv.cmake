@@ -25,6 +25,25 @@ function(tv_third_party target)
   endif()
 endfunction()
 
+# The generated version header, TV_VERSION_TEXT and TV_VERSION_NUMBERS (for
+# the resource scripts), from project(... VERSION ...): target tv_version.
+set(TV_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+configure_file("${CMAKE_CURRENT_LIST_DIR}/tv_version.h.in" "${TV_GENERATED_DIR}/tv_version.h" @ONLY)
+add_library(tv_version INTERFACE)
+target_include_directories(tv_version INTERFACE "${TV_GENERATED_DIR}")
+
+# A program's version resource and manifest: its resource script includes
+# tv_version.h, and the manifest `template` (beside the script, its version
+# written @PROJECT_VERSION@) is generated under the same name into a folder
+# that the resource compiler searches before the script's own.
+function(tv_version_resources target template)
+  get_filename_component(name "${template}" NAME)
+  set(folder "${TV_GENERATED_DIR}/manifests")
+  configure_file("${template}" "${folder}/${name}" @ONLY)
+  target_include_directories(${target} PRIVATE "${folder}")
+  target_link_libraries(${target} PRIVATE tv_version)
+endfunction()
+
 # A program that ships: stripped, unused sections dropped.
 function(tv_shipped_image target)
   target_link_options(${target} PRIVATE -s -Wl,--gc-sections)

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "exit_codes.h"
 #include "launch_file_parse.h"
 
 namespace tovik {
@@ -20,31 +21,31 @@ bool FormLaunchFilePath(wchar_t (&path)[MAX_PATH]) {
 
 int32_t ReadLaunchFile(wchar_t* applicationPath) {
   wchar_t path[MAX_PATH];
-  if (!FormLaunchFilePath(path)) return 12;
-  if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return 12;
+  if (!FormLaunchFilePath(path)) return kExitNoLaunchFile;
+  if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return kExitNoLaunchFile;
   HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 12;
+  if (file == INVALID_HANDLE_VALUE) return kExitNoLaunchFile;
   char bytes[kLaunchFileReadLimit];
   DWORD count = 0;
   if (!ReadFile(file, bytes, sizeof(bytes), &count, nullptr)) count = 0;
   CloseHandle(file);
 
   const char* relative = ParseLaunchFile(bytes, count);
-  if (relative == nullptr) return 12;
+  if (relative == nullptr) return kExitNoLaunchFile;
 
   // Back to the bootstrapper's folder, then one backslash (bounded).
-  if (!PathRemoveFileSpecW(path)) return 12;
+  if (!PathRemoveFileSpecW(path)) return kExitNoLaunchFile;
   int used = lstrlenW(path);
-  if (used + 1 >= MAX_PATH) return 12;
+  if (used + 1 >= MAX_PATH) return kExitNoLaunchFile;
   path[used++] = L'\\';
   path[used] = L'\0';
   // An empty relative path leaves the folder itself, which exists.
   if (*relative != '\0' &&
       MultiByteToWideChar(CP_UTF8, 0, relative, -1, path + used, MAX_PATH - used) <= 0) {
-    return 12;
+    return kExitNoLaunchFile;
   }
-  if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return 12;
+  if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return kExitNoLaunchFile;
   lstrcpynW(applicationPath, path, MAX_PATH);
   return 0;
 }

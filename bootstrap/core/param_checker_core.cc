@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "exit_codes.h"
 #include "version.h"
 
 namespace tovik {
@@ -9,7 +10,7 @@ namespace tovik {
 const char kUsageLine[] =
     "Available Options: -silent { -eulaAccepted ( -location <dir> ) -desktopShortcut "
     "-programMenu -allowDownload }\r\n";
-const char kVersionLine[] = "32.0.0.116\r\n";
+const char kVersionLine[] = TV_VERSION_TEXT "\r\n";
 static_assert(sizeof(kVersionLine) == sizeof(kVersionText) + 2);
 
 namespace {
@@ -29,12 +30,12 @@ bool OptionNeedsQuotes(const char* text) { return text[0] == '\0' || strpbrk(tex
 bool ParamCheckerCore::check(bool& allowDownload, bool& silent, int32_t& exitCode) {
   allowDownload = false;
   silent = false;
-  exitCode = 2;
+  exitCode = kExitUsage;
   const uint32_t n = paramCount();
 
   if (n == 0) {
     allowDownload = true;
-    exitCode = 0;
+    exitCode = kExitOk;
     return true;
   }
 
@@ -42,13 +43,13 @@ bool ParamCheckerCore::check(bool& allowDownload, bool& silent, int32_t& exitCod
     const char* a = param(0);
     if (Is(a, "-version")) {
       WriteStandardOutput(kVersionLine);
-      exitCode = 0;
+      exitCode = kExitOk;
       return false;
     }
     if (Is(a, "-silent")) {
       appendOption("-silent", false);
       silent = true;
-      exitCode = 0;
+      exitCode = kExitOk;
       return true;
     }
     return Reject();
@@ -77,7 +78,7 @@ bool ParamCheckerCore::check(bool& allowDownload, bool& silent, int32_t& exitCod
     }
   }
   if (silentOutOfPlace) return Reject();
-  exitCode = 0;
+  exitCode = kExitOk;
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "command_line.h"
+#include "exit_codes.h"
 #include "log.h"
 #include "runtime.h"
 
@@ -72,7 +73,7 @@ int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applic
                                         kApplicationInstallerCommandCapacity)) {
     // A cut line would lose the application path: nothing is started.
     LogCommandLineTooLong(kApplicationInstallerLabel);
-    return 5;
+    return kExitFailure;
   }
   char utf8[kApplicationInstallerCommandCapacity];
   LogCommandLine(commandLine, sizeof(utf8), utf8);
@@ -86,10 +87,10 @@ int32_t LaunchApplicationInstaller(const wchar_t* options, const wchar_t* applic
 
 int32_t RunApplicationInstaller(const wchar_t* commandLine) {
   wchar_t* program = nullptr;
-  if (FindApplicationInstaller(&program) != 0) return 5;
-  if (program == nullptr) return 3;
+  if (FindApplicationInstaller(&program) != 0) return kExitFailure;
+  if (program == nullptr) return kExitNoApplicationInstaller;
 
-  int32_t result = 5;
+  int32_t result = kExitFailure;
   // CreateProcessW may write into its command line, so it gets a copy.
   const SIZE_T length = static_cast<SIZE_T>(lstrlenW(commandLine)) + 1;
   wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
@@ -114,13 +115,13 @@ int32_t RunApplicationInstaller(const wchar_t* commandLine) {
 
 int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options,
                             const wchar_t* applicationPath) {
-  if (installerPath == nullptr) return 11;
+  if (installerPath == nullptr) return kExitFlowFailed;
   wchar_t commandLine[kRuntimeInstallerCommandCapacity];
   if (!BuildRuntimeInstallerCommand(installerPath, options, applicationPath, commandLine,
                                     kRuntimeInstallerCommandCapacity)) {
     // Not started, as a runtime installer that cannot be started: 16.
     LogCommandLineTooLong(kRuntimeInstallerLabel);
-    return 16;
+    return kExitRuntimeInstallerFailed;
   }
   char utf8[kRuntimeInstallerCommandCapacity];
   LogCommandLine(commandLine, sizeof(utf8), utf8);
@@ -131,13 +132,13 @@ int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options
   if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
     // The end line of the run shows the code.
-    return 16;
+    return kExitRuntimeInstallerFailed;
   }
   DWORD exitCode = 0;
   int32_t result;
   if (!WaitForExit(process, exitCode)) {
-    LogSubprocessFailed(kRuntimeInstallerLabel, 16);
-    result = 16;
+    LogSubprocessFailed(kRuntimeInstallerLabel, kExitRuntimeInstallerFailed);
+    result = kExitRuntimeInstallerFailed;
   } else if (exitCode != 0) {
     result = static_cast<int32_t>(exitCode);
     LogSubprocessFailed(kRuntimeInstallerLabel, result);

@@ -1,8 +1,10 @@
 // The bootstrapper's own version, printed by "-version" and logged at start.
 #pragma once
 
+#include "tv_version.h"  // TV_VERSION_TEXT, generated from the project's version
+
 namespace tovik {
 
-inline constexpr char kVersionText[] = "32.0.0.116";
+inline constexpr char kVersionText[] = TV_VERSION_TEXT;
 
 }  // namespace tovik

@@ -8,12 +8,13 @@
 
 #include "describe_platform.h"
 #include "log.h"
+#include "version.h"
 
 namespace tovik {
 
 namespace {
 
-constexpr char kAgent[] = "Tessaro Vantel Bootstrapper32.0.0.116";
+constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
 constexpr wchar_t kInstallerFileName[] = L"VantelRuntimeInstaller.exe";
 constexpr DWORD kAddressCapacity = 512;
 constexpr DWORD kChunk = 32768;
@@ -21,9 +22,9 @@ constexpr DWORD kChunk = 32768;
 // Marks the context as taken while the worker stores the installer's path,
 // so that DetachContext waits for the store to finish.
 char gContextBusyMarker;
-InstallContext* ContextBusy() { return reinterpret_cast<InstallContext*>(&gContextBusyMarker); }
+StoredInstaller* ContextBusy() { return reinterpret_cast<StoredInstaller*>(&gContextBusyMarker); }
 
-void* volatile* ContextSlot(InstallContext** slot) { return reinterpret_cast<void* volatile*>(slot); }
+void* volatile* ContextSlot(StoredInstaller** slot) { return reinterpret_cast<void* volatile*>(slot); }
 
 void FreeBuffer(DownloadBuffer** buffer) {
   if (*buffer == nullptr) return;
@@ -165,7 +166,7 @@ HANDLE StoreVerified(const wchar_t* path, PrivateSecurity* security, const Downl
 
 }  // namespace
 
-DownloadHelper* DownloadHelper::Create(HWND hostWindow, InstallContext* context) {
+DownloadHelper* DownloadHelper::Create(HWND hostWindow, StoredInstaller* context) {
   DownloadHelper* helper = new (std::nothrow) DownloadHelper();
   if (helper == nullptr) return nullptr;
   helper->hostWindow = hostWindow;
@@ -409,13 +410,13 @@ LONG DownloadHelper::WriteInstaller() {
   if (copy != nullptr) memcpy(copy, path, chars * sizeof(wchar_t));
 
   // Hand the path over only if neither a cancel nor the teardown came first.
-  InstallContext* owner = static_cast<InstallContext*>(InterlockedExchangePointer(ContextSlot(&context), ContextBusy()));
+  StoredInstaller* owner = static_cast<StoredInstaller*>(InterlockedExchangePointer(ContextSlot(&context), ContextBusy()));
   bool handOver = owner != nullptr && copy != nullptr &&
                   InterlockedCompareExchange(&step, Finished, VerifyAndStore) == VerifyAndStore;
   if (handOver) {
     ReleaseStoredInstaller(*owner);
-    owner->installerPath = copy;
-    owner->installerFile = held;
+    owner->path = copy;
+    owner->file = held;
     copy = nullptr;
     held = INVALID_HANDLE_VALUE;
   }

@@ -4,7 +4,7 @@
 // reports to the host window with posted messages.
 //
 // Ownership of the record (reference counted, interlocked):
-//   UI thread, WM_CREATE:   helper = DownloadHelper::Create(hwnd, context);  // 1 reference: the UI's
+//   UI thread, WM_CREATE:   helper = DownloadHelper::Create(hwnd, &stored);  // 1 reference: the UI's
 //                           helper->progressDialog = dialog;
 //                           helper->StartWorker();   // takes a 2nd reference for the worker thread
 //                                                    // (or: AddRef(); CreateThread(..., DownloadThreadProc,
@@ -18,15 +18,17 @@
 // buffers itself, because a worker that is still inside a transfer may be
 // writing into them.
 //
-// The context's installerPath and installerFile are written only by the
-// worker; whoever releases the context does so with ReleaseStoredInstaller.
+// The stored-installer record (`context`, the one the installation context
+// holds) is written only by the worker; whoever releases it does so with
+// ReleaseStoredInstaller.
 #pragma once
 
 #include <windows.h>
 
 #include <stdint.h>
 
-#include "install_context.h"
+#include "exit_codes.h"
+#include "stored_installer.h"
 
 namespace tovik {
 
@@ -37,7 +39,7 @@ constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER;
 constexpr UINT UM_DOWNLOAD_VERIFYING = WM_USER + 1;
 //   Final message on failure. wParam 0, lParam the code: 11, 13 or 14.
 constexpr UINT UM_DOWNLOAD_FAILED = WM_USER + 2;
-//   Final message on success; installerPath is set. wParam 0, lParam 0.
+//   Final message on success; the record's path is set. wParam 0, lParam 0.
 constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 3;
 
 // Values of DownloadHelper::step.
@@ -50,9 +52,9 @@ enum DownloadStep : LONG {
 
 // Outcome codes of the worker (DownloadHelper::result).
 constexpr LONG kDownloadOk = 0;
-constexpr LONG kDownloadGeneralFailure = 11;
-constexpr LONG kDownloadValidationFailed = 13;
-constexpr LONG kDownloadNotAvailable = 14;
+constexpr LONG kDownloadGeneralFailure = kExitFlowFailed;
+constexpr LONG kDownloadValidationFailed = kExitValidationFailed;
+constexpr LONG kDownloadNotAvailable = kExitUpdateUnavailable;
 
 // Status of one transfer (DownloadHelper::Download).
 enum DownloadStatus : int32_t {
@@ -77,7 +79,7 @@ class DownloadHelper {
   HWND progressDialog = nullptr;   // hidden by the worker right before it stores the file
   volatile DWORD totalBytes = 0;   // announced length of the current transfer
   volatile DWORD receivedBytes = 0;  // bytes of the current transfer so far
-  InstallContext* context = nullptr;  // not owned; see DetachContext
+  StoredInstaller* context = nullptr;  // where the installer goes; not owned; see DetachContext
   volatile LONG step = DownloadInstaller;
   DownloadBuffer* installerData = nullptr;  // owned, may be absent
   DownloadBuffer* signatureData = nullptr;  // owned, may be absent
@@ -86,7 +88,7 @@ class DownloadHelper {
   // A new record with one reference (the caller's), set up as the host window
   // hands it to the worker: counters 0, step DownloadInstaller, no buffers,
   // result 11. Null when it cannot be allocated.
-  static DownloadHelper* Create(HWND hostWindow, InstallContext* context);
+  static DownloadHelper* Create(HWND hostWindow, StoredInstaller* context);
 
   void AddRef();
   // Drops one reference; the last one frees the record and both buffers.
@@ -126,7 +128,7 @@ class DownloadHelper {
   // of this run in the temporary folder, which only the current user may
   // open; the file is created new, read back against the verified bytes and
   // kept open for reading with writing and deleting shared with nobody. The
-  // path and that handle go to the context (see ReleaseStoredInstaller).
+  // path and that handle go to the record `context` (see ReleaseStoredInstaller).
   // Returns 0 or 11 (no data, temporary folder missing or too long, folder
   // or file not created, written or equal, or the run cancelled or detached
   // meanwhile, in which case file and folder are removed again).
@@ -187,13 +189,6 @@ class DownloadHelper {
 
   volatile LONG references_ = 1;
 };
-
-// Closes the context's installerFile, deletes the file installerPath names
-// and its run folder (best effort), frees the path and leaves both absent.
-void ReleaseStoredInstaller(InstallContext& context);
-// Closes `held` (unless INVALID_HANDLE_VALUE or null), deletes the file at
-// `path` and then the folder that holds it, if empty. Best effort.
-void RemoveStoredInstaller(const wchar_t* path, HANDLE held);
 
 // Thread procedure of the worker: runs Run() on the record and then drops
 // the worker's reference to it. Returns Run's result, or -1 (0xFFFFFFFF)

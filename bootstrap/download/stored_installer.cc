@@ -1,9 +1,8 @@
 // Removal of the stored runtime installer and its run folder; shared by the
 // worker and whoever releases the installation's context.
-#include <windows.h>
-#include <shlwapi.h>
+#include "stored_installer.h"
 
-#include "download_helper.h"
+#include <shlwapi.h>
 
 namespace tovik {
 
@@ -18,11 +17,11 @@ void RemoveStoredInstaller(const wchar_t* path, HANDLE held) {
   if (PathRemoveFileSpecW(folder)) RemoveDirectoryW(folder);
 }
 
-void ReleaseStoredInstaller(InstallContext& context) {
-  if (context.installerPath != nullptr) RemoveStoredInstaller(context.installerPath, context.installerFile);
-  delete[] context.installerPath;
-  context.installerPath = nullptr;
-  context.installerFile = INVALID_HANDLE_VALUE;
+void ReleaseStoredInstaller(StoredInstaller& installer) {
+  if (installer.path != nullptr) RemoveStoredInstaller(installer.path, installer.file);
+  delete[] installer.path;
+  installer.path = nullptr;
+  installer.file = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace tovik

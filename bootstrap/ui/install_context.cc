@@ -1,6 +1,5 @@
 #include "install_context.h"
 
-#include "download_helper.h"
 #include "language_table.h"
 
 namespace tovik {
@@ -42,7 +41,7 @@ void FreeText(wchar_t*& text) {
 
 void ReleaseInstallContext(InstallContext& context) {
   // Best effort: a file that cannot be deleted stays; the run's result stands.
-  ReleaseStoredInstaller(context);
+  ReleaseStoredInstaller(context.installer);
   FreeText(context.applicationPath);
   FreeText(context.runtimeMissing);
   FreeText(context.pleaseWait);

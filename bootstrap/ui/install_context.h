@@ -1,8 +1,10 @@
 // The state of one installation flow, owned by RunInstallationFlow for its
-// whole duration; the download worker sets `installerPath`.
+// whole duration; the download worker fills `installer`.
 #pragma once
 
 #include <windows.h>
+
+#include "stored_installer.h"
 
 namespace tovik {
 
@@ -15,12 +17,8 @@ struct InstallContext {
   bool silent = false;
   wchar_t* applicationPath = nullptr;
   wchar_t* runtimeMissing = nullptr;
-  // Full path of the stored runtime installer; set by the download worker,
-  // allocated with new[] (not from the process heap).
-  wchar_t* installerPath = nullptr;
-  // The stored installer held open (reading shared, writing and deleting
-  // not) until the context is released; set with installerPath.
-  HANDLE installerFile = INVALID_HANDLE_VALUE;
+  // The stored runtime installer; filled by the download worker.
+  StoredInstaller installer;
   wchar_t* pleaseWait = nullptr;
   wchar_t* cancelLabel = nullptr;
   wchar_t* validationFailed = nullptr;
@@ -42,7 +40,7 @@ void CopyLanguageTexts(InstallContext& context, const LanguageTexts& row);
 // when no row matches it), and copies the texts of the matching row.
 void FillLanguageTexts(InstallContext& context);
 
-// Frees every copy and, when `installerPath` is set, closes the installer's
+// Frees every copy and, when the installer's path is set, closes the installer's
 // handle and deletes the file and its run folder (best effort). Leaves every
 // field absent.
 void ReleaseInstallContext(InstallContext& context);

@@ -4,6 +4,7 @@
 
 #include "download_helper.h"
 #include "error_dialog.h"
+#include "exit_codes.h"
 #include "install_context.h"
 #include "log.h"
 #include "processes.h"
@@ -14,20 +15,13 @@
 namespace tovik {
 
 HWND activeDialog = nullptr;
+const InstallContext* hostContext = nullptr;
 
 namespace {
-
-constexpr int32_t kResultFailure = 11;
-constexpr int32_t kResultBlocked = 15;
 
 // Set by a cancel; the run then ends with 11 even if the worker finished in
 // the meantime, so a cancelled run never starts an installer.
 bool runCancelled = false;
-
-// The flow's context, for the host window's handlers. They read it here and
-// never through the record's context slot, which the worker may hold for a
-// moment while it stores the installer's path.
-const InstallContext* hostContext = nullptr;
 
 DownloadHelper* AttachedHelper(HWND window) {
   return reinterpret_cast<DownloadHelper*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -43,7 +37,7 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
   auto* context = static_cast<InstallContext*>(create->lpCreateParams);
   if (context == nullptr) return -1;
   hostContext = context;
-  DownloadHelper* helper = DownloadHelper::Create(window, context);
+  DownloadHelper* helper = DownloadHelper::Create(window, &context->installer);
   if (helper == nullptr) return -1;
 
   helper->progressDialog = CreateDialogParamW(context->instance, MAKEINTRESOURCEW(IDD_PROGRESS), window,
@@ -65,7 +59,7 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
   helper->receivedBytes = 0;
   if (!helper->StartWorker()) {
     // Without a worker no final message would ever come: fail the run now.
-    PostMessageW(window, UM_DOWNLOAD_FAILED, 0, kResultFailure);
+    PostMessageW(window, UM_DOWNLOAD_FAILED, 0, kExitFlowFailed);
   }
   return 0;
 }
@@ -98,7 +92,7 @@ void ShowBlocked(DownloadHelper* helper) {
   helper->AddRef();
   const InstallContext* context = hostContext;
   ShowErrorDialog(helper->progressDialog, context != nullptr ? context->updateBlocked : nullptr);
-  helper->result = kResultBlocked;
+  helper->result = kExitUpdateBlocked;
   if (IsWindow(helper->hostWindow)) EndRun(helper);
   helper->Release();
 }
@@ -122,7 +116,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // From here on the worker leaves the context alone, so the flow may
         // release it (and delete a stored installer) safely.
         helper->DetachContext();
-        const int32_t result = runCancelled ? kResultFailure : static_cast<int32_t>(helper->result);
+        const int32_t result = runCancelled ? kExitFlowFailed : static_cast<int32_t>(helper->result);
         if (helper->progressDialog != nullptr) DestroyWindow(helper->progressDialog);
         PostQuitMessage(result);
         helper->Release();
@@ -173,7 +167,7 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = kHostWindowClass;
-  if (RegisterClassExW(&windowClass) == 0) return kResultFailure;
+  if (RegisterClassExW(&windowClass) == 0) return kExitFlowFailed;
 
   InstallContext context;
   context.instance = instance;
@@ -182,7 +176,7 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
   context.applicationPath = CopyText(applicationPath);
   FillLanguageTexts(context);
 
-  int32_t result = kResultFailure;
+  int32_t result = kExitFlowFailed;
   HWND window = CreateWindowExW(0, kHostWindowClass, kHostWindowClass, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, instance, &context);
   if (window != nullptr) {
@@ -197,9 +191,9 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
     if (IsWindow(window)) DestroyWindow(window);
     if (got == 0) result = static_cast<int32_t>(message.wParam);
     if (result == 0) {
-      result = context.installerPath != nullptr
-                   ? RunRuntimeInstaller(context.installerPath, options, context.applicationPath)
-                   : kResultFailure;
+      result = context.installer.path != nullptr
+                   ? RunRuntimeInstaller(context.installer.path, options, context.applicationPath)
+                   : kExitFlowFailed;
     }
   }
   hostContext = nullptr;

@@ -11,6 +11,7 @@
 namespace tovik {
 
 class DownloadHelper;
+struct InstallContext;
 
 // Class name and title of the host window, and caption of the message boxes.
 inline constexpr wchar_t kHostWindowClass[] = L"Tessaro Vantel";
@@ -34,6 +35,12 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // set and cleared by the progress dialog as it gains and loses activation.
 // User-interface thread only.
 extern HWND activeDialog;
+
+// The running flow's context, for the host window's and the progress
+// dialog's handlers (absent outside a run). They read it here and never
+// through the download record, which holds only the stored installer.
+// User-interface thread only.
+extern const InstallContext* hostContext;
 
 // Cancels the run from the progress dialog: the worker starts no further
 // step, the host window is destroyed and the run ends with 11 whatever the

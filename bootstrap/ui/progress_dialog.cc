@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "download_helper.h"
+#include "install_context.h"
 #include "installation_flow.h"
 #include "log.h"
 #include "ui_resources.h"
@@ -25,7 +26,7 @@ void SetControlText(HWND dialog, int id, const wchar_t* text) {
 
 void Initialise(HWND dialog, DownloadHelper* helper) {
   SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(helper));
-  const InstallContext* context = helper != nullptr ? helper->context : nullptr;
+  const InstallContext* context = helper != nullptr ? hostContext : nullptr;
   if (context == nullptr) return;
   // Both parts are cut on purpose at the buffer's capacity.
   wchar_t title[kTitleCapacity] = L"";

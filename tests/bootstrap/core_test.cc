@@ -16,9 +16,9 @@
 
 namespace {
 
-using tovik_test::LogLines;
-using tovik_test::RemoveLog;
-using tovik_test::ShellFolder;
+using tvtest::TovikLogLines;
+using tvtest::RemoveTovikLog;
+using tvtest::ShellFolder;
 
 // Keeps the current directory in an empty scratch folder (see the shell's
 // recursive-delete fault under Wine) and the log empty.
@@ -27,13 +27,13 @@ class CoreTest : public ::testing::Test {
   void SetUp() override {
     GetCurrentDirectoryW(MAX_PATH, savedDir_);
     SetCurrentDirectoryW(scratch_.path().c_str());
-    RemoveLog();
+    RemoveTovikLog();
   }
   void TearDown() override {
     SetCurrentDirectoryW(savedDir_);
     SetEnvironmentVariableW(L"TV_RECORD", nullptr);
     SetEnvironmentVariableW(L"TV_EXIT_CODE", nullptr);
-    RemoveLog();
+    RemoveTovikLog();
   }
   // The recorder as the child: it records into `record` and exits with `code`.
   void Recorder(const std::wstring& record, DWORD code) {
@@ -75,7 +75,7 @@ TEST_F(CoreTest, RuntimeInstallerCommandLinesAndExitCodes) {
         "Subprocess Runtime Installer failed (-1073741819)"}},
   };
   for (const Case& c : cases) {
-    RemoveLog();
+    RemoveTovikLog();
     DeleteFileW(record.c_str());
     Recorder(record, c.exitCode);
     EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), c.options, app.c_str()),
@@ -83,18 +83,18 @@ TEST_F(CoreTest, RuntimeInstallerCommandLinesAndExitCodes) {
     tvtest::Record r = tvtest::ReadRecord(record);
     ASSERT_TRUE(r.present);
     EXPECT_EQ(r.commandLine, c.commandLine);
-    EXPECT_EQ(LogLines(), c.log);
+    EXPECT_EQ(TovikLogLines(), c.log);
   }
 }
 
 TEST_F(CoreTest, RuntimeInstallerAbsentOrUnstartable) {
   EXPECT_EQ(tovik::RunRuntimeInstaller(nullptr, nullptr, L"C:\\app.bin"), 11);
-  EXPECT_TRUE(LogLines().empty());
+  EXPECT_TRUE(TovikLogLines().empty());
 
   tvtest::TempDir dir(L"rtmissing");
   const std::wstring missing = dir / L"missing.exe";
   EXPECT_EQ(tovik::RunRuntimeInstaller(missing.c_str(), nullptr, L"C:\\app.bin"), 16);
-  EXPECT_EQ(LogLines(), std::vector<std::string>{"Launching subprocess with commandline \"" +
+  EXPECT_EQ(TovikLogLines(), std::vector<std::string>{"Launching subprocess with commandline \"" +
                                                  tvtest::Narrow(missing) + "\" -x1 \"C:\\app.bin\""});
 }
 
@@ -201,9 +201,9 @@ TEST_F(CoreTest, CommandLinesThatDoNotFitStartNothing) {
   for (int i = 0; i < 40; ++i) options += L"-desktopShortcut ";
   options += L"-programMenu";
   EXPECT_EQ(tovik::LaunchApplicationInstaller(options.c_str(), L"C:\\Apps\\Sample App.bin"), 5);
-  EXPECT_EQ(LogLines(), std::vector<std::string>{"Subprocess Application Installer not started: command line too long"});
+  EXPECT_EQ(TovikLogLines(), std::vector<std::string>{"Subprocess Application Installer not started: command line too long"});
 
-  RemoveLog();
+  RemoveTovikLog();
   tvtest::TempDir dir(L"rtlong");
   const std::wstring installer = dir / L"runtime setup.exe";
   tvtest::CopyFileTo(tvtest::RecorderExe(), installer);
@@ -212,7 +212,7 @@ TEST_F(CoreTest, CommandLinesThatDoNotFitStartNothing) {
   const std::wstring longPath = L"C:\\" + std::wstring(3000, L'p');
   EXPECT_EQ(tovik::RunRuntimeInstaller(installer.c_str(), nullptr, longPath.c_str()), 16);
   EXPECT_FALSE(tvtest::Exists(record)) << "a child was started";
-  EXPECT_EQ(LogLines(), std::vector<std::string>{"Subprocess Runtime Installer not started: command line too long"});
+  EXPECT_EQ(TovikLogLines(), std::vector<std::string>{"Subprocess Runtime Installer not started: command line too long"});
 }
 
 // Needs the fake runtime to be absent, as every other test leaves it.
@@ -227,7 +227,7 @@ TEST_F(CoreTest, ApplicationInstallerWithoutRuntimeIs3) {
   EXPECT_EQ(tovik::ReadRuntimeVersion(version), -3);
 
   EXPECT_EQ(tovik::LaunchApplicationInstaller(nullptr, L"C:\\app.bin"), 3);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+  EXPECT_EQ(TovikLogLines(), (std::vector<std::string>{
                             "Launching subprocess with commandline \"Tessaro Vantel Application "
                             "Installer.exe\" \"C:\\app.bin\"",
                             "Subprocess Application Installer failed (3)"}));

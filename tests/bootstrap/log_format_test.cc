@@ -45,8 +45,8 @@ TEST(LogFormat, TimestampPadsEveryFieldAndIs22Bytes) {
 TEST(LogFormat, ShortYearIsPaddedWithSpaces) { EXPECT_EQ(Stamp({999, 1, 1, 1, 1, 1}), "[ 999-01-01:01:01:01] "); }
 
 TEST(LogFormat, MessageWithArguments) {
-  EXPECT_EQ(Message("%s begin with version %s on %s %s", "Bootstrapper", "32.0.0.116", "Win", "x86"),
-            "Bootstrapper begin with version 32.0.0.116 on Win x86");
+  EXPECT_EQ(Message("%s begin with version %s on %s %s", "Bootstrapper", "1.2.3.4", "Win", "x86"),
+            "Bootstrapper begin with version 1.2.3.4 on Win x86");
   EXPECT_EQ(Message("%s end with exit code %d", "Bootstrapper", -1073741819),
             "Bootstrapper end with exit code -1073741819");
 }

@@ -8,12 +8,13 @@
 
 #include <algorithm>
 #include <functional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log_reader.h"
 #include "test_support.h"
+#include "tv_version.h"
 
 namespace {
 
@@ -24,28 +25,12 @@ std::wstring LocalAppData() {
 }
 
 std::wstring LogFolder() { return LocalAppData() + L"\\Tessaro\\Vantel\\logs"; }
-std::wstring LogFile() { return LogFolder() + L"\\Install.log"; }
+std::wstring LogFile() { return tvtest::TovikLogFile(); }
 
 const std::string kBom = "\xEF\xBB\xBF";
 
-// Lines without the timestamp, each checked to carry one.
-std::vector<std::string> Lines(const std::string& bytes) {
-  static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2}:\d{2}:\d{2}:\d{2}\] )");
-  std::vector<std::string> out;
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    size_t end = bytes.find("\r\n", pos);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "unterminated line: " << bytes.substr(pos);
-      break;
-    }
-    std::string line = bytes.substr(pos, end - pos);
-    if (!std::regex_search(line, stamp)) ADD_FAILURE() << "no timestamp: " << line;
-    out.push_back(line.size() >= 22 ? line.substr(22) : line);
-    pos = end + 2;
-  }
-  return out;
-}
+// Lines without the timestamp, each checked to carry one and its line end.
+std::vector<std::string> Lines(const std::string& bytes) { return tvtest::LogLinesOf(bytes); }
 
 class LogFileTest : public ::testing::Test {
  protected:
@@ -150,7 +135,7 @@ TEST_F(LogFileTest, ExitWhileAnotherThreadLogs) {
   for (int run = 0; run < 3; ++run) {
     tvtest::ProcessResult r = tvtest::RunProcess(tvtest::WinPath(TV_LOG_EXIT_PROBE), L"log_exit_probe.exe",
                                                  {}, L"", 30000);
-    ASSERT_TRUE(r.started);
+    ASSERT_TRUE(r.started) << tvtest::Describe(r);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u);
   }
@@ -170,9 +155,9 @@ TEST_F(LogFileTest, MessageOperationsWriteTheirTexts) {
   } cases[] = {
 #ifdef TOVIK_TRUSTS_TEST_ROOT
       {[] { tovik::LogBootstrapperBegin(); },
-       "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)"},
+       "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86 (test build: trusts the test root certificate)"},
 #else
-      {[] { tovik::LogBootstrapperBegin(); }, "Bootstrapper begin with version 32.0.0.116 on Win x86"},
+      {[] { tovik::LogBootstrapperBegin(); }, "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86"},
 #endif
       {[] { tovik::LogBootstrapperEnd(0); }, "Bootstrapper end with exit code 0"},
       {[] { tovik::LogBootstrapperEnd(70000); }, "Bootstrapper end with exit code 70000"},

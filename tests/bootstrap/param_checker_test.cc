@@ -2,6 +2,7 @@
 // argument store that joins options the way the real one does.
 #include "command_line.h"
 #include "param_checker_core.h"
+#include "tv_version.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         // No argument: download allowed, nothing to hand on.
         Row{{}, true, 0, true, false, kNone, ""},
         // One argument.
-        Row{{"-version"}, false, 0, false, false, kNone, "32.0.0.116\r\n"},
+        Row{{"-version"}, false, 0, false, false, kNone, TV_VERSION_TEXT "\r\n"},
         Row{{"-silent"}, true, 0, false, true, "-silent", ""},
         Row{{"-allowDownload"}, false, 2, false, false, kNone, kUsage},
         Row{{"-eulaAccepted"}, false, 2, false, false, kNone, kUsage},

@@ -10,13 +10,14 @@
 
 #include "test_support.h"
 #include "tovik_test_helpers.h"
+#include "tv_version.h"
 
 namespace {
 
-using tovik_test::InstalledRuntime;
-using tovik_test::LogLines;
-using tovik_test::RemoveLog;
-using tovik_test::RuntimeFolder;
+using tvtest::InstalledRuntime;
+using tvtest::TovikLogLines;
+using tvtest::RemoveTovikLog;
+using tvtest::RuntimeFolder;
 using Lines = std::vector<std::string>;
 
 const std::string kUsage =
@@ -24,9 +25,9 @@ const std::string kUsage =
     "-allowDownload }\r\n";
 #ifdef TOVIK_TRUSTS_TEST_ROOT
 const std::string kBegin =
-    "Bootstrapper begin with version 32.0.0.116 on Win x86 (test build: trusts the test root certificate)";
+    "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86 (test build: trusts the test root certificate)";
 #else
-const std::string kBegin = "Bootstrapper begin with version 32.0.0.116 on Win x86";
+const std::string kBegin = "Bootstrapper begin with version " TV_VERSION_TEXT " on Win x86";
 #endif
 const std::string kNoDownload = "Unable to download runtime installer without -allowDownload";
 
@@ -42,11 +43,11 @@ class TovikTest : public ::testing::Test {
     SetCurrentDirectoryW(scratch_.path().c_str());
     tvtest::CopyFileTo(tvtest::TovikExe(), dir_ / L"tovik.exe");
     tvtest::WriteFileBytes(dir_ / L"app.bin", "application");
-    RemoveLog();
+    RemoveTovikLog();
   }
   void TearDown() override {
     SetCurrentDirectoryW(savedDir_);
-    RemoveLog();
+    RemoveTovikLog();
   }
 
   void WriteLaunch(const std::string& bytes) { tvtest::WriteFileBytes(dir_ / L".launch", bytes); }
@@ -57,7 +58,7 @@ class TovikTest : public ::testing::Test {
     tvtest::ProcessResult r = tvtest::RunProcessWithOutput(
         dir_ / L"tovik.exe", L"\"" + (dir_ / L"tovik.exe") + L"\"" + (args.empty() ? L"" : L" " + args),
         run.output, env, scratch_.path());
-    EXPECT_TRUE(r.started) << r.error;
+    EXPECT_TRUE(r.started) << tvtest::Describe(r);
     EXPECT_FALSE(r.timedOut);
     run.exitCode = r.exitCode;
     return run;
@@ -80,8 +81,8 @@ TEST_F(TovikTest, VersionPrintsAndLogsNothing) {
   // Not even the launch file is read.
   TovikRun run = Tovik(L"-version");
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "32.0.0.116\r\n");
-  EXPECT_FALSE(tvtest::Exists(tovik_test::LogFile()));
+  EXPECT_EQ(run.output, TV_VERSION_TEXT "\r\n");
+  EXPECT_FALSE(tvtest::Exists(tvtest::TovikLogFile()));
 }
 
 TEST_F(TovikTest, RejectedLinesPrintUsageAndLogNothing) {
@@ -91,7 +92,7 @@ TEST_F(TovikTest, RejectedLinesPrintUsageAndLogNothing) {
     TovikRun run = Tovik(args);
     EXPECT_EQ(run.exitCode, 2u) << tvtest::Narrow(args);
     EXPECT_EQ(run.output, kUsage) << tvtest::Narrow(args);
-    EXPECT_FALSE(tvtest::Exists(tovik_test::LogFile())) << tvtest::Narrow(args);
+    EXPECT_FALSE(tvtest::Exists(tvtest::TovikLogFile())) << tvtest::Narrow(args);
   }
 }
 
@@ -111,13 +112,13 @@ TEST_F(TovikTest, MissingOrUnusableLaunchFileEndsWith12) {
       {"too short", true, "Install"},
   };
   for (const Case& c : cases) {
-    RemoveLog();
+    RemoveTovikLog();
     DeleteFileW((dir_ / L".launch").c_str());
     if (c.present) WriteLaunch(c.bytes);
     TovikRun run = Tovik(L"-silent");
     EXPECT_EQ(run.exitCode, 12u) << c.name;
     EXPECT_EQ(run.output, "") << c.name;
-    EXPECT_EQ(LogLines(), expected) << c.name;
+    EXPECT_EQ(TovikLogLines(), expected) << c.name;
   }
 }
 
@@ -126,7 +127,7 @@ TEST_F(TovikTest, NoRuntimeWithoutDownloadEndsWith10) {
   TovikRun run = Tovik(L"-silent");
   EXPECT_EQ(run.exitCode, 10u);
   EXPECT_EQ(run.output, kNoDownload + "\r\n");
-  EXPECT_EQ(LogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
                                "Bootstrapper end with exit code 10"}));
 }
 
@@ -136,7 +137,7 @@ TEST_F(TovikTest, OldRuntimeWithoutDownloadEndsWith10) {
   TovikRun run = Tovik(L"-silent");
   EXPECT_EQ(run.exitCode, 10u);
   EXPECT_EQ(run.output, kNoDownload + "\r\n");
-  EXPECT_EQ(LogLines(), (Lines{kBegin, "Installed runtime (1.9.65535.65535) located at " + runtimeFolder(),
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "Installed runtime (1.9.65535.65535) located at " + runtimeFolder(),
                                kNoDownload, "Bootstrapper end with exit code 10"}));
   EXPECT_FALSE(tvtest::ReadRecord(record()).present);
 }
@@ -146,7 +147,7 @@ TEST_F(TovikTest, RuntimeLibraryWithoutVersionIsNoRuntime) {
   WriteLaunch("Install app.bin\r\n\r\n");
   TovikRun run = Tovik(L"-silent");
   EXPECT_EQ(run.exitCode, 10u);
-  EXPECT_EQ(LogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
                                "Bootstrapper end with exit code 10"}));
 }
 
@@ -169,7 +170,7 @@ TEST_F(TovikTest, CurrentRuntimeRunsTheApplicationInstaller) {
        {"Subprocess Application Installer failed (3)", "Bootstrapper end with exit code 3"}},
   };
   for (const Case& c : cases) {
-    RemoveLog();
+    RemoveTovikLog();
     DeleteFileW(record().c_str());
     TovikRun run = Tovik(c.args, c.childExit);
     EXPECT_EQ(run.exitCode, c.childExit);
@@ -182,7 +183,7 @@ TEST_F(TovikTest, CurrentRuntimeRunsTheApplicationInstaller) {
     EXPECT_EQ(_wcsicmp(r.self.c_str(), program.c_str()), 0) << tvtest::Narrow(r.self);
     Lines expected = {kBegin, located, ApplicationInstallerLine(c.options)};
     expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(TovikLogLines(), expected);
   }
 }
 
@@ -193,7 +194,7 @@ TEST_F(TovikTest, RuntimeWithoutKeyFileStillCounts) {
   TovikRun run = Tovik(L"-silent", 0);
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_TRUE(tvtest::ReadRecord(record()).present);
-  EXPECT_EQ(LogLines(), (Lines{kBegin, "Installed runtime (2.0.0.0) located at " + runtimeFolder(),
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "Installed runtime (2.0.0.0) located at " + runtimeFolder(),
                                ApplicationInstallerLine("-silent"),
                                "Subprocess Application Installer succeeded",
                                "Bootstrapper end with exit code 0"}));
@@ -206,7 +207,7 @@ TEST_F(TovikTest, ApplicationInstallerThatCannotStartEndsWith5) {
   WriteLaunch("Install app.bin\r\n\r\n");
   TovikRun run = Tovik(L"");
   EXPECT_EQ(run.exitCode, 5u);
-  EXPECT_EQ(LogLines(), (Lines{kBegin, "Installed runtime (2.0.0.0) located at " + runtimeFolder(),
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "Installed runtime (2.0.0.0) located at " + runtimeFolder(),
                                ApplicationInstallerLine(""), "Subprocess Application Installer failed (5)",
                                "Bootstrapper end with exit code 5"}));
 }

@@ -160,7 +160,41 @@ class Pe:
         return found
 
 
-def check(path, subsystem, no_signatures, early_imports=None):
+def version_string(block, key):
+    """The value of one StringFileInfo entry of a version resource, or None."""
+    needle = (key + "\0").encode("utf-16-le")
+    at = block.find(needle)
+    if at < 0 or at < 6:
+        return None
+    value = (at + len(needle) + 3) & ~3
+    end = value
+    while end + 1 < len(block) and block[end:end + 2] != b"\0\0":
+        end += 2
+    return block[value:end].decode("utf-16-le", "replace")
+
+
+def version_problems(manifest, block, version):
+    """What differs from `version` (text "a.b.c.d") in the manifest's identity,
+    the fixed file and product versions and the two version strings."""
+    problems = []
+    if ('version="%s"' % version) not in manifest.split("<dependency")[0]:
+        problems.append("manifest identity does not carry version %s" % version)
+    numbers = [int(part) for part in version.split(".")]
+    at = block.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        problems.append("version resource has no fixed file info")
+    else:
+        fms, fls, pms, pls = struct.unpack_from("<IIII", block, at + 8)
+        want = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
+        if (fms, fls) != want or (pms, pls) != want:
+            problems.append("fixed file or product version is not %s" % version)
+    for key in ("FileVersion", "ProductVersion"):
+        if version_string(block, key) != version:
+            problems.append("version string %s is %r, not %s" % (key, version_string(block, key), version))
+    return problems
+
+
+def check(path, subsystem, no_signatures, early_imports=None, version=None):
     data = open(path, "rb").read()
     pe = Pe(data)
     problems = []
@@ -189,6 +223,9 @@ def check(path, subsystem, no_signatures, early_imports=None):
                 problems.append("manifest lacks supportedOS " + guid)
     if not pe.resources(RT_VERSION):
         problems.append("no version resource")
+    elif version is not None and manifests:
+        problems += version_problems(manifests[0].decode("utf-8", "replace"), pe.resources(RT_VERSION)[0],
+                                     version)
     if no_signatures:
         image = data[:pe.image_end()]
         at = image.find(b"PK\x03\x04")
@@ -211,12 +248,14 @@ def main():
     ap.add_argument("--no-payload-signatures", action="store_true")
     ap.add_argument("--early-imports", metavar="DLL,...",
                     help="the only libraries the import table may name")
+    ap.add_argument("--version", metavar="A.B.C.D",
+                    help="the version the manifest and the version resource must carry")
     ap.add_argument("exe")
     args = ap.parse_args()
     early = None
     if args.early_imports is not None:
         early = {name.strip().lower() for name in args.early_imports.split(",") if name.strip()}
-    problems = check(args.exe, args.subsystem, args.no_payload_signatures, early)
+    problems = check(args.exe, args.subsystem, args.no_payload_signatures, early, args.version)
     for p in problems:
         print("%s: %s" % (args.exe, p))
     if not problems:

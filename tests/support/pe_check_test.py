@@ -28,6 +28,10 @@ CASES = [
     ("uncovered slot", drop_last_descriptor, [], "is filled by no import descriptor"),
     ("library loaded before the first instruction", lambda d: d,
      ["--early-imports", "kernel32.dll"], "which loads before the first instruction"),
+    ("manifest of another version", lambda d: d, ["--version", "1.2.3.4"],
+     "manifest identity does not carry version 1.2.3.4"),
+    ("version resource of another version", lambda d: d, ["--version", "1.2.3.4"],
+     "version string FileVersion is"),
 ]
 
 

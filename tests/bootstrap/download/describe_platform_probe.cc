@@ -28,8 +28,8 @@ static long RunWorker() {
   wc.lpszClassName = L"TvProbeHost";
   RegisterClassW(&wc);
   HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  tovik::InstallContext context;
-  tovik::DownloadHelper* helper = tovik::DownloadHelper::Create(hwnd, &context);
+  tovik::StoredInstaller stored;
+  tovik::DownloadHelper* helper = tovik::DownloadHelper::Create(hwnd, &stored);
   helper->AddRef();
   HANDLE thread = CreateThread(nullptr, 0, tovik::DownloadThreadProc, helper, 0, nullptr);
   WaitForSingleObject(thread, 60000);

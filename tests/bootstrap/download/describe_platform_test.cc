@@ -10,6 +10,7 @@
 #include <string>
 
 #include "download_test_support.h"
+#include "log_reader.h"
 #include "test_support.h"
 #include "tv_download_test_paths.h"
 
@@ -33,7 +34,7 @@ std::map<std::string, std::string> RunProbe(const std::wstring& version, const s
   std::wstring out = dir / L"out.txt";
   tvtest::ProcessResult r = tvtest::RunProcess(exe, L"\"" + exe + L"\" \"" + out + L"\" " + mode, {}, dir.path());
   RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-  EXPECT_TRUE(r.started);
+  EXPECT_TRUE(r.started) << tvtest::Describe(r);
   EXPECT_EQ(r.exitCode, 0u);
 
   std::map<std::string, std::string> values;
@@ -81,7 +82,7 @@ TEST(DescribePlatform, VersionPerProgram) {
 
 TEST(DescribePlatform, UnrecognisedSystemFetchesNothing) {
   // The worker ends with 11 before any transfer: nothing is logged.
-  dltest::LogTail log;
+  tvtest::TovikLogTail log;
   auto v = RunProbe(L"nt40", L"worker");
   EXPECT_EQ(v["built"], "0");
   EXPECT_EQ(v["worker"], "11");

@@ -1,7 +1,5 @@
 #include "download_test_support.h"
 
-#include <shlobj.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +8,7 @@
 #include "test_support.h"
 #include "tv_download_test_paths.h"
 
-namespace dltest {
+namespace tvtest {
 
 std::string Pki(const std::string& name) {
   return tvtest::ReadFileBytes(tvtest::WinPath((std::string(TV_TEST_PKI_DIR) + "/" + name).c_str()));
@@ -30,34 +28,6 @@ void FreeBuffer(tovik::DownloadBuffer* buffer) {
   if (buffer == nullptr) return;
   delete[] buffer->data;
   delete buffer;
-}
-
-std::wstring LogTail::Path() {
-  wchar_t folder[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder))) return L"";
-  return std::wstring(folder) + L"\\Tessaro\\Vantel\\logs\\Install.log";
-}
-
-LogTail::LogTail() {
-  std::wstring path = Path();
-  start_ = tvtest::Exists(path) ? tvtest::ReadFileBytes(path).size() : 0;
-}
-
-std::vector<std::string> LogTail::Lines() const {
-  std::string all = tvtest::ReadFileBytes(Path());
-  if (all.size() < start_) return {"<log was emptied>"};
-  std::string text = all.substr(start_);
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    // "[YYYY-MM-DD:hh:mm:ss] " is 22 bytes.
-    lines.push_back(line.size() >= 22 && line[0] == '[' ? line.substr(22) : line);
-    at = end + 2;
-  }
-  return lines;
 }
 
 TestHost::TestHost() {
@@ -139,4 +109,4 @@ static std::string PathOf(const std::string& address) {
 std::string InstallerPath() { return PathOf(InstallerAddress()); }
 std::string SignaturePath() { return PathOf(SignatureAddress()); }
 
-}  // namespace dltest
+}  // namespace tvtest

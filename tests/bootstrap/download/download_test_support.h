@@ -1,6 +1,5 @@
-// What the download tests share: the test PKI's files, the new lines of the
-// bootstrapper's log, and a message-only host window that records what the
-// worker posts.
+// What the download tests share: the test PKI's files and a message-only
+// host window that records what the worker posts. (The log: log_reader.h.)
 #pragma once
 
 #include <windows.h>
@@ -10,24 +9,13 @@
 
 #include "download_helper.h"
 
-namespace dltest {
+namespace tvtest {
 
 // Bytes of a file of the test PKI made at build time.
 std::string Pki(const std::string& name);
 
 tovik::DownloadBuffer* NewBuffer(const std::string& bytes);
 void FreeBuffer(tovik::DownloadBuffer* buffer);
-
-// The log lines written after construction, without their timestamps.
-class LogTail {
- public:
-  LogTail();
-  std::vector<std::string> Lines() const;
-  static std::wstring Path();
-
- private:
-  size_t start_ = 0;
-};
 
 struct Posted {
   UINT message;
@@ -62,4 +50,4 @@ std::string SignaturePath();
 std::string InstallerAddress();
 std::string SignatureAddress();
 
-}  // namespace dltest
+}  // namespace tvtest

@@ -10,6 +10,7 @@
 #include "download_helper.h"
 #include "download_test_support.h"
 #include "http_fixture.h"
+#include "log_reader.h"
 #include "test_support.h"
 
 namespace {
@@ -23,20 +24,20 @@ class Verify : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.listening()) << "port 80 is taken";
-    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
-    server_.Serve("/crl/root.crl", dltest::Pki("root.crl"));
-    installer_ = dltest::Pki("installer.bin");
+    server_.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
+    server_.Serve("/crl/root.crl", tvtest::Pki("root.crl"));
+    installer_ = tvtest::Pki("installer.bin");
     ASSERT_FALSE(installer_.empty());
   }
 
   // Runs the whole decision; returns its answer and the log lines it wrote.
   bool Run(const std::string& installer, const std::string& signature, Lines* lines) {
-    dltest::LogTail tail;
-    tovik::DownloadBuffer* a = dltest::NewBuffer(installer);
-    tovik::DownloadBuffer* b = dltest::NewBuffer(signature);
+    tvtest::TovikLogTail tail;
+    tovik::DownloadBuffer* a = tvtest::NewBuffer(installer);
+    tovik::DownloadBuffer* b = tvtest::NewBuffer(signature);
     bool passed = tovik::DownloadHelper::VerifyDetachedSignature(a, b);
-    dltest::FreeBuffer(a);
-    dltest::FreeBuffer(b);
+    tvtest::FreeBuffer(a);
+    tvtest::FreeBuffer(b);
     *lines = tail.Lines();
     return passed;
   }
@@ -97,7 +98,7 @@ TEST_F(Verify, Matrix) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Lines lines;
-    EXPECT_EQ(Run(installer_, dltest::Pki(c.signature), &lines), c.passes);
+    EXPECT_EQ(Run(installer_, tvtest::Pki(c.signature), &lines), c.passes);
     EXPECT_EQ(lines, c.lines);
   }
 }
@@ -105,14 +106,14 @@ TEST_F(Verify, Matrix) {
 TEST_F(Verify, SignatureOverOtherBytes) {
   for (const char* file : {"good.p7", "good-noattr.p7"}) {
     SCOPED_TRACE(file);
-    ExpectContentMismatchesFail(dltest::Pki(file));
+    ExpectContentMismatchesFail(tvtest::Pki(file));
   }
   EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(Verify, SignatureWithoutSignedAttributes) {
   Lines lines;
-  EXPECT_TRUE(Run(installer_, dltest::Pki("good-noattr.p7"), &lines));
+  EXPECT_TRUE(Run(installer_, tvtest::Pki("good-noattr.p7"), &lines));
   EXPECT_EQ(lines, Chain({CrlBegin(kInterCrl), "Download success"}, true));
 }
 
@@ -143,9 +144,9 @@ void Verify::ExpectContentMismatchesFail(const std::string& good) {
 }
 
 TEST_F(Verify, RevokedSignerInServedCrl) {
-  server_.Serve("/crl/inter.crl", dltest::Pki("inter-revoked.crl"));
+  server_.Serve("/crl/inter.crl", tvtest::Pki("inter-revoked.crl"));
   Lines lines;
-  EXPECT_FALSE(Run(installer_, dltest::Pki("good.p7"), &lines));
+  EXPECT_FALSE(Run(installer_, tvtest::Pki("good.p7"), &lines));
   EXPECT_EQ(lines, Chain({CrlBegin(kInterCrl), "Download success", "Cert revocation found"}, false));
 }
 
@@ -156,7 +157,7 @@ TEST_F(Verify, NothingFetchedForChainsThatFail) {
                            "expiredroot.p7"}) {
     SCOPED_TRACE(file);
     Lines lines;
-    EXPECT_FALSE(Run(installer_, dltest::Pki(file), &lines));
+    EXPECT_FALSE(Run(installer_, tvtest::Pki(file), &lines));
   }
   EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{});
 }
@@ -165,7 +166,7 @@ TEST_F(Verify, CrlAddressesAreBounded) {
   // Ten addresses, of which only the first kMaxCrlAddresses are fetched; an
   // unreachable CRL still counts as not revoked.
   Lines lines;
-  EXPECT_TRUE(Run(installer_, dltest::Pki("manycdp.p7"), &lines));
+  EXPECT_TRUE(Run(installer_, tvtest::Pki("manycdp.p7"), &lines));
   std::vector<std::string> expected;
   Lines middle;
   for (int i = 1; i <= tovik::DownloadHelper::kMaxCrlAddresses; ++i) {
@@ -182,16 +183,16 @@ TEST_F(Verify, CrlAddressesAreBounded) {
 }
 
 TEST_F(Verify, CancelStopsTheCrlFetches) {
-  tovik::DownloadBuffer* a = dltest::NewBuffer(installer_);
-  tovik::DownloadBuffer* b = dltest::NewBuffer(dltest::Pki("withroot.p7"));
+  tovik::DownloadBuffer* a = tvtest::NewBuffer(installer_);
+  tovik::DownloadBuffer* b = tvtest::NewBuffer(tvtest::Pki("withroot.p7"));
   volatile LONG step = tovik::Finished;
-  dltest::LogTail tail;
+  tvtest::TovikLogTail tail;
   EXPECT_FALSE(tovik::DownloadHelper::VerifyDetachedSignature(a, b, &step));
   EXPECT_EQ(tail.Lines(), Chain({}, false));
   step = tovik::VerifyAndStore;
   EXPECT_TRUE(tovik::DownloadHelper::VerifyDetachedSignature(a, b, &step));
-  dltest::FreeBuffer(a);
-  dltest::FreeBuffer(b);
+  tvtest::FreeBuffer(a);
+  tvtest::FreeBuffer(b);
   EXPECT_EQ(server_.RequestedTargets(), (std::vector<std::string>{"/crl/inter.crl", "/crl/root.crl"}));
 }
 
@@ -199,9 +200,9 @@ TEST_F(Verify, CrlNotFromTheIssuerIsIgnored) {
   // Both revoke the good signer; neither is the intermediate's own.
   for (const char* crl : {"inter-wrongkey.crl", "inter-wrongname.crl"}) {
     SCOPED_TRACE(crl);
-    server_.Serve("/crl/inter.crl", dltest::Pki(crl));
+    server_.Serve("/crl/inter.crl", tvtest::Pki(crl));
     Lines lines;
-    EXPECT_TRUE(Run(installer_, dltest::Pki("good.p7"), &lines));
+    EXPECT_TRUE(Run(installer_, tvtest::Pki("good.p7"), &lines));
     EXPECT_EQ(lines, Chain({CrlBegin(kInterCrl), "Download success"}, true));
   }
 }
@@ -210,16 +211,16 @@ TEST_F(Verify, CrlComesFromTheServerEveryTime) {
   // No cached copy: a second check asks the server again, and the CRL that
   // now revokes the signer is the one used.
   Lines lines;
-  EXPECT_TRUE(Run(installer_, dltest::Pki("good.p7"), &lines));
-  server_.Serve("/crl/inter.crl", dltest::Pki("inter-revoked.crl"));
-  EXPECT_FALSE(Run(installer_, dltest::Pki("good.p7"), &lines));
+  EXPECT_TRUE(Run(installer_, tvtest::Pki("good.p7"), &lines));
+  server_.Serve("/crl/inter.crl", tvtest::Pki("inter-revoked.crl"));
+  EXPECT_FALSE(Run(installer_, tvtest::Pki("good.p7"), &lines));
   EXPECT_EQ(server_.RequestedTargets(), (std::vector<std::string>{"/crl/inter.crl", "/crl/inter.crl"}));
 }
 
 TEST_F(Verify, CycleIsBoundedWithoutFetching) {
   DWORD start = GetTickCount();
   Lines lines;
-  EXPECT_FALSE(Run(installer_, dltest::Pki("cycle.p7"), &lines));
+  EXPECT_FALSE(Run(installer_, tvtest::Pki("cycle.p7"), &lines));
   EXPECT_LT(GetTickCount() - start, 10000u);
   EXPECT_TRUE(server_.Requests().empty());
 }

@@ -12,20 +12,22 @@
 #include "download_helper.h"
 #include "download_test_support.h"
 #include "http_fixture.h"
+#include "log_reader.h"
 #include "test_support.h"
+#include "tv_version.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 using tovik::DownloadHelper;
 
-constexpr char kAgent[] = "Tessaro Vantel Bootstrapper32.0.0.116";
+constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
 
-std::string BeginRuntime() { return "Begin runtime download from " + dltest::InstallerAddress(); }
-std::string BeginSignature() { return "Begin signature download from " + dltest::SignatureAddress(); }
+std::string BeginRuntime() { return "Begin runtime download from " + tvtest::InstallerAddress(); }
+std::string BeginSignature() { return "Begin signature download from " + tvtest::SignatureAddress(); }
 
 // The worker's non-progress messages in order, e.g. {"VERIFYING", "FAILED 14"}.
-std::vector<std::string> Milestones(const std::vector<dltest::Posted>& posted) {
+std::vector<std::string> Milestones(const std::vector<tvtest::Posted>& posted) {
   std::vector<std::string> out;
   for (const auto& p : posted) {
     if (p.message == tovik::UM_DOWNLOAD_VERIFYING) out.push_back("VERIFYING " + std::to_string(p.wParam) + " " + std::to_string(p.lParam));
@@ -37,7 +39,7 @@ std::vector<std::string> Milestones(const std::vector<dltest::Posted>& posted) {
 
 // Progress comes first, grows with every chunk of at most 32768 bytes, carries
 // the announced length and ends at `lastReceived`.
-void ExpectProgress(const std::vector<dltest::Posted>& posted, size_t announced, size_t lastReceived) {
+void ExpectProgress(const std::vector<tvtest::Posted>& posted, size_t announced, size_t lastReceived) {
   WPARAM previous = 0;
   size_t count = 0;
   bool afterOthers = false;
@@ -57,7 +59,7 @@ void ExpectProgress(const std::vector<dltest::Posted>& posted, size_t announced,
   EXPECT_EQ(static_cast<size_t>(previous), lastReceived);
 }
 
-size_t ProgressCount(const std::vector<dltest::Posted>& posted) {
+size_t ProgressCount(const std::vector<tvtest::Posted>& posted) {
   size_t n = 0;
   for (const auto& p : posted) n += p.message == tovik::UM_DOWNLOAD_PROGRESS;
   return n;
@@ -67,15 +69,15 @@ class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.listening()) << "port 80 is taken";
-    installer_ = dltest::Pki("installer.bin");
-    signature_ = dltest::Pki("good.p7");
-    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
+    installer_ = tvtest::Pki("installer.bin");
+    signature_ = tvtest::Pki("good.p7");
+    server_.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
     SetTemp(temp_.path());
   }
 
   void TearDown() override {
     SetTemp(L"");
-    tovik::ReleaseStoredInstaller(context_);
+    tovik::ReleaseStoredInstaller(stored_);
   }
 
   static void SetTemp(const std::wstring& folder) {
@@ -85,14 +87,14 @@ class Worker : public ::testing::Test {
   }
 
   void ServeBoth() {
-    server_.Serve(dltest::InstallerPath(), installer_);
-    server_.Serve(dltest::SignaturePath(), signature_);
+    server_.Serve(tvtest::InstallerPath(), installer_);
+    server_.Serve(tvtest::SignaturePath(), signature_);
   }
 
   // Starts the worker the way the host window does; the test keeps a
   // reference (the UI's) and the thread handle.
   void Start() {
-    helper_ = DownloadHelper::Create(host_.hwnd(), &context_);
+    helper_ = DownloadHelper::Create(host_.hwnd(), &stored_);
     ASSERT_NE(helper_, nullptr);
     helper_->AddRef();
     thread_ = CreateThread(nullptr, 0, tovik::DownloadThreadProc, helper_, 0, nullptr);
@@ -136,8 +138,8 @@ class Worker : public ::testing::Test {
 
   tvtest::HttpFixture server_;
   tvtest::TempDir temp_{L"worker"};
-  dltest::TestHost host_;
-  tovik::InstallContext context_;
+  tvtest::TestHost host_;
+  tovik::StoredInstaller stored_;
   DownloadHelper* helper_ = nullptr;
   HANDLE thread_ = nullptr;
   std::string installer_;
@@ -146,7 +148,7 @@ class Worker : public ::testing::Test {
 
 TEST_F(Worker, SuccessfulRun) {
   ServeBoth();
-  dltest::LogTail log;
+  tvtest::TovikLogTail log;
   EXPECT_EQ(RunWorker(), 0u);
 
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
@@ -159,8 +161,8 @@ TEST_F(Worker, SuccessfulRun) {
   // Plain HTTP/1.0 GETs on port 80 although the addresses say https.
   auto requests = server_.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].target, dltest::InstallerPath());
-  EXPECT_EQ(requests[1].target, dltest::SignaturePath());
+  EXPECT_EQ(requests[0].target, tvtest::InstallerPath());
+  EXPECT_EQ(requests[1].target, tvtest::SignaturePath());
   EXPECT_EQ(requests[2].target, "/crl/inter.crl");
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(requests[i].method, "GET");
@@ -170,8 +172,8 @@ TEST_F(Worker, SuccessfulRun) {
   }
 
   // In a folder of its own below the temporary folder, under its fixed name.
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring stored = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring stored = stored_.path;
   const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
   EXPECT_EQ(stored.substr(folder.size()), L"\\VantelRuntimeInstaller.exe");
   EXPECT_EQ(folder.substr(0, folder.rfind(L'\\')), temp_.path());
@@ -244,8 +246,8 @@ TEST_F(Worker, StoredInstallerIsPrivateAndCannotBeChanged) {
   tvtest::WriteFileBytes(planted, "planted");
   ServeBoth();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring stored = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring stored = stored_.path;
   const std::wstring folder = stored.substr(0, stored.rfind(L'\\'));
   EXPECT_NE(stored, planted);
   EXPECT_EQ(tvtest::ReadFileBytes(planted), "planted");
@@ -271,22 +273,22 @@ TEST_F(Worker, StoredInstallerIsPrivateAndCannotBeChanged) {
   EXPECT_EQ(tvtest::ReadFileBytes(stored), installer_);
 
   // Released: the file and its folder go, the planted file stays.
-  tovik::ReleaseStoredInstaller(context_);
-  EXPECT_EQ(context_.installerPath, nullptr);
-  EXPECT_EQ(context_.installerFile, INVALID_HANDLE_VALUE);
+  tovik::ReleaseStoredInstaller(stored_);
+  EXPECT_EQ(stored_.path, nullptr);
+  EXPECT_EQ(stored_.file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(tvtest::ListDir(temp_.path()), std::vector<std::wstring>{L"VantelRuntimeInstaller.exe"});
 }
 
 TEST_F(Worker, EachRunHasItsOwnFolder) {
   ServeBoth();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  const std::wstring first = context_.installerPath;
+  ASSERT_NE(stored_.path, nullptr);
+  const std::wstring first = stored_.path;
   // The context already holds an installer: the new one replaces it.
   host_.Clear();
   EXPECT_EQ(RunWorker(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_NE(std::wstring(context_.installerPath), first);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_NE(std::wstring(stored_.path), first);
   EXPECT_FALSE(tvtest::Exists(first));
   EXPECT_EQ(tvtest::ListDir(temp_.path()).size(), 1u);
 }
@@ -350,30 +352,30 @@ TEST_F(Worker, TransferOutcomes) {
     SCOPED_TRACE(c.name);
     server_.ClearRequests();
     host_.Clear();
-    server_.Serve(dltest::InstallerPath(), c.installer);
-    server_.Serve(dltest::SignaturePath(), c.signature);
-    dltest::LogTail log;
+    server_.Serve(tvtest::InstallerPath(), c.installer);
+    server_.Serve(tvtest::SignaturePath(), c.signature);
+    tvtest::TovikLogTail log;
     EXPECT_EQ(RunWorker(), c.result);
     EXPECT_EQ(Milestones(host_.posted()), c.milestones);
     EXPECT_EQ(log.Lines(), c.lines());
-    std::vector<std::string> asked = {dltest::InstallerPath()};
-    if (c.signatureAsked) asked.push_back(dltest::SignaturePath());
+    std::vector<std::string> asked = {tvtest::InstallerPath()};
+    if (c.signatureAsked) asked.push_back(tvtest::SignaturePath());
     EXPECT_EQ(server_.RequestedTargets(), asked);
-    EXPECT_EQ(context_.installerPath, nullptr);
+    EXPECT_EQ(stored_.path, nullptr);
     EXPECT_TRUE(TempIsEmpty());
   }
 }
 
 TEST_F(Worker, SignatureWithoutContentLengthVerifies) {
-  server_.Serve(dltest::InstallerPath(), installer_);
-  server_.Serve(dltest::SignaturePath(), Body(signature_, false));
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), installer_);
+  server_.Serve(tvtest::SignaturePath(), Body(signature_, false));
+  tvtest::TovikLogTail log;
   EXPECT_EQ(RunWorker(), 0u);
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "DONE 0 0"}));
   // Progress only for the installer.
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored_.path), installer_);
 }
 
 TEST_F(Worker, SlowServerIsWaitedFor) {
@@ -381,12 +383,12 @@ TEST_F(Worker, SlowServerIsWaitedFor) {
   slow.delayMs = 700;
   slow.chunkSize = 20000;
   slow.chunkDelayMs = 150;
-  server_.Serve(dltest::InstallerPath(), slow);
-  server_.Serve(dltest::SignaturePath(), signature_);
+  server_.Serve(tvtest::InstallerPath(), slow);
+  server_.Serve(tvtest::SignaturePath(), signature_);
   EXPECT_EQ(RunWorker(), 0u);
   ExpectProgress(host_.posted(), installer_.size(), installer_.size());
-  ASSERT_NE(context_.installerPath, nullptr);
-  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath), installer_);
+  ASSERT_NE(stored_.path, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(stored_.path), installer_);
 }
 
 TEST_F(Worker, TemporaryFolderLength) {
@@ -406,19 +408,19 @@ TEST_F(Worker, TemporaryFolderLength) {
     SetTemp(folder);
     ServeBoth();
     host_.Clear();
-    tovik::ReleaseStoredInstaller(context_);
+    tovik::ReleaseStoredInstaller(stored_);
     DWORD result = RunWorker();
     if (length == 218) {
       EXPECT_EQ(result, 0u);
-      ASSERT_NE(context_.installerPath, nullptr);
-      EXPECT_EQ(wcslen(context_.installerPath), 259u);
-      EXPECT_TRUE(tvtest::Exists(context_.installerPath));
-      tovik::ReleaseStoredInstaller(context_);
+      ASSERT_NE(stored_.path, nullptr);
+      EXPECT_EQ(wcslen(stored_.path), 259u);
+      EXPECT_TRUE(tvtest::Exists(stored_.path));
+      tovik::ReleaseStoredInstaller(stored_);
       EXPECT_TRUE(tvtest::ListDir(folder).empty());
     } else {
       EXPECT_EQ(result, 11u);
       EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-      EXPECT_EQ(context_.installerPath, nullptr);
+      EXPECT_EQ(stored_.path, nullptr);
       EXPECT_TRUE(tvtest::ListDir(folder).empty());
     }
   }
@@ -427,15 +429,15 @@ TEST_F(Worker, TemporaryFolderLength) {
 TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
   tvtest::HttpResponse slow = Body(installer_);
   slow.delayMs = 1000;
-  server_.Serve(dltest::InstallerPath(), slow);
-  server_.Serve(dltest::SignaturePath(), signature_);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), slow);
+  server_.Serve(tvtest::SignaturePath(), signature_);
+  tvtest::TovikLogTail log;
   Start();
-  ASSERT_TRUE(WaitForRequest(dltest::InstallerPath()));
+  ASSERT_TRUE(WaitForRequest(tvtest::InstallerPath()));
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   // The transfer under way ends normally; nothing follows it.
-  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{dltest::InstallerPath()});
+  EXPECT_EQ(server_.RequestedTargets(), std::vector<std::string>{tvtest::InstallerPath()});
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success"}));
   EXPECT_TRUE(TempIsEmpty());
@@ -444,11 +446,11 @@ TEST_F(Worker, CancelDuringInstallerTransferStartsNoFurtherStep) {
 TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
   tvtest::HttpResponse slow = Body(signature_);
   slow.delayMs = 1000;
-  server_.Serve(dltest::InstallerPath(), installer_);
-  server_.Serve(dltest::SignaturePath(), slow);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), installer_);
+  server_.Serve(tvtest::SignaturePath(), slow);
+  tvtest::TovikLogTail log;
   Start();
-  ASSERT_TRUE(WaitForRequest(dltest::SignaturePath()));
+  ASSERT_TRUE(WaitForRequest(tvtest::SignaturePath()));
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(log.Lines(), (Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success"}));
@@ -457,7 +459,7 @@ TEST_F(Worker, CancelDuringSignatureTransferVerifiesNothing) {
 }
 
 TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
-  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  tvtest::HttpResponse slowCrl = Body(tvtest::Pki("inter.crl"));
   slowCrl.delayMs = 1000;
   server_.Serve("/crl/inter.crl", slowCrl);
   ServeBoth();
@@ -466,7 +468,7 @@ TEST_F(Worker, CancelDuringVerificationLeavesNoInstaller) {
   EXPECT_TRUE(helper_->Cancel());
   EXPECT_EQ(Finish(), 11u);
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_EQ(stored_.path, nullptr);
   EXPECT_TRUE(TempIsEmpty());
 }
 
@@ -474,18 +476,18 @@ TEST_F(Worker, TeardownDuringVerificationLeavesNoInstaller) {
   // The UI goes away (context detached, its reference dropped) while the
   // worker still runs: the record lives on, and the file the worker then
   // writes does not stay behind.
-  tvtest::HttpResponse slowCrl = Body(dltest::Pki("inter.crl"));
+  tvtest::HttpResponse slowCrl = Body(tvtest::Pki("inter.crl"));
   slowCrl.delayMs = 1000;
   server_.Serve("/crl/inter.crl", slowCrl);
   ServeBoth();
-  DownloadHelper* helper = DownloadHelper::Create(host_.hwnd(), &context_);
+  DownloadHelper* helper = DownloadHelper::Create(host_.hwnd(), &stored_);
   ASSERT_TRUE(helper->StartWorker());
   ASSERT_TRUE(WaitForRequest("/crl/inter.crl"));
   helper->DetachContext();
   helper->Release();
   ASSERT_TRUE(host_.WaitForFinal());
   EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
-  EXPECT_EQ(context_.installerPath, nullptr);
+  EXPECT_EQ(stored_.path, nullptr);
   // The worker deletes the file right after it wrote it, before it posts.
   EXPECT_TRUE(TempIsEmpty());
 }
@@ -496,7 +498,7 @@ TEST_F(Worker, CancelAfterStoreReportsTooLate) {
   EXPECT_TRUE(host_.WaitForFinal());
   EXPECT_FALSE(helper_->Cancel());
   EXPECT_EQ(Finish(), 0u);
-  ASSERT_NE(context_.installerPath, nullptr);
+  ASSERT_NE(stored_.path, nullptr);
 }
 
 TEST(WorkerThread, WithoutRecord) { EXPECT_EQ(tovik::DownloadThreadProc(nullptr), static_cast<DWORD>(-1)); }

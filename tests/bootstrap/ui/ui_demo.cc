@@ -19,6 +19,7 @@
 #include "download_test_support.h"
 #include "http_fixture.h"
 #include "language_table.h"
+#include "log_reader.h"
 #include "test_support.h"
 #include "ui_driver.h"
 #include "ui_screenshot.h"
@@ -47,9 +48,9 @@ int main() {
   slow.body = installer;
   slow.chunkSize = 8192;
   slow.chunkDelayMs = 120;
-  server.Serve(dltest::InstallerPath(), slow);
-  server.Serve(dltest::SignaturePath(), tvtest::ReadFileBytes(tvtest::WinPath(TV_RECORDER_SIGNATURE)));
-  server.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
+  server.Serve(tvtest::InstallerPath(), slow);
+  server.Serve(tvtest::SignaturePath(), tvtest::ReadFileBytes(tvtest::WinPath(TV_RECORDER_SIGNATURE)));
+  server.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
 
   tvtest::TempDir app(L"ui-demo-app"), temp(L"ui-demo-temp"), records(L"ui-demo-record");
   const std::wstring tovik = app / L"tovik.exe", record = records / L"runtime-installer.txt";
@@ -63,24 +64,24 @@ int main() {
   const std::wstring title = std::wstring(row.installingPrefix) + L"app.exe";
   std::printf("== tovik.exe -eulaAccepted -allowDownload, no runtime installed, %zu-byte runtime installer served slowly\n",
               installer.size());
-  std::printf("   from http://127.0.0.1%s (language row \"%s\")\n", dltest::InstallerPath().c_str(), row.languageCode);
+  std::printf("   from http://127.0.0.1%s (language row \"%s\")\n", tvtest::InstallerPath().c_str(), row.languageCode);
 
-  dltest::LogTail log;
+  tvtest::TovikLogTail log;
   bool seen = false, shot = false;
   std::wstring status;
   std::vector<int> positions;
   int range = 0;
   std::thread driver([&] {
-    HWND dialog = uidriver::WaitVisibleDialog(title);
+    HWND dialog = tvtest::WaitVisibleDialog(title);
     if (dialog == nullptr) return;
     seen = true;
-    status = uidriver::Text(GetDlgItem(dialog, 1002));
+    status = tvtest::Text(GetDlgItem(dialog, 1002));
     HWND bar = GetDlgItem(dialog, 1003);
-    const ULONGLONG until = GetTickCount64() + uidriver::kWaitMs;
+    const ULONGLONG until = GetTickCount64() + tvtest::kWaitMs;
     while (IsWindow(dialog) && GetTickCount64() < until) {
       // The range is set once the size of the transfer is known.
-      const int high = static_cast<int>(uidriver::Send(bar, PBM_GETRANGE, FALSE, 0));
-      const int pos = static_cast<int>(uidriver::Send(bar, PBM_GETPOS));
+      const int high = static_cast<int>(tvtest::Send(bar, PBM_GETRANGE, FALSE, 0));
+      const int pos = static_cast<int>(tvtest::Send(bar, PBM_GETPOS));
       if (!IsWindow(dialog)) break;
       if (high > 0) range = high;
       if (positions.empty() || positions.back() != pos) positions.push_back(pos);
@@ -115,7 +116,7 @@ int main() {
     if (name.rfind(L"tovik-", 0) == 0) gone = false;
   Line("stored installer afterwards:", gone ? "gone" : "still there");
   std::printf("== tovik.exe ended with exit code %lu\n", static_cast<unsigned long>(run.exitCode));
-  std::printf("== Its log (%s)\n", tvtest::Narrow(dltest::LogTail::Path()).c_str());
+  std::printf("== Its log (%s)\n", tvtest::Narrow(tvtest::TovikLogFile()).c_str());
   for (const std::string& line : log.Lines()) std::printf("   %s\n", line.c_str());
   std::printf("== Screenshot saved as %s\n",
               shot ? tvtest::Narrow(tvtest::BuildDir() + L"\\artifacts\\ui\\" + kShotName + L".bmp").c_str()

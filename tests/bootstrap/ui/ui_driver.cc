@@ -2,7 +2,7 @@
 
 #include "test_support.h"
 
-namespace uidriver {
+namespace tvtest {
 namespace {
 
 struct Search {
@@ -59,4 +59,4 @@ void RegisterHttpsRecorder(const std::wstring& record) {
   }
 }
 
-}  // namespace uidriver
+}  // namespace tvtest

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace uidriver {
+namespace tvtest {
 
 constexpr DWORD kWaitMs = 20000;
 
@@ -25,4 +25,4 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 // write what it was given to `record`.
 void RegisterHttpsRecorder(const std::wstring& record);
 
-}  // namespace uidriver
+}  // namespace tvtest

@@ -19,6 +19,7 @@
 #include "download_test_support.h"
 #include "http_fixture.h"
 #include "language_table.h"
+#include "log_reader.h"
 #include "test_support.h"
 #include "tovik_test_helpers.h"
 #include "ui_driver.h"
@@ -26,11 +27,11 @@
 
 namespace {
 
-using uidriver::kWaitMs;
-using uidriver::RegisterHttpsRecorder;
-using uidriver::Send;
-using uidriver::Text;
-using uidriver::WaitVisibleDialog;
+using tvtest::kWaitMs;
+using tvtest::RegisterHttpsRecorder;
+using tvtest::Send;
+using tvtest::Text;
+using tvtest::WaitVisibleDialog;
 
 // tovik inherits this program's language (LANG, set by the test's
 // registration), so its texts are those of the same row.
@@ -64,8 +65,8 @@ class TovikDownload : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(server_.listening()) << "port 80 is taken";
     installer_ = tvtest::ReadFileBytes(tvtest::RecorderExe());
-    server_.Serve("/crl/inter.crl", dltest::Pki("inter.crl"));
-    server_.Serve(dltest::SignaturePath(), tvtest::ReadFileBytes(tvtest::WinPath(TV_RECORDER_SIGNATURE)));
+    server_.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
+    server_.Serve(tvtest::SignaturePath(), tvtest::ReadFileBytes(tvtest::WinPath(TV_RECORDER_SIGNATURE)));
     tvtest::CopyFileTo(tvtest::TovikExe(), app_ / L"tovik.exe");
     tvtest::WriteFileBytes(app_ / L".launch", "Install app.exe\r\n\r\n");
     tvtest::WriteFileBytes(app_ / L"app.exe", "app");
@@ -117,8 +118,8 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
   slow.body = installer_;
   slow.chunkSize = 16384;
   slow.chunkDelayMs = 80;
-  server_.Serve(dltest::InstallerPath(), slow);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), slow);
+  tvtest::TovikLogTail log;
   std::vector<int> positions;
   std::wstring status, title;
   std::thread driver([&] {
@@ -136,7 +137,7 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
   });
   const tvtest::ProcessResult run = RunTovik(L"");
   driver.join();
-  ASSERT_TRUE(run.started);
+  ASSERT_TRUE(run.started) << tvtest::Describe(run);
   EXPECT_EQ(run.exitCode, 23u);
   EXPECT_STREQ(Row().languageCode, "de") << "the test runs in German (LANG)";
   EXPECT_EQ(status, Row().pleaseWait);
@@ -151,7 +152,7 @@ TEST_F(TovikDownload, ProgressInUserLanguageThenRuntimeInstallerGetsTheApplicati
 }
 
 TEST_F(TovikDownload, OptionsFormOfTheRuntimeInstallerCommand) {
-  server_.Serve(dltest::InstallerPath(), installer_);
+  server_.Serve(tvtest::InstallerPath(), installer_);
   std::atomic<bool> seen{false};
   std::thread driver([&] { seen = WaitVisibleDialog(Title(), 15000) != nullptr; });
   const tvtest::ProcessResult run = RunTovik(L"-eulaAccepted -desktopShortcut -allowDownload");
@@ -172,8 +173,8 @@ TEST_F(TovikDownload, CancelDuringSlowTransferEndsWith11AndRunsNothing) {
   slow.body = installer_;
   slow.chunkSize = 4096;
   slow.chunkDelayMs = 100;
-  server_.Serve(dltest::InstallerPath(), slow);
-  dltest::LogTail log;
+  server_.Serve(tvtest::InstallerPath(), slow);
+  tvtest::TovikLogTail log;
   std::thread driver([&] {
     HWND dialog = WaitVisibleDialog(Title());
     if (dialog == nullptr) return;
@@ -194,7 +195,7 @@ TEST_F(TovikDownload, SilentRunNeverShowsTheProgressDialog) {
   slow.body = installer_;
   slow.chunkSize = 16384;
   slow.chunkDelayMs = 40;
-  server_.Serve(dltest::InstallerPath(), slow);
+  server_.Serve(tvtest::InstallerPath(), slow);
   std::atomic<bool> seen{false};
   std::thread driver([&] { seen = WaitVisibleDialog(Title(), 4000) != nullptr; });
   const tvtest::ProcessResult run = RunTovik(L"-silent -allowDownload");
@@ -217,8 +218,8 @@ TEST_F(TovikDownload, FailuresShowMessageBoxesWithTheirCode) {
     tvtest::HttpResponse response;
     response.status = c.status;
     response.body = installer_;
-    server_.Serve(dltest::InstallerPath(), response);
-    if (c.badSignature) server_.Serve(dltest::SignaturePath(), dltest::Pki("good.p7"));
+    server_.Serve(tvtest::InstallerPath(), response);
+    if (c.badSignature) server_.Serve(tvtest::SignaturePath(), tvtest::Pki("good.p7"));
     std::wstring shown;
     std::thread driver([&] {
       HWND box = WaitVisibleDialog(L"Tessaro Vantel");
@@ -236,7 +237,7 @@ TEST_F(TovikDownload, FailuresShowMessageBoxesWithTheirCode) {
 }
 
 TEST_F(TovikDownload, UnavailableUpdateDialogLinkOpensSystemRequirements) {
-  server_.Serve(dltest::InstallerPath(), tvtest::HttpResponse{404, "no"});
+  server_.Serve(tvtest::InstallerPath(), tvtest::HttpResponse{404, "no"});
   // The handler inherits tovik's environment, so it records into record_;
   // no runtime installer can run in this case to write there as well.
   const std::wstring urlRecord = record_;
@@ -318,13 +319,13 @@ TEST_F(TovikDownload, BlockedUpdateShowsDialogAndRequestsNothing) {
     std::function<std::unique_ptr<UpdateBlock>()> block;
   } cases[] = {{"policy value", [] { return std::make_unique<PolicyBlock>(); }},
                {"marker file", [] { return std::make_unique<MarkerBlock>(); }}};
-  tovik_test::InstalledRuntime runtime(L"v1");
-  server_.Serve(dltest::InstallerPath(), installer_);
+  tvtest::InstalledRuntime runtime(L"v1");
+  server_.Serve(tvtest::InstallerPath(), installer_);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::unique_ptr<UpdateBlock> block = c.block();
     server_.ClearRequests();
-    dltest::LogTail log;
+    tvtest::TovikLogTail log;
     std::wstring shown, behind;
     bool progressVisible = false;
     std::thread driver([&] {
@@ -366,8 +367,8 @@ TEST_F(TovikDownload, SilentRunStillShowsFailures) {
     tvtest::HttpResponse response;
     response.status = c.status;
     response.body = installer_;
-    server_.Serve(dltest::InstallerPath(), response);
-    if (c.badSignature) server_.Serve(dltest::SignaturePath(), dltest::Pki("good.p7"));
+    server_.Serve(tvtest::InstallerPath(), response);
+    if (c.badSignature) server_.Serve(tvtest::SignaturePath(), tvtest::Pki("good.p7"));
     std::atomic<bool> progressSeen{false}, stop{false};
     std::thread watcher([&] {
       while (!stop && !progressSeen) progressSeen = WaitVisibleDialog(Title(), 200) != nullptr;

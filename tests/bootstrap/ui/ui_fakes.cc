@@ -5,7 +5,7 @@
 
 #include "log.h"
 
-namespace uitest {
+namespace tvtest {
 
 std::function<void(tovik::DownloadHelper*)> workerScript;
 LONG workersStarted = 0;
@@ -45,28 +45,28 @@ void Reset() {
   logLines.clear();
 }
 
-}  // namespace uitest
+}  // namespace tvtest
 
 namespace tovik {
 
 void LogUpdatesDisabled() {
-  uitest::AddLine("Cannot complete installation because runtime updates are disabled on this machine");
+  tvtest::AddLine("Cannot complete installation because runtime updates are disabled on this machine");
 }
-void LogDownloadCancelled() { uitest::AddLine("Download cancelled"); }
+void LogDownloadCancelled() { tvtest::AddLine("Download cancelled"); }
 
-bool UpdatesAllowed() { return uitest::updatesAllowed; }
+bool UpdatesAllowed() { return tvtest::updatesAllowed; }
 
 int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options, const wchar_t* applicationPath) {
-  uitest::InstallerCall call;
+  tvtest::InstallerCall call;
   call.installerPath = installerPath ? installerPath : L"";
   call.options = options ? options : L"";
   call.applicationPath = applicationPath ? applicationPath : L"";
   call.installerExisted = installerPath && GetFileAttributesW(installerPath) != INVALID_FILE_ATTRIBUTES;
-  uitest::installerCalls.push_back(call);
-  return uitest::installerExitCode;
+  tvtest::installerCalls.push_back(call);
+  return tvtest::installerExitCode;
 }
 
-DownloadHelper* DownloadHelper::Create(HWND hostWindow, InstallContext* context) {
+DownloadHelper* DownloadHelper::Create(HWND hostWindow, StoredInstaller* context) {
   auto* helper = new (std::nothrow) DownloadHelper();
   if (helper == nullptr) return nullptr;
   helper->hostWindow = hostWindow;
@@ -91,8 +91,8 @@ void DownloadHelper::Release() {
 
 bool DownloadHelper::StartWorker() {
   AddRef();
-  InterlockedIncrement(&uitest::workersStarted);
-  HANDLE thread = CreateThread(nullptr, 0, uitest::FakeWorker, this, 0, nullptr);
+  InterlockedIncrement(&tvtest::workersStarted);
+  HANDLE thread = CreateThread(nullptr, 0, tvtest::FakeWorker, this, 0, nullptr);
   if (thread == nullptr) {
     Release();
     return false;

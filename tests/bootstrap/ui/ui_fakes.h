@@ -11,7 +11,7 @@
 
 #include "download_helper.h"
 
-namespace uitest {
+namespace tvtest {
 
 // What the fake worker thread does with the shared record; it drops the
 // worker's reference afterwards. Null: return at once.
@@ -32,4 +32,4 @@ std::vector<std::string> LogLines();
 
 void Reset();
 
-}  // namespace uitest
+}  // namespace tvtest

@@ -175,7 +175,7 @@ const tovik::LanguageTexts& UserRow() {
 
 class UiFlow : public ::testing::Test {
  protected:
-  void SetUp() override { uitest::Reset(); }
+  void SetUp() override { tvtest::Reset(); }
 };
 
 TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
@@ -183,8 +183,8 @@ TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
   const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
   tvtest::WriteFileBytes(stored, "MZ");
   Gate step1, step2, step3, step4;
-  uitest::installerExitCode = 7;
-  uitest::workerScript = [&](DownloadHelper* helper) {
+  tvtest::installerExitCode = 7;
+  tvtest::workerScript = [&](DownloadHelper* helper) {
     PostProgress(helper, 250, 1000);
     step1.Wait();
     PostProgress(helper, 5000, 0);
@@ -196,7 +196,7 @@ TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
     ShowWindow(helper->progressDialog, SW_HIDE);
     wchar_t* path = new wchar_t[stored.size() + 1];
     lstrcpyW(path, stored.c_str());
-    helper->context->installerPath = path;
+    helper->context->path = path;
     helper->result = 0;
     helper->step = tovik::Finished;
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
@@ -225,13 +225,13 @@ TEST_F(UiFlow, ProgressDialogShowsTextsAndBarThenRunsTheInstaller) {
     step4.Open();
   });
   EXPECT_EQ(result, 7);
-  ASSERT_EQ(uitest::installerCalls.size(), 1u);
-  EXPECT_EQ(uitest::installerCalls[0].installerPath, stored);
-  EXPECT_EQ(uitest::installerCalls[0].options, L"-opt");
-  EXPECT_EQ(uitest::installerCalls[0].applicationPath, L"C:\\Apps\\Sample App.exe");
-  EXPECT_TRUE(uitest::installerCalls[0].installerExisted);
+  ASSERT_EQ(tvtest::installerCalls.size(), 1u);
+  EXPECT_EQ(tvtest::installerCalls[0].installerPath, stored);
+  EXPECT_EQ(tvtest::installerCalls[0].options, L"-opt");
+  EXPECT_EQ(tvtest::installerCalls[0].applicationPath, L"C:\\Apps\\Sample App.exe");
+  EXPECT_TRUE(tvtest::installerCalls[0].installerExisted);
   EXPECT_FALSE(tvtest::Exists(stored)) << "the stored installer outlived the run";
-  EXPECT_TRUE(uitest::LogLines().empty());
+  EXPECT_TRUE(tvtest::LogLines().empty());
 }
 
 // The title is the prefix and the file-name part of the path, cut at 1023
@@ -247,9 +247,9 @@ TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
       {L"C:\\x\\" + longName, (L"Installing " + longName).substr(0, 1023)},
   };
   for (const auto& c : cases) {
-    uitest::Reset();
+    tvtest::Reset();
     Gate close;
-    uitest::workerScript = [&](DownloadHelper*) { close.Wait(); };
+    tvtest::workerScript = [&](DownloadHelper*) { close.Wait(); };
     FlowArgs args;
     args.applicationPath = c.path.c_str();
     std::wstring title;
@@ -269,10 +269,10 @@ TEST_F(UiFlow, TitleTakesTheFileNameAndIsCut) {
 // handled meanwhile must not read through it.
 TEST_F(UiFlow, VerifyingTextDoesNotReadTheContextSlot) {
   Gate held, released;
-  uitest::workerScript = [&](DownloadHelper* helper) {
-    tovik::InstallContext* context = helper->context;
+  tvtest::workerScript = [&](DownloadHelper* helper) {
+    tovik::StoredInstaller* context = helper->context;
     static char marker;
-    helper->context = reinterpret_cast<tovik::InstallContext*>(&marker);
+    helper->context = reinterpret_cast<tovik::StoredInstaller*>(&marker);
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_VERIFYING, 0, 0);
     held.Open();
     released.Wait();
@@ -300,16 +300,16 @@ TEST_F(UiFlow, InstallerExitCodeZeroIsTheResult) {
   tvtest::TempDir temp(L"ui-zero");
   const std::wstring stored = temp / L"VantelRuntimeInstaller.exe";
   tvtest::WriteFileBytes(stored, "MZ");
-  uitest::installerExitCode = 0;
-  uitest::workerScript = [&](DownloadHelper* helper) {
+  tvtest::installerExitCode = 0;
+  tvtest::workerScript = [&](DownloadHelper* helper) {
     wchar_t* path = new wchar_t[stored.size() + 1];
     lstrcpyW(path, stored.c_str());
-    helper->context->installerPath = path;
+    helper->context->path = path;
     helper->result = 0;
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_DONE, 0, 0);
   };
   EXPECT_EQ(RunFlow({}, [] {}), 0);
-  EXPECT_EQ(uitest::installerCalls.size(), 1u);
+  EXPECT_EQ(tvtest::installerCalls.size(), 1u);
   EXPECT_FALSE(tvtest::Exists(stored));
 }
 
@@ -328,10 +328,10 @@ TEST_F(UiFlow, CancelEndsWith11AndStartsNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    uitest::Reset();
+    tvtest::Reset();
     // The worker has built its addresses (result 0) and stores an installer
     // right after the cancel: neither may lead to an installer being run.
-    uitest::workerScript = [](DownloadHelper* helper) {
+    tvtest::workerScript = [](DownloadHelper* helper) {
       helper->result = 0;
       PostProgress(helper, 10, 100);
       WaitCancelled(helper);
@@ -359,18 +359,18 @@ TEST_F(UiFlow, CancelEndsWith11AndStartsNothing) {
       EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
     });
     EXPECT_EQ(result, 11);
-    EXPECT_TRUE(uitest::installerCalls.empty());
+    EXPECT_TRUE(tvtest::installerCalls.empty());
     const std::vector<std::string> expected =
         c.logged ? std::vector<std::string>{"Download cancelled"} : std::vector<std::string>{};
-    EXPECT_EQ(uitest::LogLines(), expected);
+    EXPECT_EQ(tvtest::LogLines(), expected);
   }
 }
 
 // A click activation leaves the keys to the focused control (Escape and Enter
 // do nothing); a real activation brings the dialog's keys back.
 TEST_F(UiFlow, KeysWorkOnlyAfterARealActivation) {
-  uitest::Reset();
-  uitest::workerScript = [](DownloadHelper* helper) {
+  tvtest::Reset();
+  tvtest::workerScript = [](DownloadHelper* helper) {
     helper->result = 0;
     PostProgress(helper, 10, 100);
     WaitCancelled(helper);
@@ -393,7 +393,7 @@ TEST_F(UiFlow, KeysWorkOnlyAfterARealActivation) {
   });
   EXPECT_TRUE(survivedKeys) << "keys worked after a click activation";
   EXPECT_EQ(result, 11);
-  EXPECT_EQ(uitest::LogLines(), std::vector<std::string>{"Download cancelled"});
+  EXPECT_EQ(tvtest::LogLines(), std::vector<std::string>{"Download cancelled"});
 }
 
 // A message box of the failure, its text, and OK ends the run with the code.
@@ -405,8 +405,8 @@ TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
   } cases[] = {{11, en.runtimeMissing}, {13, en.validationFailed}, {12, nullptr}, {0x7FFF, nullptr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    uitest::Reset();
-    uitest::workerScript = [&](DownloadHelper* helper) {
+    tvtest::Reset();
+    tvtest::workerScript = [&](DownloadHelper* helper) {
       helper->result = c.code;
       PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, c.code);
     };
@@ -423,7 +423,7 @@ TEST_F(UiFlow, WorkerFailuresShowTheirTextAndEndWithTheirCode) {
       Click(GetDlgItem(box, IDOK));
     });
     EXPECT_EQ(result, c.code);
-    EXPECT_TRUE(uitest::installerCalls.empty());
+    EXPECT_TRUE(tvtest::installerCalls.empty());
   }
 }
 
@@ -445,8 +445,8 @@ TEST_F(UiFlow, CancelClickDuringFailureBoxKeepsTheCode) {
   const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
   for (int code : {13, 11}) {
     SCOPED_TRACE(code);
-    uitest::Reset();
-    uitest::workerScript = [&](DownloadHelper* helper) {
+    tvtest::Reset();
+    tvtest::workerScript = [&](DownloadHelper* helper) {
       helper->result = code;
       PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, code);
     };
@@ -472,7 +472,7 @@ TEST_F(UiFlow, CancelClickDuringFailureBoxKeepsTheCode) {
     });
     EXPECT_TRUE(boxStayed);
     EXPECT_EQ(result, code);
-    EXPECT_EQ(uitest::LogLines(), std::vector<std::string>{});
+    EXPECT_EQ(tvtest::LogLines(), std::vector<std::string>{});
   }
 }
 
@@ -503,7 +503,7 @@ class HttpsRecorder {
  public:
   HttpsRecorder() : dir_(L"ui-https") {
     record_ = dir_ / L"https.txt";
-    uidriver::RegisterHttpsRecorder(record_);
+    tvtest::RegisterHttpsRecorder(record_);
   }
   ~HttpsRecorder() { SetEnvironmentVariableW(L"TV_RECORD", nullptr); }
   tvtest::Record Read() const { return tvtest::ReadRecord(record_); }
@@ -517,7 +517,7 @@ class HttpsRecorder {
 TEST_F(UiFlow, UpdateUnavailableShowsErrorDialogWhoseLinkOpensOnLeftButtonDown) {
   HttpsRecorder recorder;
   const tovik::LanguageTexts& en = tovik::kLanguageTable[1];
-  uitest::workerScript = [](DownloadHelper* helper) {
+  tvtest::workerScript = [](DownloadHelper* helper) {
     helper->result = 14;
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 14);
   };
@@ -571,11 +571,11 @@ TEST_F(UiFlow, UpdateUnavailableShowsErrorDialogWhoseLinkOpensOnLeftButtonDown) 
     Click(GetDlgItem(dialog, IDOK));
   });
   EXPECT_EQ(result, 14);
-  EXPECT_TRUE(uitest::installerCalls.empty());
+  EXPECT_TRUE(tvtest::installerCalls.empty());
 }
 
 TEST_F(UiFlow, TextControlPassesTheFocusOnToOk) {
-  uitest::workerScript = [](DownloadHelper* helper) {
+  tvtest::workerScript = [](DownloadHelper* helper) {
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 14);
   };
   const int32_t result = RunFlow({}, [&] {
@@ -599,7 +599,7 @@ TEST_F(UiFlow, TextControlPassesTheFocusOnToOk) {
 }
 
 TEST_F(UiFlow, BlockedUpdateShowsErrorOverProgressWithoutWorker) {
-  uitest::updatesAllowed = false;
+  tvtest::updatesAllowed = false;
   FlowArgs args;
   args.runtimeFound = true;
   const int32_t result = RunFlow(args, [&] {
@@ -614,24 +614,24 @@ TEST_F(UiFlow, BlockedUpdateShowsErrorOverProgressWithoutWorker) {
     Click(GetDlgItem(dialog, IDOK));
   });
   EXPECT_EQ(result, 15);
-  EXPECT_EQ(uitest::workersStarted, 0);
-  EXPECT_EQ(uitest::LogLines(),
+  EXPECT_EQ(tvtest::workersStarted, 0);
+  EXPECT_EQ(tvtest::LogLines(),
             std::vector<std::string>{"Cannot complete installation because runtime updates are disabled on this machine"});
 }
 
 TEST_F(UiFlow, FirstInstallNeverConsultsThePolicy) {
-  uitest::updatesAllowed = false;
-  uitest::workerScript = [](DownloadHelper* helper) {
+  tvtest::updatesAllowed = false;
+  tvtest::workerScript = [](DownloadHelper* helper) {
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 12);
   };
   EXPECT_EQ(RunFlow({}, [] {}), 12);
-  EXPECT_EQ(uitest::workersStarted, 1);
-  EXPECT_TRUE(uitest::LogLines().empty());
+  EXPECT_EQ(tvtest::workersStarted, 1);
+  EXPECT_TRUE(tvtest::LogLines().empty());
 }
 
 TEST_F(UiFlow, SilentRunKeepsProgressHiddenButShowsFailures) {
   Gate done;
-  uitest::workerScript = [&](DownloadHelper* helper) {
+  tvtest::workerScript = [&](DownloadHelper* helper) {
     PostProgress(helper, 10, 100);
     done.Wait();
     PostMessageW(helper->hostWindow, tovik::UM_DOWNLOAD_FAILED, 0, 11);
@@ -657,7 +657,7 @@ TEST_F(UiFlow, SilentRunKeepsProgressHiddenButShowsFailures) {
 // Run once per language with LANG set (see CMakeLists); TV_UI_SHOT names the
 // screenshot.
 TEST(UiLanguage, ProgressDialogInTheUsersLanguage) {
-  uitest::Reset();
+  tvtest::Reset();
   wchar_t shot[64] = L"";
   GetEnvironmentVariableW(L"TV_UI_SHOT", shot, 64);
   wchar_t code[16] = L"";
@@ -667,7 +667,7 @@ TEST(UiLanguage, ProgressDialogInTheUsersLanguage) {
     EXPECT_EQ(tvtest::Widen(row.languageCode), code) << "Wine did not take the language from LANG";
   }
   Gate close;
-  uitest::workerScript = [&](DownloadHelper* helper) {
+  tvtest::workerScript = [&](DownloadHelper* helper) {
     PostProgress(helper, 420000, 1000000);
     close.Wait();
   };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
 
 #include "tv_test_paths.h"
 
@@ -90,6 +91,23 @@ static std::wstring BuildEnvironmentBlock(const EnvList& changes) {
   }
   out.push_back(L'\0');
   return out;
+}
+
+std::string Describe(const ProcessResult& result) {
+  if (!result.started) {
+    std::string text = "not started (error " + std::to_string(result.error);
+    wchar_t* message = nullptr;
+    if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, result.error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr) != 0) {
+      std::string said = Narrow(message);
+      while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) said.pop_back();
+      text += ": " + said;
+    }
+    if (message != nullptr) LocalFree(message);
+    return text + ")";
+  }
+  if (result.timedOut) return "timed out and terminated";
+  return "exit code " + std::to_string(result.exitCode);
 }
 
 ProcessResult RunProcess(const std::wstring& application, const std::wstring& commandLine,

@@ -48,6 +48,10 @@ struct ProcessResult {
   DWORD error = 0;  // GetLastError of a failed start
 };
 
+// How a child ended, for a failure message: "not started (error 2: ...)",
+// "timed out and terminated" or "exit code 3".
+std::string Describe(const ProcessResult& result);
+
 // Starts `application` (may be empty: then the first element of commandLine
 // names the program) with `commandLine`, the parent's environment changed by
 // `env` (an empty value removes a variable) and `currentDir` (empty: the

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "exit_codes.h"
 #include "installation_flow.h"
 #include "launch_file.h"
 #include "log.h"
@@ -25,7 +26,7 @@ int32_t RunAfterCheck(const ParamChecker& checker, bool allowDownload, bool sile
     // The reader of the log needs to know where the file was looked for.
     GetLaunchFilePath(narrow, sizeof(narrow));
     LogNoInstallDirectory(narrow);
-    return 12;
+    return kExitNoLaunchFile;
   }
 
   RuntimeVersion version = {};
@@ -42,7 +43,7 @@ int32_t RunAfterCheck(const ParamChecker& checker, bool allowDownload, bool sile
   if (!allowDownload) {
     LogDownloadNotAllowed();
     WriteStandardOutput(kDownloadNotAllowedLine);
-    return 10;
+    return kExitDownloadNotAllowed;
   }
   return RunInstallationFlow(checker.optionText(), silent, applicationPath, runtimeFound);
 }
@@ -61,9 +62,9 @@ int32_t RunBootstrapper(int argc, wchar_t** argv) {
   ParamChecker checker(count, count > 0 ? argv + 1 : nullptr);
   // Without the arguments or the options text the run cannot hand on what it
   // was given: it ends quietly with 5.
-  if (checker.outOfMemory()) return 5;
+  if (checker.outOfMemory()) return kExitFailure;
   if (!checker.check(allowDownload, silent, exitCode)) return exitCode;
-  if (checker.outOfMemory()) return 5;
+  if (checker.outOfMemory()) return kExitFailure;
 
   LogBootstrapperBegin();
   const int32_t result = RunAfterCheck(checker, allowDownload, silent);

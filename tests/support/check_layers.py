@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Which folder may include which. Each product is a stack of folders, and an
+include may only point to the same folder or one below it:
+
+  bootstrap: app -> ui -> download -> core
+  launcher:  win -> core        (and launcher/core includes no <windows.h>)
+
+tools/tvpack and fuzz/ see the launcher's portable core only, never its
+Win32 shell. The bootstrapper's build links its layers in order (no link
+group scanned until it resolves) and gives no folder another's include path.
+
+usage: check_layers.py <source tree>      report every upward include; exit 1 if any
+       check_layers.py --self-test        the check must catch planted faults
+"""
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+# Each stack, lowest folder first.
+STACKS = {
+    "bootstrap": ["core", "download", "ui", "app"],
+    "launcher": ["core", "win"],
+}
+# Folders below their stack's top that must not include the platform header.
+PORTABLE = ["launcher/core"]
+# Consumers outside the stacks and the folders they must not reach.
+CONSUMERS = {
+    "tools/tvpack": ["launcher/win"],
+    "fuzz": ["launcher/win"],
+}
+SOURCES = (".cc", ".c", ".h", ".inc")
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
+
+
+def sources(folder):
+    for top, _, names in os.walk(folder):
+        for name in sorted(names):
+            if name.endswith(SOURCES):
+                yield os.path.join(top, name)
+
+
+def headers_of(root, folder):
+    """Relative header paths of one folder (and its subfolders)."""
+    base = os.path.join(root, folder)
+    found = set()
+    for path in sources(base):
+        found.add(os.path.relpath(path, base).replace(os.sep, "/"))
+    return found
+
+
+def owner(root, including, name, folders):
+    """The folder (of `folders`) that holds the header `name` as included from
+    `including`: the including file's own folder first, then the others."""
+    here = os.path.dirname(including)
+    if os.path.isfile(os.path.join(here, name)):
+        rel = os.path.relpath(os.path.normpath(os.path.join(here, name)), root).replace(os.sep, "/")
+        for folder in folders:
+            if rel.startswith(folder + "/"):
+                return folder
+        return None
+    for folder in folders:
+        # "launcher/core/x.h", "core/x.h" or a bare "x.h".
+        for prefix in ("", os.path.dirname(folder) + "/", folder + "/"):
+            if prefix and name.startswith(prefix) and name[len(prefix):] in headers_of(root, folder):
+                return folder
+        if name in headers_of(root, folder):
+            return folder
+    return None
+
+
+def check(root):
+    problems = []
+    for stack, layers in STACKS.items():
+        folders = ["%s/%s" % (stack, layer) for layer in layers]
+        present = [f for f in folders if os.path.isdir(os.path.join(root, f))]
+        if len(present) < 2:
+            continue
+        for rank, folder in enumerate(folders):
+            if folder not in present:
+                continue
+            for path in sources(os.path.join(root, folder)):
+                text = open(path, encoding="utf-8", errors="replace").read()
+                rel = os.path.relpath(path, root)
+                for kind, name in INCLUDE.findall(text):
+                    if folder in PORTABLE and kind == "<" and name.lower() == "windows.h":
+                        problems.append("%s includes <windows.h>, but %s is portable" % (rel, folder))
+                    if kind != '"':
+                        continue
+                    target = owner(root, path, name, present)
+                    if target is not None and folders.index(target) > rank:
+                        problems.append("%s includes \"%s\" of %s, a layer above %s" % (rel, name, target, folder))
+    for consumer, banned in CONSUMERS.items():
+        banned = [b for b in banned if os.path.isdir(os.path.join(root, b))]
+        if not banned or not os.path.isdir(os.path.join(root, consumer)):
+            continue
+        own = [consumer]
+        for path in sources(os.path.join(root, consumer)):
+            text = open(path, encoding="utf-8", errors="replace").read()
+            for kind, name in INCLUDE.findall(text):
+                if kind != '"' or owner(root, path, name, own) is not None:
+                    continue
+                target = owner(root, path, name, banned)
+                if target is not None:
+                    problems.append("%s includes \"%s\" of %s, which it may not see"
+                                    % (os.path.relpath(path, root), name, target))
+    build = os.path.join(root, "bootstrap")
+    for top, _, names in os.walk(build):
+        if "CMakeLists.txt" not in names:
+            continue
+        path = os.path.join(top, "CMakeLists.txt")
+        text = open(path, encoding="utf-8").read()
+        rel = os.path.relpath(path, root)
+        if "LINK_GROUP" in text:
+            problems.append("%s links a group: the layers link in order" % rel)
+        for call in re.findall(r"target_include_directories\s*\(([^)]*)\)", text):
+            if re.search(r"CMAKE_SOURCE_DIR\}/bootstrap|\.\./|PRIVATE\s+(core|download|ui|app)\b", call):
+                problems.append("%s gives a folder another's include path: %s" % (rel, " ".join(call.split())))
+    return problems
+
+
+def plant(root, relative, text):
+    path = os.path.join(root, relative)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write(text)
+
+
+def self_test():
+    """A small tree in both layouts of includes (bare and folder-qualified),
+    clean and then with one fault at a time."""
+    clean = {
+        "bootstrap/core/log.h": "#pragma once\n",
+        "bootstrap/download/download_helper.h": '#include "log.h"\n#include "stored_installer.h"\n',
+        "bootstrap/download/stored_installer.h": "#include <windows.h>\n",
+        "bootstrap/ui/install_context.h": '#include "stored_installer.h"\n',
+        "bootstrap/app/bootstrapper.cc": '#include "install_context.h"\n#include "log.h"\n',
+        "bootstrap/app/CMakeLists.txt": "target_link_libraries(tovik PRIVATE tovik_ui tovik_core)\n",
+        "launcher/core/payload_scan.h": "#include <stdint.h>\n",
+        "launcher/win/flow.cc": '#include <windows.h>\n#include "core/payload_scan.h"\n#include "setup.h"\n',
+        "launcher/win/setup.h": "#pragma once\n",
+        "tools/tvpack/pack.cc": '#include "launcher/core/payload_scan.h"\n#include "pack.h"\n',
+        "tools/tvpack/pack.h": "#pragma once\n",
+    }
+    faults = [
+        ("download includes the UI", "bootstrap/download/download_helper.h",
+         '#include "install_context.h"\n', "a layer above bootstrap/download"),
+        ("core includes the entry", "bootstrap/core/log.cc", '#include "../app/bootstrapper.cc"\n',
+         "a layer above bootstrap/core"),
+        ("launcher core includes the shell", "launcher/core/scan.cc", '#include "setup.h"\n',
+         "a layer above launcher/core"),
+        ("launcher core includes windows.h", "launcher/core/scan.cc", "#include <Windows.h>\n",
+         "includes <windows.h>"),
+        ("tvpack sees the shell", "tools/tvpack/pack2.cc", '#include "launcher/win/setup.h"\n',
+         "which it may not see"),
+        ("link group", "bootstrap/app/CMakeLists.txt",
+         "target_link_libraries(tovik PRIVATE \"$<LINK_GROUP:RESCAN,a,b>\")\n", "links a group"),
+        ("cross-folder include path", "bootstrap/core/CMakeLists.txt",
+         "target_include_directories(tovik_core PRIVATE ui)\n", "another's include path"),
+    ]
+    failures = 0
+    with tempfile.TemporaryDirectory() as scratch:
+        tree = os.path.join(scratch, "clean")
+        for relative, text in clean.items():
+            plant(tree, relative, text)
+        problems = check(tree)
+        if problems:
+            print("FAIL clean tree reported:\n  " + "\n  ".join(problems))
+            failures += 1
+        else:
+            print("ok   clean tree passes")
+        for name, relative, text, expected in faults:
+            faulty = os.path.join(scratch, "faulty")
+            shutil.rmtree(faulty, ignore_errors=True)
+            shutil.copytree(tree, faulty)
+            plant(faulty, relative, text)
+            problems = check(faulty)
+            if any(expected in p for p in problems):
+                print("ok   %s: %s" % (name, problems[0]))
+            else:
+                print("FAIL %s: reported %r" % (name, problems))
+                failures += 1
+    return 1 if failures else 0
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        return self_test()
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    problems = check(sys.argv[1])
+    for p in problems:
+        print(p)
+    if not problems:
+        print("includes point down in every stack")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
