@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "download_helper.h"
+#include "download_limits.h"
+#include "http_transfer.h"
 #include "log.h"
 #include "root_certificate.h"
 
@@ -148,6 +150,103 @@ bool IsSelfIssued(PCCERT_CONTEXT cert) {
 }
 
 bool IsCancelled(const volatile LONG* step) { return step != nullptr && *step == Finished; }
+
+// The bytes of the CRL at `address` (http or https), fetched within the CRL
+// bounds: at most crlCeiling bytes, announced or not, and crlTotalMs for
+// the whole transfer however slowly the bytes come. A process-heap block
+// (*size bytes) or null when the transfer failed, hit a bound, answered
+// other than 2xx, or was cancelled through `step`.
+BYTE* FetchCrlBytes(const URL_COMPONENTSA& address, const volatile LONG* step, DWORD* size) {
+  const DownloadLimits& limits = ActiveDownloadLimits();
+  HttpTransfer transfer({limits.connectTimeoutMs, limits.sendTimeoutMs, limits.receiveTimeoutMs,
+                         limits.crlTotalMs, limits.maxRedirects});
+  char path[2048];
+  if (strlen(address.lpszUrlPath) + strlen(address.lpszExtraInfo) + 2 > sizeof(path)) return nullptr;
+  lstrcpynA(path, address.lpszUrlPath[0] == '/' ? address.lpszUrlPath : "/", sizeof(path));
+  if (address.lpszUrlPath[0] != '/') lstrcatA(path, address.lpszUrlPath);
+  lstrcatA(path, address.lpszExtraInfo);
+  if (transfer.Open(address.lpszHostName, address.nPort, address.nScheme == INTERNET_SCHEME_HTTPS, path) !=
+          HttpTransfer::kOk ||
+      transfer.status() < 200 || transfer.status() > 299) {
+    return nullptr;
+  }
+  const DWORD ceiling = limits.crlCeiling;
+  if (transfer.hasLength() && transfer.length() > ceiling) return nullptr;
+  // Grown as the bytes come when the length is not announced.
+  DWORD capacity = transfer.hasLength() ? static_cast<DWORD>(transfer.length()) : 65536;
+  if (capacity == 0) return nullptr;
+  if (capacity > ceiling) capacity = ceiling;
+  HANDLE heap = GetProcessHeap();
+  BYTE* data = static_cast<BYTE*>(HeapAlloc(heap, 0, capacity));
+  DWORD received = 0;
+  bool complete = false;
+  while (data != nullptr && !IsCancelled(step)) {
+    if (received == capacity) {
+      if (capacity == ceiling) {
+        // Full at the ceiling: anything more is too much.
+        BYTE probe;
+        DWORD got = 0;
+        complete = transfer.Read(&probe, 1, &got) == HttpTransfer::kOk && got == 0;
+        break;
+      }
+      DWORD grown = capacity <= ceiling / 2 ? capacity * 2 : ceiling;
+      BYTE* larger = static_cast<BYTE*>(HeapReAlloc(heap, 0, data, grown));
+      if (larger == nullptr) break;
+      data = larger;
+      capacity = grown;
+    }
+    DWORD want = capacity - received;
+    if (want > 32768) want = 32768;
+    DWORD got = 0;
+    if (transfer.Read(data + received, want, &got) != HttpTransfer::kOk) break;
+    if (got == 0) {
+      complete = true;
+      break;
+    }
+    received += got;
+  }
+  if (!complete || received == 0) {
+    if (data != nullptr) HeapFree(heap, 0, data);
+    return nullptr;
+  }
+  *size = received;
+  return data;
+}
+
+// The CRL at `url`, retrieved from the network only; null when it could not
+// be. Addresses over HTTP are fetched within the CRL bounds; others are left
+// to the platform's retrieval with its time-out.
+PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
+  char narrow[2048];
+  int length = WideCharToMultiByte(CP_UTF8, 0, url, -1, narrow, sizeof(narrow), nullptr, nullptr);
+  char host[256] = "";
+  char urlPath[2048] = "";
+  char extra[2048] = "";
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof(host);
+  parts.lpszUrlPath = urlPath;
+  parts.dwUrlPathLength = sizeof(urlPath);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof(extra);
+  bool cracked = length > 0 && InternetCrackUrlA(narrow, 0, 0, &parts);
+  if (cracked && (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS)) {
+    if (host[0] == '\0') return nullptr;
+    DWORD size = 0;
+    BYTE* bytes = FetchCrlBytes(parts, step, &size);
+    if (bytes == nullptr) return nullptr;
+    PCCRL_CONTEXT crl = CertCreateCRLContext(kEncoding, bytes, size);
+    HeapFree(GetProcessHeap(), 0, bytes);
+    return crl;
+  }
+  void* object = nullptr;
+  if (!CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object, nullptr,
+                                 nullptr, nullptr, nullptr)) {
+    return nullptr;
+  }
+  return static_cast<PCCRL_CONTEXT>(object);
+}
 
 enum Revocation { kNotRevoked, kRevoked, kCancelled };
 
@@ -361,12 +460,9 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
     char logged[kLoggedAddressBytes];
     AddressForLog(url, logged);
     LogDownloadBegin("crl", logged);
-    void* object = nullptr;
-    if (CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object,
-                                  nullptr, nullptr, nullptr, nullptr) &&
-        object != nullptr) {
+    PCCRL_CONTEXT crl = RetrieveCrl(url, budget->step);
+    if (crl != nullptr) {
       LogDownloadSuccess();
-      PCCRL_CONTEXT crl = static_cast<PCCRL_CONTEXT>(object);
       if (IsIssuedBy(crl, issuer)) {
         held[obtained] = crl;
         list[obtained] = crl->pCrlInfo;
