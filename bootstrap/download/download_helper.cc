@@ -1,7 +1,6 @@
 #include "download_helper.h"
 
 #include <shlwapi.h>
-#include <wincrypt.h>
 #include <wininet.h>
 
 #include <new>
@@ -11,6 +10,7 @@
 #include "download_limits.h"
 #include "http_transfer.h"
 #include "log.h"
+#include "sha256.h"
 
 namespace tovik {
 
@@ -297,13 +297,10 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
   int32_t status = kTransferOk;
   uint8_t* data = nullptr;
   // The installer is hashed as its bytes arrive, so that its verification
-  // needs no second pass over them. Without a hash it takes that pass.
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  if (out == &installerData && receivedBytes == 0 &&
-      CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-    if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) hash = 0;
-  }
+  // needs no second pass over them (a transfer that does not start at
+  // offset 0 is not: the verification then takes that pass).
+  const bool hashing = out == &installerData && receivedBytes == 0;
+  Sha256 hash;
 
   do {
     // Plain HTTP on port 80, whatever the address's scheme says.
@@ -361,10 +358,7 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
           break;
         }
         if (got == 0) break;
-        if (hash != 0 && !CryptHashData(hash, data + offset, got, 0)) {
-          CryptDestroyHash(hash);
-          hash = 0;
-        }
+        if (hashing) hash.Update(data + offset, got);
         receivedBytes = offset + got;
         if (reportProgress) {
           // Best effort: progress is only for the display.
@@ -382,9 +376,10 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
     }
     buffer->data = data;
     buffer->size = receivedBytes < held ? receivedBytes : held;
-    DWORD hashSize = sizeof(buffer->sha256);
-    buffer->hashed = hash != 0 && CryptGetHashParam(hash, HP_HASHVAL, buffer->sha256, &hashSize, 0) &&
-                     hashSize == sizeof(buffer->sha256);
+    if (hashing) {
+      hash.Final(buffer->sha256);
+      buffer->hashed = true;
+    }
     data = nullptr;
     FreeBuffer(out);
     *out = buffer;
@@ -397,8 +392,6 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
 
   if (status != kTransferOk) LogDownloadFailure(StatusWord(status));
   delete[] data;
-  if (hash != 0) CryptDestroyHash(hash);
-  if (provider != 0) CryptReleaseContext(provider, 0);
   return status;
 }
 

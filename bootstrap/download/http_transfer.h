@@ -7,7 +7,7 @@
 // buffer is full. So the request goes out first (HttpSendRequestEx), the
 // time-out is set on the open connection before the response is awaited
 // (HttpEndRequest), and each read first waits for whatever has arrived
-// (InternetQueryDataAvailable) and then takes no more than that.
+// (InternetQueryDataAvailable).
 #pragma once
 
 #include <windows.h>
@@ -58,8 +58,9 @@ class HttpTransfer {
   uint64_t length() const { return length_; }
 
   // Reads at most `want` bytes of the body into `into`: waits (within the
-  // bounds) until something has arrived and takes no more than that. kOk
-  // with *got 0 at the end of the body, or at once when `want` is 0.
+  // bounds) until something has arrived; under an overall limit takes no
+  // more than that. kOk with *got 0 at the end of the body, or at once when
+  // `want` is 0.
   Outcome Read(void* into, DWORD want, DWORD* got);
 
  private:

@@ -26,7 +26,7 @@ using tovik::DownloadHelper;
 constexpr DWORD kReceiveMs = 1500;
 constexpr DWORD kCrlTotalMs = 3000;
 // What a run may take beyond its bound (process and platform overhead).
-constexpr DWORD kSlackMs = 3000;
+constexpr DWORD kSlackMs = 5000;
 
 std::string BeginRuntime() { return "Begin runtime download from " + dltest::InstallerAddress(); }
 std::string BeginSignature() { return "Begin signature download from " + dltest::SignatureAddress(); }
