@@ -19,6 +19,9 @@ namespace {
 constexpr wchar_t kInstallerFileName[] = L"VantelRuntimeInstaller.exe";
 constexpr DWORD kAddressCapacity = 512;
 constexpr DWORD kChunk = 32768;
+// The stored file is read back against the verified bytes in pieces of this
+// size: few reads, and little memory beside the installer.
+constexpr DWORD kCompareChunk = 1024 * 1024;
 
 // Marks the context as taken while the worker stores the installer's path,
 // so that DetachContext waits for the store to finish.
@@ -141,11 +144,11 @@ HANDLE StoreVerified(const wchar_t* path, PrivateSecurity* security, const Downl
   // Between the two opens nobody else may open the folder's files, but the
   // bytes that will run are compared with the verified ones all the same.
   bool same = held != INVALID_HANDLE_VALUE;
-  uint8_t* chunk = same ? new (std::nothrow) uint8_t[kChunk] : nullptr;
+  uint8_t* chunk = same ? new (std::nothrow) uint8_t[kCompareChunk] : nullptr;
   if (chunk == nullptr) same = false;
   for (uint32_t offset = 0; same;) {
     DWORD got = 0;
-    if (!ReadFile(held, chunk, kChunk, &got, nullptr)) {
+    if (!ReadFile(held, chunk, kCompareChunk, &got, nullptr)) {
       same = false;
     } else if (got == 0) {
       same = offset == data->size;
