@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +68,15 @@ size_t WorkingSet() {
   return counters.WorkingSetSize;
 }
 
+struct Case {
+  const char* name;
+  tvtest::HttpResponse installer;
+  tvtest::HttpResponse signature;
+  DWORD result;
+  Lines lines;
+  DWORD boundMs;  // the run ends within this (plus kSlackMs)
+};
+
 class Bounds : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -116,35 +124,27 @@ class Bounds : public ::testing::Test {
     return code;
   }
 
+  // Each case serves its two responses to one worker run.
+  void RunCases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      tovik::ReleaseStoredInstaller(context_);
+      server_.Serve(dltest::InstallerPath(), c.installer);
+      server_.Serve(dltest::SignaturePath(), c.signature);
+      DWORD elapsed = 0;
+      Lines lines;
+      EXPECT_EQ(RunWorker(&elapsed, &lines), c.result);
+      EXPECT_EQ(lines, c.lines);
+      EXPECT_LT(elapsed, c.boundMs + kSlackMs);
+    }
+  }
+
   tvtest::HttpFixture server_;
   tvtest::TempDir temp_{L"bounds"};
   tovik::InstallContext context_;
   std::string installer_;
   std::string signature_;
 };
-
-struct Case {
-  const char* name;
-  tvtest::HttpResponse installer;
-  tvtest::HttpResponse signature;
-  DWORD result;
-  Lines lines;
-  DWORD boundMs;  // the run ends within this (plus kSlackMs)
-};
-
-void RunCases(const std::vector<Case>& cases, const std::function<DWORD(DWORD*, Lines*)>& run,
-              tvtest::HttpFixture& server) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server.Serve(dltest::InstallerPath(), c.installer);
-    server.Serve(dltest::SignaturePath(), c.signature);
-    DWORD elapsed = 0;
-    Lines lines;
-    EXPECT_EQ(run(&elapsed, &lines), c.result);
-    EXPECT_EQ(lines, c.lines);
-    EXPECT_LT(elapsed, c.boundMs + kSlackMs);
-  }
-}
 
 TEST_F(Bounds, InstallerTransfer) {
   tvtest::HttpResponse stalled = Body(installer_);
@@ -185,7 +185,7 @@ TEST_F(Bounds, InstallerTransfer) {
       {"chunked, so no length", chunked, Body(signature_), 13, empty, 0},
       {"no Content-Length", unannounced, Body(signature_), 13, empty, 0},
   };
-  RunCases(cases, [this](DWORD* e, Lines* l) { return RunWorker(e, l); }, server_);
+  RunCases(cases);
 }
 
 TEST_F(Bounds, StalledSignatureTransfer) {
@@ -262,7 +262,7 @@ TEST_F(Bounds, SignatureCeiling) {
       {"grows past 1 MiB unannounced", Body(bigInstaller), grown, 11, allocFailed, 0},
       {"chunked, within the installer's length", Body(installer_), chunked, 0, passed, 0},
   };
-  RunCases(cases, [this](DWORD* e, Lines* l) { return RunWorker(e, l); }, server_);
+  RunCases(cases);
 }
 
 TEST_F(Bounds, CrlFetches) {
