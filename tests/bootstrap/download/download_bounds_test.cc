@@ -333,6 +333,24 @@ TEST_F(BoundsMemory, SignatureGrowingUnannounced) {
   EXPECT_LT(PeakWorkingSet() - before, installer + (16u << 20));
 }
 
+TEST_F(BoundsMemory, WholeDownloadHoldsOneCopy) {
+  // Fetched, verified and stored: one copy of the installer in memory, and
+  // little beside it.
+  // Held once here too: the fixture serves it from the one copy read.
+  std::string big = dltest::Pki("big-installer.bin");
+  const uint64_t size = big.size();
+  ASSERT_EQ(size, 32u << 20);
+  server_.Serve(dltest::InstallerPath(), std::move(big));
+  server_.Serve(dltest::SignaturePath(), dltest::Pki("big.p7"));
+  const size_t before = WorkingSet();
+  DWORD elapsed = 0;
+  Lines lines;
+  EXPECT_EQ(RunWorker(&elapsed, &lines), 0u);
+  EXPECT_LT(PeakWorkingSet() - before, size + (16u << 20));
+  ASSERT_NE(context_.installerPath, nullptr);
+  EXPECT_EQ(tvtest::ReadFileBytes(context_.installerPath).size(), size);
+}
+
 TEST_F(BoundsMemory, CrlGrowingUnannounced) {
   server_.Serve(dltest::InstallerPath(), installer_);
   server_.Serve(dltest::SignaturePath(), signature_);

@@ -88,21 +88,22 @@ HttpFixture::~HttpFixture() {
   WSACleanup();
 }
 
-void HttpFixture::Serve(const std::string& path, const HttpResponse& response) {
+void HttpFixture::Serve(const std::string& path, HttpResponse response) {
+  auto shared = std::make_shared<const HttpResponse>(std::move(response));
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& route : routes_) {
     if (route.first == path) {
-      route.second = response;
+      route.second = shared;
       return;
     }
   }
-  routes_.emplace_back(path, response);
+  routes_.emplace_back(path, shared);
 }
 
-void HttpFixture::Serve(const std::string& path, const std::string& body) {
+void HttpFixture::Serve(const std::string& path, std::string body) {
   HttpResponse response;
-  response.body = body;
-  Serve(path, response);
+  response.body = std::move(body);
+  Serve(path, std::move(response));
 }
 
 void HttpFixture::Remove(const std::string& path) {
@@ -166,16 +167,21 @@ void HttpFixture::Handle(uintptr_t connection) {
   }
   std::string path = request.target.substr(0, request.target.find('?'));
 
-  HttpResponse response;
-  response.status = 404;
-  response.body = "not found";
+  static const HttpResponse kNotFound = [] {
+    HttpResponse r;
+    r.status = 404;
+    r.body = "not found";
+    return r;
+  }();
+  std::shared_ptr<const HttpResponse> route;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
-    for (const auto& route : routes_) {
-      if (route.first == path) response = route.second;
+    for (const auto& r : routes_) {
+      if (r.first == path) route = r.second;
     }
   }
+  const HttpResponse& response = route != nullptr ? *route : kNotFound;
 
   if (response.delayMs != 0) WaitForSingleObject(stop_, response.delayMs);
   const uint64_t size = response.generatedBytes != 0 ? response.generatedBytes : response.body.size();

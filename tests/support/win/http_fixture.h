@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,9 +68,9 @@ class HttpFixture {
   unsigned short port() const { return port_; }
 
   // Answer requests for `path` (without the query) with `response`.
-  void Serve(const std::string& path, const HttpResponse& response);
-  // Shorthand: 200 with `body` and Content-Length.
-  void Serve(const std::string& path, const std::string& body);
+  void Serve(const std::string& path, HttpResponse response);
+  // Shorthand: 200 with `body` and Content-Length (moved from, when it may).
+  void Serve(const std::string& path, std::string body);
   void Remove(const std::string& path);
 
   std::vector<HttpRequest> Requests() const;
@@ -83,7 +84,8 @@ class HttpFixture {
   unsigned short port_;
   uintptr_t listener_ = ~static_cast<uintptr_t>(0);
   mutable std::mutex mutex_;
-  std::vector<std::pair<std::string, HttpResponse>> routes_;
+  // Shared, so that serving a large body never copies it.
+  std::vector<std::pair<std::string, std::shared_ptr<const HttpResponse>>> routes_;
   std::vector<HttpRequest> requests_;
   std::thread thread_;
   std::vector<std::thread> connections_;
