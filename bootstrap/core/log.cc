@@ -4,6 +4,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <stdarg.h>
+#include <stdint.h>
+#include <string.h>
 
 #include "log_format.h"
 #include "version.h"
@@ -62,10 +64,45 @@ void FormLogPath(wchar_t (&path)[kPathCapacity]) {
   lstrcpynW(path + lstrlenW(path), L".log", kPathCapacity - lstrlenW(path));
 }
 
-void WriteBytes(HANDLE file, const void* bytes, DWORD count) {
-  DWORD written = 0;
-  // Best effort: a failed write loses part of the line and nothing else.
-  WriteFile(file, bytes, count, &written, nullptr);
+// How long a line waits for another process's line before it is written
+// without the file lock (and then, likely, lost to the exclusive open).
+constexpr DWORD kFileLockWaitMs = 10000;
+
+// The lock shared by every process that writes the log file at `path`: a
+// named mutex whose name is derived from the path (case folded, as the file
+// system folds it). Created once and kept for the process's life; null when
+// none can be had.
+HANDLE FileLock(const wchar_t* path) {
+  static HANDLE lock = nullptr;
+  static unsigned long long lockKey = 0;
+  // FNV-1a over the upper-cased path.
+  wchar_t folded[kPathCapacity];
+  lstrcpynW(folded, path, kPathCapacity);
+  CharUpperBuffW(folded, static_cast<DWORD>(lstrlenW(folded)));
+  unsigned long long key = 14695981039346656037ull;
+  for (const wchar_t* p = folded; *p != L'\0'; ++p) {
+    key ^= static_cast<unsigned short>(*p);
+    key *= 1099511628211ull;
+  }
+  if (lock != nullptr && key == lockKey) return lock;
+  if (lock != nullptr) CloseHandle(lock);
+  lock = nullptr;
+  wchar_t name[64];
+  static const wchar_t* const kNamespaces[] = {L"Global\\", L"Local\\"};
+  for (const wchar_t* prefix : kNamespaces) {
+    // "<prefix>TessaroVantelLog-" and sixteen hexadecimal digits.
+    lstrcpynW(name, prefix, 64);
+    lstrcatW(name, L"TessaroVantelLog-");
+    wchar_t* digits = name + lstrlenW(name);
+    for (int i = 0; i < 16; ++i) digits[i] = L"0123456789abcdef"[(key >> (60 - 4 * i)) & 0xF];
+    digits[16] = L'\0';
+    lock = CreateMutexW(nullptr, FALSE, name);
+    // The global namespace may be closed to this user; the session's serves
+    // every run of one logon.
+    if (lock != nullptr) break;
+  }
+  lockKey = key;
+  return lock;
 }
 
 int32_t WriteLine(const char* format, va_list args) {
@@ -73,38 +110,53 @@ int32_t WriteLine(const char* format, va_list args) {
   FormLogPath(path);
   if (path[0] == L'\0') return -5;
 
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -5;
-
-  LARGE_INTEGER size = {};
-  if (GetFileSizeEx(file, &size) && size.QuadPart > kLogSizeCap) {
-    CloseHandle(file);
-    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -5;
-    size.QuadPart = 0;
-  }
-
-  LARGE_INTEGER zero = {};
-  SetFilePointerEx(file, zero, &size, FILE_END);
-  if (size.QuadPart == 0) {
-    static const unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
-    WriteBytes(file, kByteOrderMark, sizeof(kByteOrderMark));
-  }
-
+  // The line is formed first, so that the file is held only for one write.
+  static const unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+  char line[sizeof(kByteOrderMark) + kLogTimestampCapacity + kLogMessageCapacity + 2];
+  size_t length = sizeof(kByteOrderMark);
   SYSTEMTIME now;
   GetLocalTime(&now);
   LogTime time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
   char stamp[kLogTimestampCapacity];
-  WriteBytes(file, stamp, static_cast<DWORD>(FormatLogTimestamp(stamp, time)));
-
+  const size_t stampLength = FormatLogTimestamp(stamp, time);
+  memcpy(line + length, stamp, stampLength);
+  length += stampLength;
   char message[kLogMessageCapacity];
-  WriteBytes(file, message, static_cast<DWORD>(FormatLogMessage(message, format, args)));
-  WriteBytes(file, "\r\n", 2);
+  const size_t messageLength = FormatLogMessage(message, format, args);
+  memcpy(line + length, message, messageLength);
+  length += messageLength;
+  line[length++] = '\r';
+  line[length++] = '\n';
 
-  CloseHandle(file);
-  return 0;
+  // Other processes write the same file: the check for the size cap, the
+  // emptying and the line are one step for all of them.
+  HANDLE lock = FileLock(path);
+  DWORD waited = lock != nullptr ? WaitForSingleObject(lock, kFileLockWaitMs) : WAIT_FAILED;
+  // An abandoned lock is ours all the same: its owner ended mid-line.
+  const bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+
+  int32_t result = -5;
+  // Opened for appending: each write lands at the end, wherever another
+  // writer left the file.
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  LARGE_INTEGER size = {};
+  if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && size.QuadPart > kLogSizeCap) {
+    CloseHandle(file);
+    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    size.QuadPart = 0;
+  }
+  if (file != INVALID_HANDLE_VALUE) {
+    const size_t skip = size.QuadPart == 0 ? 0 : sizeof(kByteOrderMark);
+    if (skip == 0) memcpy(line, kByteOrderMark, sizeof(kByteOrderMark));
+    DWORD written = 0;
+    // Best effort: a failed write loses the line and nothing else.
+    WriteFile(file, line + skip, static_cast<DWORD>(length - skip), &written, nullptr);
+    CloseHandle(file);
+    result = 0;
+  }
+  if (locked) ReleaseMutex(lock);
+  return result;
 }
 
 }  // namespace

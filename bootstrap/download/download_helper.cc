@@ -7,17 +7,21 @@
 #include <string.h>
 
 #include "describe_platform.h"
+#include "download_limits.h"
+#include "http_transfer.h"
 #include "log.h"
-#include "version.h"
+#include "sha256.h"
 
 namespace tovik {
 
 namespace {
 
-constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
 constexpr wchar_t kInstallerFileName[] = L"VantelRuntimeInstaller.exe";
 constexpr DWORD kAddressCapacity = 512;
 constexpr DWORD kChunk = 32768;
+// The stored file is read back against the verified bytes in pieces of this
+// size: few reads, and little memory beside the installer.
+constexpr DWORD kCompareChunk = 1024 * 1024;
 
 // Marks the context as taken while the worker stores the installer's path,
 // so that DetachContext waits for the store to finish.
@@ -140,11 +144,11 @@ HANDLE StoreVerified(const wchar_t* path, PrivateSecurity* security, const Downl
   // Between the two opens nobody else may open the folder's files, but the
   // bytes that will run are compared with the verified ones all the same.
   bool same = held != INVALID_HANDLE_VALUE;
-  uint8_t* chunk = same ? new (std::nothrow) uint8_t[kChunk] : nullptr;
+  uint8_t* chunk = same ? new (std::nothrow) uint8_t[kCompareChunk] : nullptr;
   if (chunk == nullptr) same = false;
   for (uint32_t offset = 0; same;) {
     DWORD got = 0;
-    if (!ReadFile(held, chunk, kChunk, &got, nullptr)) {
+    if (!ReadFile(held, chunk, kCompareChunk, &got, nullptr)) {
       same = false;
     } else if (got == 0) {
       same = offset == data->size;
@@ -287,45 +291,48 @@ LONG DownloadHelper::Run() {
 }
 
 int32_t DownloadHelper::Download(const char* host, const char* path, bool reportProgress, DownloadBuffer** out) {
-  int32_t status = kTransferUnableToConnect;
-  HINTERNET internet = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+  const DownloadLimits& limits = ActiveDownloadLimits();
+  // The signature is the one transfer into signatureData; a few kilobytes
+  // are expected there, an installer may be large.
+  const uint32_t ceiling = out == &signatureData ? limits.signatureCeiling : limits.installerCeiling;
+  HttpTransfer transfer({limits.connectTimeoutMs, limits.sendTimeoutMs, limits.receiveTimeoutMs, 0,
+                         limits.maxRedirects});
+  int32_t status = kTransferOk;
   uint8_t* data = nullptr;
+  // The installer is hashed as its bytes arrive, so that its verification
+  // needs no second pass over them (a transfer that does not start at
+  // offset 0 is not: the verification then takes that pass).
+  const bool hashing = out == &installerData && receivedBytes == 0;
+  Sha256 hash;
 
   do {
-    internet = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (internet == nullptr) break;
-    connection = InternetConnectA(internet, host, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
-                                  INTERNET_SERVICE_HTTP, 0, 0);
-    if (connection == nullptr) break;
-    // Plain HTTP (no INTERNET_FLAG_SECURE), always from the server and never
-    // kept in the cache.
-    request = HttpOpenRequestA(connection, "GET", path, "HTTP/1.0", nullptr, nullptr,
-                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (request == nullptr) break;
-    if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) break;
-
-    DWORD code = 0;
-    DWORD length = sizeof(code);
-    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr) &&
-        code >= 400) {
+    // Plain HTTP on port 80, whatever the address's scheme says.
+    HttpTransfer::Outcome opened = transfer.Open(host, INTERNET_DEFAULT_HTTP_PORT, false, path);
+    if (opened != HttpTransfer::kOk) {
+      status = opened == HttpTransfer::kUnableToConnect ? kTransferUnableToConnect : kTransferReadFailed;
+      break;
+    }
+    DWORD code = transfer.status();
+    if (code >= 400) {
       status = code == 404 ? kTransferNotFound : kTransferBadStatus;
       break;
     }
 
-    // Without the header the announced length stays what it was.
-    DWORD announced = 0;
-    length = sizeof(announced);
-    if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &length,
-                       nullptr)) {
-      totalBytes = announced;
+    if (transfer.hasLength()) {
+      // Refused before anything is allocated: what a server announces does
+      // not decide how much memory is taken.
+      if (transfer.length() > ceiling) {
+        status = kTransferAllocFailed;
+        break;
+      }
+      totalBytes = static_cast<DWORD>(transfer.length());
     }
-
-    status = kTransferOk;
+    // Without the header the announced length stays what it was; what is
+    // held never exceeds the ceiling all the same.
     const DWORD capacity = totalBytes;
-    if (capacity != 0) {
-      data = new (std::nothrow) uint8_t[capacity];
+    const DWORD held = capacity < ceiling ? capacity : ceiling;
+    if (held != 0) {
+      data = new (std::nothrow) uint8_t[held];
       if (data == nullptr) {
         status = kTransferAllocFailed;
         break;
@@ -333,19 +340,28 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
       for (;;) {
         DWORD offset = receivedBytes;
         // Never past the allocation, even if the counter already is.
-        DWORD want = offset < capacity ? capacity - offset : 0;
+        DWORD want = offset < held ? held - offset : 0;
         if (want > kChunk) want = kChunk;
         DWORD got = 0;
-        if (!InternetReadFile(request, want != 0 ? data + offset : data, want, &got)) {
+        if (want == 0) {
+          if (held < capacity) {
+            // Full at the ceiling while more was expected: a response that
+            // grows beyond it is refused like one that announced it.
+            uint8_t probe = 0;
+            if (transfer.Read(&probe, 1, &got) != HttpTransfer::kOk) {
+              status = kTransferReadFailed;
+            } else if (got != 0) {
+              status = kTransferAllocFailed;
+            }
+          }
+          break;
+        }
+        if (transfer.Read(data + offset, want, &got) != HttpTransfer::kOk) {
           status = kTransferReadFailed;
           break;
         }
         if (got == 0) break;
-        if (got > want) {
-          // Never happens with a sound platform; refuse rather than trust it.
-          status = kTransferReadFailed;
-          break;
-        }
+        if (hashing) hash.Update(data + offset, got);
         receivedBytes = offset + got;
         if (reportProgress) {
           // Best effort: progress is only for the display.
@@ -362,7 +378,11 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
       break;
     }
     buffer->data = data;
-    buffer->size = receivedBytes < capacity ? receivedBytes : capacity;
+    buffer->size = receivedBytes < held ? receivedBytes : held;
+    if (hashing) {
+      hash.Final(buffer->sha256);
+      buffer->hashed = true;
+    }
     data = nullptr;
     FreeBuffer(out);
     *out = buffer;
@@ -375,9 +395,6 @@ int32_t DownloadHelper::Download(const char* host, const char* path, bool report
 
   if (status != kTransferOk) LogDownloadFailure(StatusWord(status));
   delete[] data;
-  if (request != nullptr) InternetCloseHandle(request);
-  if (connection != nullptr) InternetCloseHandle(connection);
-  if (internet != nullptr) InternetCloseHandle(internet);
   return status;
 }
 

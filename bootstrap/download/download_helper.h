@@ -70,6 +70,10 @@ enum DownloadStatus : int32_t {
 struct DownloadBuffer {
   uint8_t* data = nullptr;  // owned (new[]); absent when the announced length was 0
   uint32_t size = 0;        // bytes received into data (at most its allocated length)
+  // SHA-256 of the `size` bytes of data, taken as they arrived; only when
+  // `hashed` (otherwise the verification hashes data itself).
+  uint8_t sha256[32] = {};
+  bool hashed = false;
 };
 
 class DownloadHelper {

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "download_helper.h"
+#include "download_limits.h"
+#include "http_transfer.h"
 #include "log.h"
 #include "root_certificate.h"
 
@@ -53,64 +55,160 @@ void AddressForLog(const wchar_t* address, char* out) {
   out[0] = '\0';
 }
 
-// When the first signer has signed attributes, its signature covers them
-// rather than the content, and the content is bound only by their message
-// digest. Some platforms (Wine) accept such a signature without comparing
-// that digest with the content; compare it here, so that altered content
-// never passes. Without signed attributes there is nothing to add.
-bool SignedDigestMatches(const DownloadBuffer* signature, const BYTE* content, DWORD contentSize) {
+// A message parameter in a process-heap block (free with HeapFree); null
+// when the message has none.
+void* GetMessageParam(HCRYPTMSG message, DWORD type, DWORD index, DWORD* size) {
+  *size = 0;
+  if (!CryptMsgGetParam(message, type, index, nullptr, size) || *size == 0) return nullptr;
+  void* value = HeapAlloc(GetProcessHeap(), 0, *size);
+  if (value != nullptr && !CryptMsgGetParam(message, type, index, value, size)) {
+    HeapFree(GetProcessHeap(), 0, value);
+    value = nullptr;
+  }
+  return value;
+}
+
+// A hash of `algorithm` over `bytes` (null with 0 bytes: nothing hashed
+// yet), or 0.
+HCRYPTHASH NewHash(HCRYPTPROV provider, ALG_ID algorithm, const BYTE* bytes, DWORD size) {
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(provider, algorithm, 0, 0, &hash)) return 0;
+  if (size != 0 && !CryptHashData(hash, bytes, size, 0)) {
+    CryptDestroyHash(hash);
+    return 0;
+  }
+  return hash;
+}
+
+// The digest of the installer's bytes with `algorithm` into `digest`: the
+// one taken while they arrived when it is SHA-256, else one pass over them.
+bool ContentDigest(HCRYPTPROV provider, ALG_ID algorithm, const DownloadBuffer* installer, BYTE* digest,
+                   DWORD* size) {
+  const BYTE* content = installer != nullptr ? installer->data : nullptr;
+  const DWORD contentSize = content != nullptr ? installer->size : 0;
+  if (algorithm == CALG_SHA_256 && installer != nullptr && installer->hashed && installer->size == contentSize) {
+    memcpy(digest, installer->sha256, sizeof(installer->sha256));
+    *size = sizeof(installer->sha256);
+    return true;
+  }
+  HCRYPTHASH hash = NewHash(provider, algorithm, content, contentSize);
+  if (hash == 0) return false;
+  bool got = CryptGetHashParam(hash, HP_HASHVAL, digest, size, 0) != FALSE;
+  CryptDestroyHash(hash);
+  return got;
+}
+
+// The message-digest attribute among the signed attributes equals `digest`
+// (exactly one such attribute, with exactly one value).
+bool SignedDigestMatches(const CRYPT_ATTRIBUTES* attributes, const BYTE* digest, DWORD digestSize) {
+  const CRYPT_ATTRIBUTE* found = nullptr;
+  for (DWORD i = 0; i < attributes->cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& a = attributes->rgAttr[i];
+    if (a.pszObjId != nullptr && strcmp(a.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0) {
+      if (found != nullptr || a.cValue != 1) return false;
+      found = &a;
+    }
+  }
+  if (found == nullptr) return false;
+  CRYPT_DATA_BLOB* value = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &value, &size)) {
+    return false;
+  }
+  bool matches = value->cbData == digestSize && digestSize != 0 && memcmp(value->pbData, digest, digestSize) == 0;
+  LocalFree(value);
+  return matches;
+}
+
+// The detached signature's first signer: its certificate (taken from those
+// the signature carries) and its signature over exactly the installer's
+// bytes. The installer is never handed to the message functions, which may
+// copy it whole: its digest (taken as it arrived, or in one pass) is compared
+// with the signed message digest, and the signature is checked over the
+// signed attributes, or over that digest when there are none. On success
+// *signer is the signer's certificate, owned by the caller.
+bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer* installer,
+                           PCCERT_CONTEXT* signer) {
+  *signer = nullptr;
+  HANDLE heap = GetProcessHeap();
   HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
   if (message == nullptr) return false;
-  bool matches = false;
-  HANDLE heap = GetProcessHeap();
-  CRYPT_ATTRIBUTES* attributes = nullptr;
-  CRYPT_DATA_BLOB* digest = nullptr;
+  HCERTSTORE store = nullptr;
+  HCRYPTPROV provider = 0;
+  HCRYPTKEY key = 0;
+  HCRYPTHASH signedHash = 0;
+  CERT_INFO* signerId = nullptr;
+  CMSG_SIGNER_INFO* info = nullptr;
+  BYTE* encrypted = nullptr;
+  BYTE* encodedAttributes = nullptr;
+  bool verified = false;
   do {
-    if (!CryptMsgUpdate(message, signature->data, signature->size, TRUE) ||
-        !CryptMsgUpdate(message, content, contentSize, TRUE)) {
+    if (!CryptMsgUpdate(message, signature->data, signature->size, TRUE)) break;
+    DWORD type = 0;
+    DWORD size = sizeof(type);
+    if (!CryptMsgGetParam(message, CMSG_TYPE_PARAM, 0, &type, &size) || type != CMSG_SIGNED) break;
+    signerId = static_cast<CERT_INFO*>(GetMessageParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &size));
+    info = static_cast<CMSG_SIGNER_INFO*>(GetMessageParam(message, CMSG_SIGNER_INFO_PARAM, 0, &size));
+    if (signerId == nullptr || info == nullptr || info->EncryptedHash.cbData == 0) break;
+    const DWORD encryptedSize = info->EncryptedHash.cbData;
+    encrypted = static_cast<BYTE*>(HeapAlloc(heap, 0, encryptedSize));
+    if (encrypted == nullptr) break;
+    store = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
+    if (store == nullptr) break;
+    *signer = CertGetSubjectCertificateFromStore(store, kEncoding, signerId);
+    if (*signer == nullptr) break;
+
+    const ALG_ID algorithm = CertOIDToAlgId(info->HashAlgorithm.pszObjId);
+    if (algorithm != CALG_SHA_256 && algorithm != CALG_SHA_384 && algorithm != CALG_SHA_512 &&
+        algorithm != CALG_SHA1) {
       break;
     }
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &size)) {
-      matches = GetLastError() == static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING);
-      break;
-    }
-    attributes = static_cast<CRYPT_ATTRIBUTES*>(HeapAlloc(heap, 0, size));
-    if (attributes == nullptr || !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, attributes, &size)) {
-      break;
-    }
-    if (attributes->cAttr == 0) {
-      matches = true;
-      break;
-    }
-    const CRYPT_ATTRIBUTE* found = nullptr;
-    for (DWORD i = 0; i < attributes->cAttr; ++i) {
-      const CRYPT_ATTRIBUTE& a = attributes->rgAttr[i];
-      if (a.pszObjId != nullptr && strcmp(a.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0) {
-        // Exactly one such attribute with exactly one value.
-        if (found != nullptr || a.cValue != 1) {
-          found = nullptr;
-          break;
-        }
-        found = &a;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) break;
+    BYTE digest[64];
+    DWORD digestSize = sizeof(digest);
+    if (!ContentDigest(provider, algorithm, installer, digest, &digestSize)) break;
+
+    const CRYPT_ATTRIBUTES* attributes = &info->AuthAttrs;
+    if (attributes->cAttr != 0) {
+      // The signature covers the attributes (DER, as a SET OF), and the
+      // content only through their message digest.
+      if (!SignedDigestMatches(attributes, digest, digestSize)) break;
+      DWORD encodedSize = 0;
+      if (!CryptEncodeObjectEx(kEncoding, PKCS_ATTRIBUTES, const_cast<CRYPT_ATTRIBUTES*>(attributes),
+                               CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                               &encodedAttributes, &encodedSize)) {
+        break;
+      }
+      signedHash = NewHash(provider, algorithm, encodedAttributes, encodedSize);
+    } else {
+      signedHash = NewHash(provider, algorithm, nullptr, 0);
+      if (signedHash != 0 && !CryptSetHashParam(signedHash, HP_HASHVAL, digest, 0)) {
+        CryptDestroyHash(signedHash);
+        signedHash = 0;
       }
     }
-    if (found == nullptr) break;
-    DWORD digestSize = 0;
-    if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
-                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &digest, &digestSize)) {
-      break;
-    }
-    BYTE computed[64];
-    DWORD computedSize = sizeof(computed);
-    if (!CryptMsgGetParam(message, CMSG_COMPUTED_HASH_PARAM, 0, computed, &computedSize)) break;
-    matches = digest->cbData == computedSize && computedSize != 0 &&
-              memcmp(digest->pbData, computed, computedSize) == 0;
+    if (signedHash == 0) break;
+    if (!CryptImportPublicKeyInfo(provider, kEncoding, &(*signer)->pCertInfo->SubjectPublicKeyInfo, &key)) break;
+    // The message holds the signature big-endian; the key functions take it
+    // the other way round.
+    for (DWORD i = 0; i < encryptedSize; ++i) encrypted[i] = info->EncryptedHash.pbData[encryptedSize - 1 - i];
+    verified = CryptVerifySignatureW(signedHash, encrypted, encryptedSize, key, nullptr, 0) != FALSE;
   } while (false);
-  if (digest != nullptr) LocalFree(digest);
-  if (attributes != nullptr) HeapFree(heap, 0, attributes);
+  if (signedHash != 0) CryptDestroyHash(signedHash);
+  if (key != 0) CryptDestroyKey(key);
+  if (provider != 0) CryptReleaseContext(provider, 0);
+  if (encodedAttributes != nullptr) LocalFree(encodedAttributes);
+  if (encrypted != nullptr) HeapFree(heap, 0, encrypted);
+  if (info != nullptr) HeapFree(heap, 0, info);
+  if (signerId != nullptr) HeapFree(heap, 0, signerId);
+  if (store != nullptr) CertCloseStore(store, 0);
   CryptMsgClose(message);
-  return matches;
+  if (!verified && *signer != nullptr) {
+    CertFreeCertificateContext(*signer);
+    *signer = nullptr;
+  }
+  return verified;
 }
 
 // `cert` may issue certificates with `below` certificates (not counting
@@ -148,6 +246,103 @@ bool IsSelfIssued(PCCERT_CONTEXT cert) {
 }
 
 bool IsCancelled(const volatile LONG* step) { return step != nullptr && *step == Finished; }
+
+// The bytes of the CRL at `address` (http or https), fetched within the CRL
+// bounds: at most crlCeiling bytes, announced or not, and crlTotalMs for
+// the whole transfer however slowly the bytes come. A process-heap block
+// (*size bytes) or null when the transfer failed, hit a bound, answered
+// other than 2xx, or was cancelled through `step`.
+BYTE* FetchCrlBytes(const URL_COMPONENTSA& address, const volatile LONG* step, DWORD* size) {
+  const DownloadLimits& limits = ActiveDownloadLimits();
+  HttpTransfer transfer({limits.connectTimeoutMs, limits.sendTimeoutMs, limits.receiveTimeoutMs,
+                         limits.crlTotalMs, limits.maxRedirects});
+  char path[2048];
+  if (strlen(address.lpszUrlPath) + strlen(address.lpszExtraInfo) + 2 > sizeof(path)) return nullptr;
+  lstrcpynA(path, address.lpszUrlPath[0] == '/' ? address.lpszUrlPath : "/", sizeof(path));
+  if (address.lpszUrlPath[0] != '/') lstrcatA(path, address.lpszUrlPath);
+  lstrcatA(path, address.lpszExtraInfo);
+  if (transfer.Open(address.lpszHostName, address.nPort, address.nScheme == INTERNET_SCHEME_HTTPS, path) !=
+          HttpTransfer::kOk ||
+      transfer.status() < 200 || transfer.status() > 299) {
+    return nullptr;
+  }
+  const DWORD ceiling = limits.crlCeiling;
+  if (transfer.hasLength() && transfer.length() > ceiling) return nullptr;
+  // Grown as the bytes come when the length is not announced.
+  DWORD capacity = transfer.hasLength() ? static_cast<DWORD>(transfer.length()) : 65536;
+  if (capacity == 0) return nullptr;
+  if (capacity > ceiling) capacity = ceiling;
+  HANDLE heap = GetProcessHeap();
+  BYTE* data = static_cast<BYTE*>(HeapAlloc(heap, 0, capacity));
+  DWORD received = 0;
+  bool complete = false;
+  while (data != nullptr && !IsCancelled(step)) {
+    if (received == capacity) {
+      if (capacity == ceiling) {
+        // Full at the ceiling: anything more is too much.
+        BYTE probe;
+        DWORD got = 0;
+        complete = transfer.Read(&probe, 1, &got) == HttpTransfer::kOk && got == 0;
+        break;
+      }
+      DWORD grown = capacity <= ceiling / 2 ? capacity * 2 : ceiling;
+      BYTE* larger = static_cast<BYTE*>(HeapReAlloc(heap, 0, data, grown));
+      if (larger == nullptr) break;
+      data = larger;
+      capacity = grown;
+    }
+    DWORD want = capacity - received;
+    if (want > 32768) want = 32768;
+    DWORD got = 0;
+    if (transfer.Read(data + received, want, &got) != HttpTransfer::kOk) break;
+    if (got == 0) {
+      complete = true;
+      break;
+    }
+    received += got;
+  }
+  if (!complete || received == 0) {
+    if (data != nullptr) HeapFree(heap, 0, data);
+    return nullptr;
+  }
+  *size = received;
+  return data;
+}
+
+// The CRL at `url`, retrieved from the network only; null when it could not
+// be. Addresses over HTTP are fetched within the CRL bounds; others are left
+// to the platform's retrieval with its time-out.
+PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
+  char narrow[2048];
+  int length = WideCharToMultiByte(CP_UTF8, 0, url, -1, narrow, sizeof(narrow), nullptr, nullptr);
+  char host[256] = "";
+  char urlPath[2048] = "";
+  char extra[2048] = "";
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof(host);
+  parts.lpszUrlPath = urlPath;
+  parts.dwUrlPathLength = sizeof(urlPath);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof(extra);
+  bool cracked = length > 0 && InternetCrackUrlA(narrow, 0, 0, &parts);
+  if (cracked && (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS)) {
+    if (host[0] == '\0') return nullptr;
+    DWORD size = 0;
+    BYTE* bytes = FetchCrlBytes(parts, step, &size);
+    if (bytes == nullptr) return nullptr;
+    PCCRL_CONTEXT crl = CertCreateCRLContext(kEncoding, bytes, size);
+    HeapFree(GetProcessHeap(), 0, bytes);
+    return crl;
+  }
+  void* object = nullptr;
+  if (!CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object, nullptr,
+                                 nullptr, nullptr, nullptr)) {
+    return nullptr;
+  }
+  return static_cast<PCCRL_CONTEXT>(object);
+}
 
 enum Revocation { kNotRevoked, kRevoked, kCancelled };
 
@@ -188,22 +383,9 @@ bool PassesAnchorTest(PCCERT_CONTEXT top, DWORD below) {
 
 bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature,
                                              const volatile LONG* step) {
-  static const BYTE kEmpty = 0;
-  const BYTE* content = installer != nullptr && installer->data != nullptr ? installer->data : &kEmpty;
-  DWORD contentSize = installer != nullptr && installer->data != nullptr ? installer->size : 0;
   PCCERT_CONTEXT signer = nullptr;
-  BOOL verified = FALSE;
-  if (signature != nullptr && signature->data != nullptr && signature->size != 0) {
-    CRYPT_VERIFY_MESSAGE_PARA para = {};
-    para.cbSize = sizeof(para);
-    para.dwMsgAndCertEncodingType = kEncoding;
-    // No callback: the signer's certificate comes from those in the signature.
-    const BYTE* parts[1] = {content};
-    DWORD partSizes[1] = {contentSize};
-    verified = CryptVerifyDetachedMessageSignature(&para, 0, signature->data, signature->size, 1, parts,
-                                                   partSizes, &signer) &&
-               SignedDigestMatches(signature, content, contentSize);
-  }
+  bool verified = signature != nullptr && signature->data != nullptr && signature->size != 0 &&
+                  VerifySignerSignature(signature, installer, &signer);
   if (!verified) {
     if (signer != nullptr) CertFreeCertificateContext(signer);
     LogSignatureFailed("Detatched");
@@ -361,12 +543,9 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
     char logged[kLoggedAddressBytes];
     AddressForLog(url, logged);
     LogDownloadBegin("crl", logged);
-    void* object = nullptr;
-    if (CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object,
-                                  nullptr, nullptr, nullptr, nullptr) &&
-        object != nullptr) {
+    PCCRL_CONTEXT crl = RetrieveCrl(url, budget->step);
+    if (crl != nullptr) {
       LogDownloadSuccess();
-      PCCRL_CONTEXT crl = static_cast<PCCRL_CONTEXT>(object);
       if (IsIssuedBy(crl, issuer)) {
         held[obtained] = crl;
         list[obtained] = crl->pCrlInfo;

@@ -147,6 +147,65 @@ TEST_F(LogFileTest, ExitWhileAnotherThreadLogs) {
     EXPECT_TRUE(line == "main returns" || line.rfind("worker line ", 0) == 0) << line;
 }
 
+// Two processes writing at once (two runs of the program, each with its
+// own lock inside), each writing `lines` lines.
+void RunTwoWriters(int lines) {
+  const std::wstring probe = tvtest::WinPath(TV_LOG_WRITER_PROBE);
+  auto writer = [&](const wchar_t* tag, tvtest::ProcessResult* result) {
+    *result = tvtest::RunProcess(probe, L"log_writer_probe.exe " + std::wstring(tag) + L" " + std::to_wstring(lines),
+                                 {}, L"", 60000);
+  };
+  tvtest::ProcessResult a, b;
+  std::thread first(writer, L"alpha", &a), second(writer, L"beta", &b);
+  first.join();
+  second.join();
+  for (const tvtest::ProcessResult* r : {&a, &b}) {
+    EXPECT_TRUE(r->started);
+    EXPECT_FALSE(r->timedOut);
+    EXPECT_EQ(r->exitCode, 0u);  // no line failed to open the file
+  }
+}
+
+// Every line of both is kept whole, each writer's in its order.
+void ExpectBothWritersWhole(const std::vector<std::string>& lines, int rounds, int perRound) {
+  int nextAlpha = 0, nextBeta = 0;
+  for (const std::string& line : lines) {
+    if (line == "alpha line " + std::to_string(nextAlpha % perRound)) {
+      ++nextAlpha;
+    } else if (line == "beta line " + std::to_string(nextBeta % perRound)) {
+      ++nextBeta;
+    } else {
+      ADD_FAILURE() << "unexpected line: " << line;
+    }
+  }
+  EXPECT_EQ(nextAlpha, rounds * perRound);
+  EXPECT_EQ(nextBeta, rounds * perRound);
+}
+
+TEST_F(LogFileTest, TwoProcessesKeepEveryLine) {
+  constexpr int kRounds = 4;
+  constexpr int kLines = 300;
+  for (int round = 0; round < kRounds; ++round) RunTwoWriters(kLines);
+  std::string bytes = tvtest::ReadFileBytes(LogFile());
+  ASSERT_EQ(bytes.substr(0, 3), kBom);
+  std::vector<std::string> lines = Lines(bytes.substr(3));
+  EXPECT_EQ(lines.size(), static_cast<size_t>(2 * kRounds * kLines));
+  ExpectBothWritersWhole(lines, kRounds, kLines);
+}
+
+// A file over the cap is emptied by the first writer only.
+TEST_F(LogFileTest, TwoProcessesEmptyAFullFileOnce) {
+  ASSERT_EQ(tovik::Log(tovik::INFO, "create"), 0);
+  tvtest::WriteFileBytes(LogFile(), std::string(524289, 'a'));
+  constexpr int kLines = 300;  // far below the cap together
+  RunTwoWriters(kLines);
+  std::string bytes = tvtest::ReadFileBytes(LogFile());
+  ASSERT_EQ(bytes.substr(0, 3), kBom);
+  std::vector<std::string> lines = Lines(bytes.substr(3));
+  EXPECT_EQ(lines.size(), static_cast<size_t>(2 * kLines));
+  ExpectBothWritersWhole(lines, 1, kLines);
+}
+
 // Every message operation, with its fixed text (the level is not part of a line).
 TEST_F(LogFileTest, MessageOperationsWriteTheirTexts) {
   struct Case {

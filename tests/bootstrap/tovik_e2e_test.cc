@@ -5,7 +5,9 @@
 #include <shellapi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -129,6 +131,32 @@ TEST_F(TovikTest, NoRuntimeWithoutDownloadEndsWith10) {
   EXPECT_EQ(run.output, kNoDownload + "\r\n");
   EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
                                "Bootstrapper end with exit code 10"}));
+}
+
+// Two runs at the same time (a double click, two deployments) write the
+// same log: every line of both is kept, whole.
+TEST_F(TovikTest, TwoRunsAtOnceKeepEveryLine) {
+  WriteLaunch("Install app.bin\r\n\r\n");
+  constexpr int kRounds = 5;
+  for (int round = 0; round < kRounds; ++round) {
+    DWORD codes[2] = {};
+    auto run = [&](int i) {
+      tvtest::ProcessResult r = tvtest::RunProcess(dir_ / L"tovik.exe", L"\"" + (dir_ / L"tovik.exe") + L"\" -silent",
+                                                   {}, scratch_.path());
+      codes[i] = r.started && !r.timedOut ? r.exitCode : 0xDEAD;
+    };
+    std::thread a(run, 0), b(run, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(codes[0], 10u);
+    EXPECT_EQ(codes[1], 10u);
+  }
+  const Lines run = {kBegin, "No installed runtime detected", kNoDownload, "Bootstrapper end with exit code 10"};
+  Lines lines = TovikLogLines();
+  EXPECT_EQ(lines.size(), run.size() * 2 * kRounds);
+  for (const std::string& text : run) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), text), 2 * kRounds) << text;
+  }
 }
 
 TEST_F(TovikTest, OldRuntimeWithoutDownloadEndsWith10) {

@@ -257,6 +257,10 @@ sign cycle cyclesigner cyca.pem cycb.pem
 sign links8 deep8 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem root.pem
 sign links9 deep9 level1.pem level2.pem level3.pem level4.pem level5.pem level6.pem level7.pem level8.pem root.pem
 SIGN_OPTIONS=-noattr sign good-noattr signer inter.pem
+# A 32 MiB installer for the memory bound of a whole download.
+head -c 33554432 /dev/urandom > big-installer.bin
+openssl smime -sign -binary -in big-installer.bin -signer signer.pem -inkey signer.key -certfile inter.pem \
+  -outform DER -out big.p7
 
 rm -rf "$out"
 cd ..

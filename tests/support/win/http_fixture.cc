@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 
 namespace tvtest {
 
@@ -55,6 +57,7 @@ std::string HttpRequest::Header(const std::string& name) const {
 }
 
 HttpFixture::HttpFixture(unsigned short port) : port_(port) {
+  stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -75,28 +78,32 @@ HttpFixture::HttpFixture(unsigned short port) : port_(port) {
 }
 
 HttpFixture::~HttpFixture() {
+  SetEvent(stop_);
   if (listening()) {
     closesocket(static_cast<SOCKET>(listener_));
     if (thread_.joinable()) thread_.join();
   }
+  for (std::thread& connection : connections_) connection.join();
+  CloseHandle(stop_);
   WSACleanup();
 }
 
-void HttpFixture::Serve(const std::string& path, const HttpResponse& response) {
+void HttpFixture::Serve(const std::string& path, HttpResponse response) {
+  auto shared = std::make_shared<const HttpResponse>(std::move(response));
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& route : routes_) {
     if (route.first == path) {
-      route.second = response;
+      route.second = shared;
       return;
     }
   }
-  routes_.emplace_back(path, response);
+  routes_.emplace_back(path, shared);
 }
 
-void HttpFixture::Serve(const std::string& path, const std::string& body) {
+void HttpFixture::Serve(const std::string& path, std::string body) {
   HttpResponse response;
-  response.body = body;
-  Serve(path, response);
+  response.body = std::move(body);
+  Serve(path, std::move(response));
 }
 
 void HttpFixture::Remove(const std::string& path) {
@@ -125,7 +132,7 @@ void HttpFixture::AcceptLoop() {
   for (;;) {
     SOCKET c = accept(static_cast<SOCKET>(listener_), nullptr, nullptr);
     if (c == INVALID_SOCKET) return;  // the listener was closed
-    Handle(static_cast<uintptr_t>(c));
+    connections_.emplace_back([this, c] { Handle(static_cast<uintptr_t>(c)); });
   }
 }
 
@@ -160,29 +167,66 @@ void HttpFixture::Handle(uintptr_t connection) {
   }
   std::string path = request.target.substr(0, request.target.find('?'));
 
-  HttpResponse response;
-  response.status = 404;
-  response.body = "not found";
+  static const HttpResponse kNotFound = [] {
+    HttpResponse r;
+    r.status = 404;
+    r.body = "not found";
+    return r;
+  }();
+  std::shared_ptr<const HttpResponse> route;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
-    for (const auto& route : routes_) {
-      if (route.first == path) response = route.second;
+    for (const auto& r : routes_) {
+      if (r.first == path) route = r.second;
     }
   }
+  const HttpResponse& response = route != nullptr ? *route : kNotFound;
 
-  if (response.delayMs != 0) Sleep(response.delayMs);
-  std::string header = "HTTP/1.0 " + std::to_string(response.status) + " " + Reason(response.status) + "\r\n";
+  if (response.delayMs != 0) WaitForSingleObject(stop_, response.delayMs);
+  const uint64_t size = response.generatedBytes != 0 ? response.generatedBytes : response.body.size();
+  std::string header = std::string(response.chunked ? "HTTP/1.1 " : "HTTP/1.0 ") + std::to_string(response.status) +
+                       " " + Reason(response.status) + "\r\n";
   header += "Content-Type: application/octet-stream\r\n";
-  if (response.contentLength) header += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  if (response.chunked) {
+    header += "Transfer-Encoding: chunked\r\n";
+  } else if (!response.lengthHeader.empty()) {
+    header += "Content-Length: " + response.lengthHeader + "\r\n";
+  } else if (response.contentLength) {
+    header += "Content-Length: " + std::to_string(size) + "\r\n";
+  }
+  header += response.extraHeaders;
   header += "Connection: close\r\n\r\n";
   bool ok = SendAll(c, header.data(), header.size());
-  size_t total = std::min(response.sendBytes, response.body.size());
-  size_t chunk = response.chunkSize != 0 ? response.chunkSize : total;
-  for (size_t sent = 0; ok && sent < total; sent += chunk) {
-    if (sent != 0 && response.chunkDelayMs != 0) Sleep(response.chunkDelayMs);
-    ok = SendAll(c, response.body.data() + sent, std::min(chunk, total - sent));
+  const uint64_t total = std::min<uint64_t>(response.sendBytes, size);
+  const size_t chunk = response.chunkSize != 0 ? response.chunkSize : static_cast<size_t>(std::min<uint64_t>(total, 1 << 20));
+  std::string pattern;
+  for (uint64_t sent = 0; ok && sent < total; sent += chunk) {
+    if (sent != 0 && response.chunkDelayMs != 0 && WaitForSingleObject(stop_, response.chunkDelayMs) == WAIT_OBJECT_0) {
+      ok = false;
+      break;
+    }
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, total - sent));
+    const char* data;
+    if (response.generatedBytes != 0) {
+      if (pattern.size() < n) {
+        pattern.resize(n);
+        for (size_t i = 0; i < n; ++i) pattern[i] = static_cast<char>('a' + i % 26);
+      }
+      data = pattern.data();
+    } else {
+      data = response.body.data() + sent;
+    }
+    if (response.chunked) {
+      char size_line[32];
+      snprintf(size_line, sizeof(size_line), "%zx\r\n", n);
+      ok = SendAll(c, size_line, strlen(size_line)) && SendAll(c, data, n) && SendAll(c, "\r\n", 2);
+    } else {
+      ok = SendAll(c, data, n);
+    }
   }
+  if (ok && response.chunked && total == size) SendAll(c, "0\r\n\r\n", 5);
+  if (response.holdMs != 0) WaitForSingleObject(stop_, response.holdMs);
   shutdown(c, SD_SEND);
   // Let the client read everything before the socket goes away.
   while (recv(c, buffer, sizeof(buffer), 0) > 0) {

@@ -1,0 +1,204 @@
+#include "http_transfer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "version.h"
+
+namespace tovik {
+
+namespace {
+
+constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
+
+// Below this change a shrinking receive time-out is not set again: a wait
+// may run over the limit by at most this much.
+constexpr DWORD kRearmSlackMs = 500;
+
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Best effort: a handle that refuses a time-out keeps the system's, and the
+// waits below are bounded by the one set on the open connection.
+void SetTimeouts(HINTERNET handle, const HttpTransfer::Bounds& bounds) {
+  DWORD value = bounds.connectTimeoutMs;
+  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+  value = bounds.sendTimeoutMs;
+  InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value));
+  value = bounds.receiveTimeoutMs;
+  InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
+}
+
+// The decimal digits of `text` as a number; false for anything else or a
+// value beyond 64 bits.
+bool ParseLength(const char* text, uint64_t* value) {
+  while (*text == ' ') ++text;
+  if (*text < '0' || *text > '9') return false;
+  uint64_t result = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    uint64_t digit = static_cast<uint64_t>(*text - '0');
+    if (result > (UINT64_MAX - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  while (*text == ' ') ++text;
+  if (*text != '\0') return false;
+  *value = result;
+  return true;
+}
+
+}  // namespace
+
+HttpTransfer::HttpTransfer(const Bounds& bounds) : bounds_(bounds) {}
+
+HttpTransfer::~HttpTransfer() {
+  CloseRequest();
+  if (internet_ != nullptr) InternetCloseHandle(internet_);
+}
+
+void HttpTransfer::CloseRequest() {
+  if (request_ != nullptr) InternetCloseHandle(request_);
+  if (connection_ != nullptr) InternetCloseHandle(connection_);
+  request_ = nullptr;
+  connection_ = nullptr;
+}
+
+bool HttpTransfer::ArmReceiveTimeout() {
+  DWORD now = GetTickCount();
+  DWORD quiet = now - lastByte_;
+  DWORD left = quiet < bounds_.receiveTimeoutMs ? bounds_.receiveTimeoutMs - quiet : 0;
+  if (bounds_.totalMs != 0) {
+    DWORD elapsed = now - start_;
+    DWORD total = elapsed < bounds_.totalMs ? bounds_.totalMs - elapsed : 0;
+    if (total < left) left = total;
+  }
+  if (left == 0) return false;
+  if (left > armed_ || left + kRearmSlackMs < armed_) {
+    // Best effort, as in SetTimeouts.
+    InternetSetOptionA(request_, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+    armed_ = left;
+  }
+  return true;
+}
+
+bool HttpTransfer::TakeRedirect() {
+  char location[2048];
+  DWORD size = sizeof(location);
+  if (!HttpQueryInfoA(request_, HTTP_QUERY_LOCATION, location, &size, nullptr) || location[0] == '\0') {
+    return false;
+  }
+  // The Location may be relative to the address just asked.
+  char base[2400];
+  int written = snprintf(base, sizeof(base), "%s://%s:%u%s", secure_ ? "https" : "http", host_,
+                         static_cast<unsigned>(port_), path_);
+  if (written < 0 || static_cast<size_t>(written) >= sizeof(base)) return false;
+  char target[2048];
+  size = sizeof(target);
+  if (!InternetCombineUrlA(base, location, target, &size, ICU_NO_ENCODE)) return false;
+
+  char host[sizeof(host_)];
+  char path[sizeof(path_)];
+  char extra[sizeof(path_)];
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof(path);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof(extra);
+  if (!InternetCrackUrlA(target, 0, 0, &parts) || host[0] == '\0') return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  if (strlen(path) + strlen(extra) + 2 > sizeof(path_)) return false;
+  memcpy(host_, host, sizeof(host_));
+  snprintf(path_, sizeof(path_), "%s%s", path[0] == '/' ? "" : "/", path);
+  strncat(path_, extra, sizeof(path_) - strlen(path_) - 1);
+  port_ = parts.nPort;
+  secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return true;
+}
+
+HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, bool secure, const char* path) {
+  start_ = GetTickCount();
+  lastByte_ = start_;
+  if (strlen(host) >= sizeof(host_) || strlen(path) >= sizeof(path_)) return kUnableToConnect;
+  strcpy(host_, host);
+  strcpy(path_, path);
+  port_ = port;
+  secure_ = secure;
+
+  internet_ = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (internet_ == nullptr) return kUnableToConnect;
+  SetTimeouts(internet_, bounds_);
+
+  for (uint32_t redirects = 0;; ++redirects) {
+    connection_ = InternetConnectA(internet_, host_, port_, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection_ == nullptr) return kUnableToConnect;
+    SetTimeouts(connection_, bounds_);
+    // Always from the server and never kept in the cache; redirects are
+    // counted here, not followed by the system without end.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (secure_) flags |= INTERNET_FLAG_SECURE;
+    request_ = HttpOpenRequestA(connection_, "GET", path_, "HTTP/1.0", nullptr, nullptr, flags, 0);
+    if (request_ == nullptr) return kUnableToConnect;
+    SetTimeouts(request_, bounds_);
+    armed_ = 0;
+    if (!HttpSendRequestExA(request_, nullptr, nullptr, 0, 0)) {
+      return GetLastError() == ERROR_INTERNET_TIMEOUT ? kFailed : kUnableToConnect;
+    }
+    // The connection is open now: from here on the time-out holds.
+    lastByte_ = GetTickCount();
+    if (!ArmReceiveTimeout()) return kFailed;
+    if (!HttpEndRequestA(request_, nullptr, 0, 0)) {
+      DWORD error = GetLastError();
+      return error == ERROR_INTERNET_TIMEOUT || error == WSAETIMEDOUT ? kFailed : kUnableToConnect;
+    }
+    DWORD code = 0;
+    DWORD size = sizeof(code);
+    if (HttpQueryInfoA(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr) &&
+        code != 0) {
+      lastByte_ = GetTickCount();
+    } else {
+      code = 0;
+      // Some platforms end the wait for headers that never came as if an
+      // empty response had arrived; that is a time-out all the same.
+      if (GetTickCount() - lastByte_ + kRearmSlackMs >= armed_) return kFailed;
+    }
+    status_ = code;
+    if (IsRedirect(code)) {
+      if (redirects >= bounds_.maxRedirects || !TakeRedirect()) return kFailed;
+      CloseRequest();
+      continue;
+    }
+    break;
+  }
+
+  char text[32];
+  DWORD size = sizeof(text);
+  hasLength_ = HttpQueryInfoA(request_, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr) &&
+               ParseLength(text, &length_);
+  if (!hasLength_) length_ = 0;
+  return kOk;
+}
+
+HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
+  *got = 0;
+  if (want == 0) return kOk;
+  if (!ArmReceiveTimeout()) return kFailed;
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
+  if (available == 0) return kOk;
+  // Some platforms wait until a read's whole buffer is filled. Under an
+  // overall limit only what has arrived is taken, so that no read outlasts
+  // it; otherwise the full request keeps the reads (and their progress
+  // messages) few, and each wait inside it for a byte is still bounded by
+  // the receive time-out.
+  if (bounds_.totalMs != 0 && available < want) want = available;
+  if (!InternetReadFile(request_, into, want, got)) return kFailed;
+  // Never more than asked, whatever the platform says.
+  if (*got > want) return kFailed;
+  if (*got != 0) lastByte_ = GetTickCount();
+  return kOk;
+}
+
+}  // namespace tovik
