@@ -13,7 +13,7 @@
 // What the launcher knows of its token.
 struct TokenFacts {
   const wchar_t* userSid;  // the token's user in text form ("S-1-5-21-...")
-  bool elevated;           // an administrator's full token (Administrators enabled)
+  bool elevated;           // an administrator's full token: elevated, Administrators enabled
 };
 
 enum class Trustee {
