@@ -5,21 +5,18 @@
 //   file=<name>   (one line per entry of its own folder, sorted by the system)
 //   listed=<path>  (when TV_LIST names a folder: one line per entry below it,
 //                   at any depth, relative to it, "\" between levels)
-//   token=<user SID>|<1 when elevated, else 0>|<1 when the Administrators
-//                  group is enabled in it, else 0>
-//   security=<folder>|<1 when its DACL is protected, else 0>|<owner SID>|<entries>
-//                  (its own folder, then each folder directly in the one
-//                   TV_SECURITY names; entries "A,<flags>,<mask>,<SID>" with
-//                   hexadecimal flags and mask, ";" between them; a folder
-//                   whose descriptor cannot be read gives "<folder>|error <code>")
+//   token=<its token>   (in the form of security_text.h)
+//   security=<folder>|<its descriptor>  (security_text.h; its own folder, then
+//                  each folder directly in the one TV_SECURITY names; a folder
+//                  whose descriptor cannot be read gives "<folder>|error <code>")
 // then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
 // (decimal, default 0). Command lines hold no line breaks, so lines suffice.
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <string>
 #include <vector>
+
+#include "security_text.h"
 
 static std::wstring Env(const wchar_t* name) {
   wchar_t buf[4096];
@@ -51,44 +48,7 @@ static void ListTree(HANDLE h, const std::wstring& folder, const std::wstring& p
   FindClose(f);
 }
 
-static std::wstring SidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"?";
-  std::wstring result(text);
-  LocalFree(text);
-  return result;
-}
-
-static std::wstring Hex(DWORD value) {
-  wchar_t buf[16];
-  wsprintfW(buf, L"%x", value);
-  return buf;
-}
-
-static void PutToken(HANDLE h) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    Put(h, L"token", L"error " + std::to_wstring(GetLastError()));
-    return;
-  }
-  BYTE user[256];
-  DWORD size = 0;
-  std::wstring value = GetTokenInformation(token, TokenUser, user, sizeof(user), &size)
-                           ? SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid)
-                           : L"?";
-  TOKEN_ELEVATION elevation = {};
-  GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID admins = nullptr;
-  BOOL member = FALSE;
-  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                               0, 0, 0, &admins)) {
-    CheckTokenMembership(nullptr, admins, &member);
-    FreeSid(admins);
-  }
-  Put(h, L"token", value + (elevation.TokenIsElevated ? L"|1" : L"|0") + (member ? L"|1" : L"|0"));
-  CloseHandle(token);
-}
+static void PutToken(HANDLE h) { Put(h, L"token", tvtest::TokenText()); }
 
 static void PutSecurity(HANDLE h, const std::wstring& folder) {
   const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -99,30 +59,7 @@ static void PutSecurity(HANDLE h, const std::wstring& folder) {
     Put(h, L"security", folder + L"|error " + std::to_wstring(GetLastError()));
     return;
   }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision;
-  GetSecurityDescriptorControl(sd.data(), &control, &revision);
-  PSID owner = nullptr;
-  BOOL defaulted, present = FALSE;
-  GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted);
-  PACL dacl = nullptr;
-  GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted);
-  std::wstring value = folder + ((control & SE_DACL_PROTECTED) ? L"|1|" : L"|0|") + SidText(owner) + L"|";
-  if (!present || !dacl) value += L"no DACL";
-  for (DWORD i = 0; present && dacl && i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) break;
-    const ACE_HEADER* header = static_cast<ACE_HEADER*>(ace);
-    if (i > 0) value += L";";
-    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-      const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-      value += L"A," + Hex(header->AceFlags) + L"," + Hex(allowed->Mask) + L"," +
-               SidText(const_cast<DWORD*>(&allowed->SidStart));
-    } else {
-      value += L"type " + std::to_wstring(header->AceType);
-    }
-  }
-  Put(h, L"security", value);
+  Put(h, L"security", folder + L"|" + tvtest::DescriptorText(sd.data()));
 }
 
 int wmain() {

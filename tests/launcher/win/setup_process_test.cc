@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "private_folder.h"
+#include "security_text.h"
 #include "setup_process.h"
 #include "system_functions.h"
 #include "test_support.h"
@@ -213,6 +214,44 @@ TEST(CreatePrivateFolder, ProtectedForTheTokensKindAndRefusesAnExistingName) {
   EXPECT_FALSE(CreatePrivateFolder(folder.c_str()));
   WriteFileBytes(dir / L"Van2.tmp", "");
   EXPECT_FALSE(CreatePrivateFolder((dir / L"Van2.tmp").c_str()));
+}
+
+// The descriptor CreatePrivateFolder hands the system, read back from
+// memory: Wine keeps no descriptor on a folder, so under Wine this is where
+// all of it can be seen.
+decltype(gSystem.convertStringSecurityDescriptor) realConvert;
+std::wstring givenDescriptor;
+
+BOOL WINAPI ConvertAndKeep(LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* sd, PULONG size) {
+  const BOOL converted = realConvert(text, revision, sd, size);
+  givenDescriptor = converted ? DescriptorText(*sd) : L"not converted";
+  return converted;
+}
+
+TEST(CreatePrivateFolder, HandsTheSystemTheDescriptorForTheTokensKind) {
+  ASSERT_TRUE(kSystemFunctionsLoaded);
+  TempDir dir(L"given");
+  realConvert = gSystem.convertStringSecurityDescriptor;
+  gSystem.convertStringSecurityDescriptor = ConvertAndKeep;
+  givenDescriptor.clear();
+  const bool created = CreatePrivateFolder((dir / L"Van3.tmp").c_str());
+  gSystem.convertStringSecurityDescriptor = realConvert;
+  EXPECT_TRUE(created);
+  const Record token = OwnToken();
+  EXPECT_EQ(Narrow(givenDescriptor), Narrow(LauncherFolderSecurity(token)))
+      << "token " << Narrow(token.tokenUser) << " elevated " << token.tokenElevated;
+}
+
+TEST(CreatePrivateFolder, TheOtherKindOfTokenInAChild) {
+  // An administrator's full token (Wine's) is linked to a limited one: the
+  // tests above run once more in a child that has it.
+  const Record token = OwnToken();
+  if (!token.tokenElevated) GTEST_SKIP() << "this token is limited already";
+  const ProcessResult child = RunProcess(
+      SelfExe(), L"\"" + SelfExe() + L"\" --gtest_filter=CreatePrivateFolder.*-*Child*", {}, L"",
+      120000, ChildToken::kLimited);
+  ASSERT_TRUE(child.started);
+  EXPECT_EQ(child.exitCode, 0u);
 }
 
 }  // namespace

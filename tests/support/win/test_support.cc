@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "security_text.h"
 #include "tv_test_paths.h"
 
 namespace tvtest {
@@ -283,6 +284,24 @@ void RemoveTree(const std::wstring& path) {
   }
 }
 
+namespace {
+
+// "<user>|<elevated>|<administrator>" (security_text.h) into `r`.
+void ParseToken(const std::wstring& value, Record& r) {
+  const size_t bar = value.find(L'|');
+  r.tokenUser = value.substr(0, bar);
+  r.tokenElevated = bar != std::wstring::npos && value.compare(bar, 3, L"|1|") == 0;
+  r.tokenAdministrator = value.size() > 2 && value.compare(value.size() - 2, 2, L"|1") == 0;
+}
+
+}  // namespace
+
+Record OwnToken() {
+  Record r;
+  ParseToken(TokenText(), r);
+  return r;
+}
+
 Record ReadRecord(const std::wstring& recordFile) {
   Record r;
   std::string bytes = ReadFileBytes(recordFile);
@@ -308,13 +327,9 @@ Record ReadRecord(const std::wstring& recordFile) {
       r.siblings.push_back(value);
     else if (key == L"listed")
       r.listed.push_back(value);
-    else if (key == L"token") {
-      // "<user>|<elevated>|<administrator>"
-      const size_t bar = value.find(L'|');
-      r.tokenUser = value.substr(0, bar);
-      r.tokenElevated = bar != std::wstring::npos && value.compare(bar, 3, L"|1|") == 0;
-      r.tokenAdministrator = value.size() > 2 && value.compare(value.size() - 2, 2, L"|1") == 0;
-    } else if (key == L"security") {
+    else if (key == L"token")
+      ParseToken(value, r);
+    else if (key == L"security") {
       const size_t bar = value.find(L'|');
       if (bar != std::wstring::npos) r.security.emplace_back(value.substr(0, bar), value.substr(bar + 1));
     }

@@ -107,6 +107,9 @@ struct Record {
 };
 Record ReadRecord(const std::wstring& recordFile);
 
+// This process's token, in the token fields of a Record.
+Record OwnToken();
+
 // The descriptor a folder the launcher made must have, in the form of
 // Record::security, for the token the recorder ran with: protected; owned
 // by Administrators and open to Administrators and SYSTEM only (full
