@@ -9,6 +9,9 @@
 //   security=<folder>|<its descriptor>  (security_text.h; its own folder, then
 //                  each folder directly in the one TV_SECURITY names; a folder
 //                  whose descriptor cannot be read gives "<folder>|error <code>")
+//   renamed=<file>|<1 when it could be renamed, else 0>  (when TV_TRY_RENAME
+//                  names a folder: each file directly in each folder directly
+//                  in it; a file that could be renamed is renamed back)
 // then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
 // (decimal, default 0). Command lines hold no line breaks, so lines suffice.
 #include <windows.h>
@@ -46,6 +49,31 @@ static void ListTree(HANDLE h, const std::wstring& folder, const std::wstring& p
       ListTree(h, folder + L"\\" + name, prefix + name + L"\\");
   } while (FindNextFileW(f, &fd));
   FindClose(f);
+}
+
+// Tries to rename each file directly in each folder directly in `top`.
+static void TryRenames(HANDLE h, const std::wstring& top) {
+  WIN32_FIND_DATAW folder;
+  HANDLE folders = FindFirstFileW((top + L"\\*").c_str(), &folder);
+  if (folders == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = folder.cFileName;
+    if (name == L"." || name == L".." || !(folder.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const std::wstring inside = top + L"\\" + name;
+    WIN32_FIND_DATAW file;
+    HANDLE files = FindFirstFileW((inside + L"\\*").c_str(), &file);
+    if (files == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      const std::wstring path = inside + L"\\" + file.cFileName;
+      const std::wstring moved = path + L".renamed";
+      const bool renamed = MoveFileW(path.c_str(), moved.c_str()) != FALSE;
+      if (renamed) MoveFileW(moved.c_str(), path.c_str());
+      Put(h, L"renamed", path + (renamed ? L"|1" : L"|0"));
+    } while (FindNextFileW(files, &file));
+    FindClose(files);
+  } while (FindNextFileW(folders, &folder));
+  FindClose(folders);
 }
 
 static void PutToken(HANDLE h) { Put(h, L"token", tvtest::TokenText()); }
@@ -88,6 +116,8 @@ int wmain() {
       if (!list.empty()) ListTree(h, list, L"");
       PutToken(h);
       PutSecurity(h, folder);
+      std::wstring renames = Env(L"TV_TRY_RENAME");
+      if (!renames.empty()) TryRenames(h, renames);
       std::wstring others = Env(L"TV_SECURITY");
       if (!others.empty()) {
         f = FindFirstFileW((others + L"\\*").c_str(), &fd);

@@ -100,6 +100,28 @@ TEST(Relaunch, CopyFolderAndExtractionFolderAreOpenToTheTokensKindOnly) {
   }
 }
 
+TEST(Relaunch, ThePrivateCopyCannotBeRenamedWhileItRuns) {
+  PackageRun run("with_setup");
+  WriteFileBytes(run.dir / L"x.dll", "");
+  const std::wstring record = run.records / L"r.txt";
+  // The setup program tries to rename every file in every folder of the
+  // temporary folder while the copy waits for it.
+  const ProcessResult result =
+      run.Run(L"", Join(RecorderEnv(record, 0), {{L"TV_TRY_RENAME", run.temp.path()}}));
+  EXPECT_EQ(result.exitCode, 0u);
+  const Record r = ReadRecord(record);
+  ASSERT_TRUE(r.present);
+  int copies = 0;
+  for (const auto& [file, renamed] : r.renamed) {
+    if (file.size() < 20 || _wcsicmp(file.substr(file.size() - 20).c_str(), L"\\VantelInstaller.exe") != 0)
+      continue;
+    ++copies;
+    EXPECT_FALSE(renamed) << Narrow(file);
+  }
+  EXPECT_EQ(copies, 1);
+  EXPECT_EQ(ListDir(run.temp.path()), std::vector<std::wstring>{});
+}
+
 // The setup program's parameters, from its recorded command line.
 std::wstring SetupTail(const std::wstring& recordFile) {
   const Record r = ReadRecord(recordFile);

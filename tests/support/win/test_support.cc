@@ -329,6 +329,8 @@ Record ReadRecord(const std::wstring& recordFile) {
       r.listed.push_back(value);
     else if (key == L"token")
       ParseToken(value, r);
+    else if (key == L"renamed" && value.size() > 2)
+      r.renamed.emplace_back(value.substr(0, value.size() - 2), value.back() == L'1');
     else if (key == L"security") {
       const size_t bar = value.find(L'|');
       if (bar != std::wstring::npos) r.security.emplace_back(value.substr(0, bar), value.substr(bar + 1));

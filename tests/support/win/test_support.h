@@ -102,6 +102,8 @@ struct Record {
   // one named by env TV_SECURITY: folder path -> "<protected 0/1>|<owner
   // SID>|<entries>", or "error <code>".
   std::vector<std::pair<std::wstring, std::wstring>> security;
+  // With env TV_TRY_RENAME: each file tried, and whether it could be renamed.
+  std::vector<std::pair<std::wstring, bool>> renamed;
   // The recorded descriptor of `folder` (compared without case), or "absent".
   std::wstring SecurityOf(const std::wstring& folder) const;
 };
