@@ -8,6 +8,8 @@
 
 #include "command_line_tail.h"
 #include "path_join.h"
+#include "private_folder.h"
+#include "setup_process.h"
 #include "system_functions.h"
 
 namespace {
@@ -84,7 +86,7 @@ bool FolderHasLibraries(const wchar_t* folder) {
 
 bool MakeUniqueTempFolder(wchar_t* copyPath) {
   wchar_t tempPath[MAX_PATH];
-  const DWORD length = GetTempPathW(MAX_PATH, tempPath);
+  const DWORD length = LauncherTempPath(MAX_PATH, tempPath);
   if (length == 0 || length >= MAX_PATH) return false;
 
   bool named = false;
@@ -108,7 +110,7 @@ bool MakeUniqueTempFolder(wchar_t* copyPath) {
   if (!AppendText(copyPath, MAX_PATH, L"\\")) return false;
   lstrcpynW(folder, copyPath, MAX_PATH);
   if (!AppendText(copyPath, MAX_PATH, kCopyName)) return false;
-  return CreateDirectoryW(folder, nullptr) != FALSE;
+  return CreatePrivateFolder(folder);
 }
 
 bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* exitCode,
@@ -159,8 +161,14 @@ Relaunch RelaunchIfFolderHasLibraries(const wchar_t* commandLine, DWORD* exitCod
   wchar_t copyPath[MAX_PATH];
   if (!MakeUniqueTempFolder(copyPath)) return Relaunch::kFailed;
   if (!CopyFileW(ownPath, copyPath, TRUE)) return Relaunch::kFailed;
-  if (!RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), exitCode))
-    return Relaunch::kFailed;
+  // The copy stays as it was written until it has ended; it only reads
+  // itself, which the sharing allows.
+  HANDLE held = HoldForStart(copyPath);
+  if (held == INVALID_HANDLE_VALUE) return Relaunch::kFailed;
+  const bool ran = RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), exitCode);
+  // Best effort: the file was only read.
+  CloseHandle(held);
+  if (!ran) return Relaunch::kFailed;
 
   wchar_t copyFolder[MAX_PATH];
   lstrcpynW(copyFolder, copyPath, MAX_PATH);

@@ -16,7 +16,9 @@ void PreloadSystemLibraries();
 bool FolderHasLibraries(const wchar_t* folder);
 
 // Creates a fresh folder named after a new GUID (or, when no GUID can be
-// made, a unique name from GetTempFileNameW) in the temporary folder and
+// made, a unique name from GetTempFileNameW) in the launcher's temporary
+// folder (LauncherTempPath), open to the launcher's kind of token only
+// (CreatePrivateFolder), and
 // fills `copyPath` (MAX_PATH characters) with that folder, a backslash and
 // "VantelInstaller.exe". False when the temporary folder cannot be read, the
 // path does not fit or the folder cannot be created.
@@ -45,5 +47,7 @@ enum class Relaunch {
 
 // When the launcher's own folder holds a library, runs a private copy of the
 // whole file from a fresh GUID folder in the temporary folder with the same
-// command-line tail, waits for it and removes the copy (best effort).
+// command-line tail, waits for it and removes the copy (best effort). The
+// copy is held against writing, deleting and renaming (HoldForStart) from the
+// moment it is written until it has ended.
 Relaunch RelaunchIfFolderHasLibraries(const wchar_t* commandLine, DWORD* exitCode);

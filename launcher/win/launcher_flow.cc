@@ -10,6 +10,7 @@
 #include "launcher_constants.h"
 #include "path_join.h"
 #include "payload_locate.h"
+#include "private_folder.h"
 #include "setup_process.h"
 #include "seven_zip.h"
 #include "system_functions.h"
@@ -107,13 +108,14 @@ DWORD LauncherMain() {
 
   DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
   if (length == 0 || length >= MAX_PATH + 1) return kFailed;
-  length = GetTempPathW(MAX_PATH + 1, tempPath);
+  length = LauncherTempPath(MAX_PATH + 1, tempPath);
   if (length == 0 || length > MAX_PATH) return kFailed;
   if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return kFailed;
   // Best effort: the empty file GetTempFileNameW made gives way to a folder of
-  // the same name; if it cannot be deleted, CreateDirectoryW fails below.
+  // the same name; if it cannot be deleted (or someone else's folder took the
+  // name in between), the creation fails below.
   DeleteFileW(extractionFolder);
-  if (!CreateDirectoryW(extractionFolder, nullptr)) return kFailed;
+  if (!CreatePrivateFolder(extractionFolder)) return kFailed;
 
   const DWORD folderLength = lstrlenW(extractionFolder);
   lstrcpynW(outputPath, extractionFolder, MAX_PATH + 2);
@@ -124,7 +126,10 @@ DWORD LauncherMain() {
   const wchar_t* tail = CommandLineTail(commandLine);
 
   if (!ChooseSetupProgram()) return kFailed;
-  if (!RunSetupProgram(setupPath, tail, &exitCode)) return kFailed;
+  // From here until the shell has started it, the chosen file stays as it is.
+  HANDLE held = HoldForStart(setupPath);
+  if (held == INVALID_HANDLE_VALUE) return kFailed;
+  if (!RunSetupProgram(setupPath, tail, held, &exitCode)) return kFailed;
 
   // Best effort: whatever cannot be deleted stays; the exit code is the
   // setup program's either way.

@@ -30,7 +30,13 @@ bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* set
   return true;
 }
 
-bool RunSetupProgram(const wchar_t* setupPath, const wchar_t* parameters, DWORD* exitCode) {
+HANDLE HoldForStart(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool RunSetupProgram(const wchar_t* setupPath, const wchar_t* parameters, HANDLE held,
+                     DWORD* exitCode) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   // The launcher never shows a window: without SEE_MASK_FLAG_NO_UI the shell
@@ -43,7 +49,11 @@ bool RunSetupProgram(const wchar_t* setupPath, const wchar_t* parameters, DWORD*
   info.lpParameters = parameters;
   info.lpDirectory = nullptr;
   info.nShow = SW_HIDE;
-  if (!gSystem.shellExecuteEx(&info)) return false;
+  const BOOL started = gSystem.shellExecuteEx(&info);
+  // Best effort: the file was only read. Once the process exists its image is
+  // mapped; the setup program may then do with its own file what it likes.
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (!started) return false;
   // A start without a process handle also ends here: the wait fails on NULL.
   if (WaitForSingleObject(info.hProcess, INFINITE) == WAIT_FAILED) return false;
   if (!GetExitCodeProcess(info.hProcess, exitCode)) *exitCode = kLauncherFailureExitCode;

@@ -26,11 +26,12 @@ bool Resolve(HMODULE module, const char* name, Function* slot) {
 }  // namespace
 
 bool LoadSystemFunctions() {
-  if (gSystem.stringFromGuid2) return true;
+  if (gSystem.convertStringSecurityDescriptor) return true;
   HMODULE user32 = LoadFromSystemFolder(L"user32.dll");
   HMODULE shell32 = LoadFromSystemFolder(L"shell32.dll");
   HMODULE ole32 = LoadFromSystemFolder(L"ole32.dll");
-  if (!user32 || !shell32 || !ole32) return false;
+  HMODULE advapi32 = LoadFromSystemFolder(L"advapi32.dll");
+  if (!user32 || !shell32 || !ole32 || !advapi32) return false;
   // The libraries stay loaded for the life of the process.
   return Resolve(user32, "GetMessageW", &gSystem.getMessage) &&
          Resolve(user32, "TranslateMessage", &gSystem.translateMessage) &&
@@ -38,5 +39,11 @@ bool LoadSystemFunctions() {
          Resolve(user32, "GetForegroundWindow", &gSystem.getForegroundWindow) &&
          Resolve(shell32, "ShellExecuteExW", &gSystem.shellExecuteEx) &&
          Resolve(ole32, "CoCreateGuid", &gSystem.coCreateGuid) &&
-         Resolve(ole32, "StringFromGUID2", &gSystem.stringFromGuid2);
+         Resolve(ole32, "StringFromGUID2", &gSystem.stringFromGuid2) &&
+         Resolve(advapi32, "OpenProcessToken", &gSystem.openProcessToken) &&
+         Resolve(advapi32, "GetTokenInformation", &gSystem.getTokenInformation) &&
+         Resolve(advapi32, "CheckTokenMembership", &gSystem.checkTokenMembership) &&
+         Resolve(advapi32, "ConvertSidToStringSidW", &gSystem.convertSidToStringSid) &&
+         Resolve(advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW",
+                 &gSystem.convertStringSecurityDescriptor);
 }

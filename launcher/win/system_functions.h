@@ -1,4 +1,5 @@
-// The few functions of user32, shell32 and ole32 that the launcher calls.
+// The few functions of user32, shell32, ole32 and advapi32 that the launcher
+// calls.
 // They are not imported: a library in the import table loads before the
 // launcher's first instruction, by the default search that starts in the
 // launcher's own folder (a download folder that may hold planted libraries),
@@ -10,6 +11,7 @@
 #include <windows.h>
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 struct SystemFunctions {
@@ -23,12 +25,18 @@ struct SystemFunctions {
   // ole32
   decltype(&::CoCreateGuid) coCreateGuid;
   decltype(&::StringFromGUID2) stringFromGuid2;
+  // advapi32
+  decltype(&::OpenProcessToken) openProcessToken;
+  decltype(&::GetTokenInformation) getTokenInformation;
+  decltype(&::CheckTokenMembership) checkTokenMembership;
+  decltype(&::ConvertSidToStringSidW) convertSidToStringSid;
+  decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW) convertStringSecurityDescriptor;
 };
 
 // Filled by LoadSystemFunctions; all null before.
 extern SystemFunctions gSystem;
 
-// Loads user32, shell32 and ole32 from the system folder by full path and
+// Loads user32, shell32, ole32 and advapi32 from the system folder by full path and
 // fills gSystem. Call after HardenLibraryLoading. False, with gSystem left
 // partly filled, when a library or a function cannot be had; the launcher
 // then cannot work and ends with 5. A second call after success does nothing.

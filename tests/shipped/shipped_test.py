@@ -177,6 +177,60 @@ def case_sevenzip_relaunch(t):
            "the package's folder changed: %s" % os.listdir(folder))
 
 
+def launcher_folder_security(user, full_token):
+    """The descriptor ("protected|owner|entries", entries "A,flags,mask,SID")
+    the launcher gives its folders for a token: owner Administrators, and
+    Administrators and SYSTEM alone for an administrator's full token
+    (elevated, the Administrators group enabled) or SYSTEM's; else the user,
+    Administrators and SYSTEM. Full control, inherited by files and folders."""
+    full = "A,3,1f01ff,"
+    admins, system = "S-1-5-32-544", "S-1-5-18"
+    if full_token or user == system:
+        return "1|%s|%s%s;%s%s" % (admins, full, admins, full, system)
+    return "1|%s|%s%s;%s%s;%s%s" % (user, full, user, full, admins, full, system)
+
+
+def wine_shown_security(user):
+    """How Wine 8 shows a folder that nobody outside the token may open: it
+    keeps only a Unix mode, so every folder is owned by the user, with full
+    control for SYSTEM and the user, and Everyone may read it when others may
+    (a folder of default security)."""
+    return "0|%s|A,3,1f01ff,S-1-5-18;A,3,1f01ff,%s" % (user, user)
+
+
+def case_folder_security(t):
+    """The extraction folder, as its setup program (the recorder at the top of
+    the payload) sees it while it runs."""
+    payload = os.path.join(t.work, "payload.zip")
+    with zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED) as z:
+        z.write(t.c["recorder"], "Tessaro Vantel Installer.exe")
+    package = os.path.join(t.work, "package.exe")
+    with open(package, "wb") as out:
+        for part in (t.c["launcher"], payload):
+            with open(part, "rb") as f:
+                out.write(f.read())
+    before = t.temp_entries(t.LAUNCHER_NAMES)
+    record = os.path.join(t.work, "record.txt")
+    code, _ = t.wine([package], env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "0"})
+    expect(code == 0, "exit code %d" % code)
+    r = t.record(record)
+    user, elevated, administrator = r["token"][0].split("|")
+    folder = r["self"][0].rsplit("\\", 1)[0]
+    shown = [line.split("|", 1)[1] for line in r.get("security", [])
+             if line.split("|", 1)[0].lower() == folder.lower()]
+    expect(len(shown) == 1, "no descriptor of %s in %s" % (folder, r.get("security")))
+    # Where the descriptor is kept (a Wine that stores descriptors), all of it
+    # must be as given; otherwise what Wine keeps of it: nobody else may open it.
+    kept = shown[0].startswith("1|")
+    full_token = elevated == "1" and administrator == "1"
+    expected = launcher_folder_security(user, full_token) if kept else wine_shown_security(user)
+    print("  token %s (elevated %s, Administrators enabled %s), extraction folder %s"
+          % (user, elevated, administrator, shown[0]))
+    expect(shown[0] == expected, "the extraction folder's descriptor is %s, expected %s" % (shown[0], expected))
+    left = sorted(t.temp_entries(t.LAUNCHER_NAMES) - before)
+    expect(not left, "left in the temporary folder: %s" % left)
+
+
 def tovik_folder(t):
     folder = os.path.join(t.work, "app")
     os.makedirs(folder)
@@ -318,6 +372,7 @@ CASES = {
     "prefix_stop": lambda t: server(t, "-k"),
     "zip_package": case_zip_package,
     "sevenzip_relaunch": case_sevenzip_relaunch,
+    "folder_security": case_folder_security,
     "tovik_version": case_tovik_version,
     "tovik_runtime": case_tovik_runtime,
     "tovik_download": case_tovik_download,

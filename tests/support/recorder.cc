@@ -5,11 +5,21 @@
 //   file=<name>   (one line per entry of its own folder, sorted by the system)
 //   listed=<path>  (when TV_LIST names a folder: one line per entry below it,
 //                   at any depth, relative to it, "\" between levels)
+//   token=<its token>   (in the form of security_text.h)
+//   security=<folder>|<its descriptor>  (security_text.h; its own folder, then
+//                  each folder directly in the one TV_SECURITY names; a folder
+//                  whose descriptor cannot be read gives "<folder>|error <code>")
+//   renamed=<file>|<1 when it could be renamed, else 0>  (when TV_TRY_RENAME
+//                  names a folder: each file directly in each folder directly
+//                  in it; a file that could be renamed is renamed back)
 // then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
 // (decimal, default 0). Command lines hold no line breaks, so lines suffice.
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "security_text.h"
 
 static std::wstring Env(const wchar_t* name) {
   wchar_t buf[4096];
@@ -41,6 +51,45 @@ static void ListTree(HANDLE h, const std::wstring& folder, const std::wstring& p
   FindClose(f);
 }
 
+// Tries to rename each file directly in each folder directly in `top`.
+static void TryRenames(HANDLE h, const std::wstring& top) {
+  WIN32_FIND_DATAW folder;
+  HANDLE folders = FindFirstFileW((top + L"\\*").c_str(), &folder);
+  if (folders == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = folder.cFileName;
+    if (name == L"." || name == L".." || !(folder.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const std::wstring inside = top + L"\\" + name;
+    WIN32_FIND_DATAW file;
+    HANDLE files = FindFirstFileW((inside + L"\\*").c_str(), &file);
+    if (files == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      const std::wstring path = inside + L"\\" + file.cFileName;
+      const std::wstring moved = path + L".renamed";
+      const bool renamed = MoveFileW(path.c_str(), moved.c_str()) != FALSE;
+      if (renamed) MoveFileW(moved.c_str(), path.c_str());
+      Put(h, L"renamed", path + (renamed ? L"|1" : L"|0"));
+    } while (FindNextFileW(files, &file));
+    FindClose(files);
+  } while (FindNextFileW(folders, &folder));
+  FindClose(folders);
+}
+
+static void PutToken(HANDLE h) { Put(h, L"token", tvtest::TokenText()); }
+
+static void PutSecurity(HANDLE h, const std::wstring& folder) {
+  const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD need = 0;
+  GetFileSecurityW(folder.c_str(), what, nullptr, 0, &need);
+  std::vector<BYTE> sd(need ? need : 1);
+  if (!need || !GetFileSecurityW(folder.c_str(), what, sd.data(), need, &need)) {
+    Put(h, L"security", folder + L"|error " + std::to_wstring(GetLastError()));
+    return;
+  }
+  Put(h, L"security", folder + L"|" + tvtest::DescriptorText(sd.data()));
+}
+
 int wmain() {
   std::wstring record = Env(L"TV_RECORD");
   if (!record.empty()) {
@@ -65,6 +114,22 @@ int wmain() {
       }
       std::wstring list = Env(L"TV_LIST");
       if (!list.empty()) ListTree(h, list, L"");
+      PutToken(h);
+      PutSecurity(h, folder);
+      std::wstring renames = Env(L"TV_TRY_RENAME");
+      if (!renames.empty()) TryRenames(h, renames);
+      std::wstring others = Env(L"TV_SECURITY");
+      if (!others.empty()) {
+        f = FindFirstFileW((others + L"\\*").c_str(), &fd);
+        if (f != INVALID_HANDLE_VALUE) {
+          do {
+            std::wstring name = fd.cFileName;
+            if (name != L"." && name != L".." && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+              PutSecurity(h, others + L"\\" + name);
+          } while (FindNextFileW(f, &fd));
+          FindClose(f);
+        }
+      }
       CloseHandle(h);
     }
   }

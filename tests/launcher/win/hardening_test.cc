@@ -11,7 +11,7 @@ using namespace tvtest;
 
 namespace {
 
-// The launcher resolves its user32, shell32 and ole32 functions right after
+// The launcher resolves its user32, shell32, ole32 and advapi32 functions right after
 // the start-up hardening; the operations under test rely on them.
 const bool kSystemFunctionsLoaded = LoadSystemFunctions();
 
@@ -25,6 +25,11 @@ TEST(LoadSystemFunctions, ResolvesEveryFunction) {
       reinterpret_cast<void*>(gSystem.shellExecuteEx),
       reinterpret_cast<void*>(gSystem.coCreateGuid),
       reinterpret_cast<void*>(gSystem.stringFromGuid2),
+      reinterpret_cast<void*>(gSystem.openProcessToken),
+      reinterpret_cast<void*>(gSystem.getTokenInformation),
+      reinterpret_cast<void*>(gSystem.checkTokenMembership),
+      reinterpret_cast<void*>(gSystem.convertSidToStringSid),
+      reinterpret_cast<void*>(gSystem.convertStringSecurityDescriptor),
   };
   for (const void* slot : slots) EXPECT_NE(slot, nullptr);
 }

@@ -50,6 +50,8 @@ class Package {
   const std::wstring& temp() const { return temp_; }
   // The folder that holds the package, its temporary folder and the record.
   const std::wstring& dir() const { return dir_.path(); }
+  // The token the next runs get.
+  void RunWith(tvtest::ChildToken token) { token_ = token; }
   // Gives the package another payload.
   void SetPayload(const std::string& payload) {
     tvtest::WriteFileBytes(path_, Launcher() + payload);
@@ -73,7 +75,7 @@ class Package {
     tvtest::EnvList env = tvtest::TempEnv(temp());
     for (auto& e : tvtest::RecorderEnv(record, exitCode)) env.push_back(e);
     const std::wstring line = commandLine.empty() ? L"\"" + path_ + L"\"" + arguments : commandLine;
-    run.result = tvtest::RunProcess(path_, line, env, dir_ / L"cwd");
+    run.result = tvtest::RunProcess(path_, line, env, dir_ / L"cwd", 120000, token_);
     run.record = tvtest::ReadRecord(record);
     std::sort(run.record.siblings.begin(), run.record.siblings.end());
     run.tempLeft = tvtest::ListDir(temp());
@@ -95,6 +97,7 @@ class Package {
   tvtest::TempDir dir_;
   std::wstring path_;
   std::wstring temp_;
+  tvtest::ChildToken token_ = tvtest::ChildToken::kOwn;
 };
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
@@ -133,6 +136,41 @@ TEST(LauncherPackage, StoredPayloadRunsDefaultSetupProgramAndCleansUp) {
     // The extraction folder lay in the temporary folder and is gone.
     EXPECT_EQ(_wcsicmp(FolderOf(FolderOf(run.record.self)).c_str(), package.temp().c_str()), 0);
     EXPECT_TRUE(run.tempLeft.empty());
+  }
+}
+
+TEST(LauncherPackage, ExtractionFolderIsOpenToTheTokensKindOnly) {
+  using tvtest::ChildToken;
+  for (const ChildToken token : {ChildToken::kOwn, ChildToken::kLimited}) {
+    for (const wchar_t* payload : {L"stored.zip", L"deflated.zip"}) {
+      const std::string what = tvtest::Narrow(payload) + (token == ChildToken::kOwn ? ", own token" : ", limited token");
+      Package package(Payload(payload));
+      package.RunWith(token);
+      PackageRun run = package.Start(L"", 0);
+      ASSERT_TRUE(run.record.present) << what;
+      EXPECT_EQ(run.result.exitCode, 0u) << what;
+      if (token == ChildToken::kLimited) EXPECT_FALSE(run.record.tokenElevated) << what;
+      // The setup program read the descriptors while it ran: the extraction
+      // folder's, and for bin\setup.exe that of the folder unpacked into it.
+      const std::wstring own = FolderOf(run.record.self);
+      const bool nested = own.size() > 4 && own.compare(own.size() - 4, 4, L"\\bin") == 0;
+      const std::wstring got = run.record.SecurityOf(own);
+      if (!nested) {
+        EXPECT_EQ(tvtest::Narrow(got), tvtest::Narrow(tvtest::LauncherFolderSecurityAsShown(run.record)))
+            << what;
+      } else if (tvtest::FoldersKeepDescriptors()) {
+        // Below the extraction folder everything inherits its entries (flag
+        // 0x10 added), and nothing else.
+        const std::wstring expected = tvtest::LauncherFolderSecurity(run.record);
+        std::wstring inherited = expected.substr(expected.find(L'|', 2) + 1);
+        for (size_t at = 0; (at = inherited.find(L"A,3,", at)) != std::wstring::npos; at += 4)
+          inherited.replace(at, 4, L"A,13,");
+        EXPECT_EQ(tvtest::Narrow(got.substr(0, 2)), "0|") << what;
+        EXPECT_EQ(tvtest::Narrow(got.substr(got.find(L'|', 2) + 1)), tvtest::Narrow(inherited)) << what;
+      }
+      // The clean-up removes the folder, descriptor and all.
+      EXPECT_TRUE(run.tempLeft.empty()) << what;
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // a library, run as a user would, with the recorder as setup program.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,59 @@ TEST(Relaunch, TheCopysExitCodeIsTheOuterExitCode) {
     EXPECT_TRUE(copied) << code;
     EXPECT_EQ(ListDir(run.temp.path()), std::vector<std::wstring>{}) << code;
   }
+}
+
+TEST(Relaunch, CopyFolderAndExtractionFolderAreOpenToTheTokensKindOnly) {
+  for (const ChildToken token : {ChildToken::kOwn, ChildToken::kLimited}) {
+    const char* what = token == ChildToken::kOwn ? "own token" : "limited token";
+    PackageRun run("with_setup");
+    WriteFileBytes(run.dir / L"x.dll", "");
+    const std::wstring record = run.records / L"r.txt";
+    // The setup program reads the descriptor of every folder in the temporary
+    // folder while it runs: the copy's GUID folder and the copy's extraction
+    // folder.
+    const ProcessResult result = run.Run(
+        L"", Join(RecorderEnv(record, 0), {{L"TV_SECURITY", run.temp.path()}}), L"", token);
+    EXPECT_EQ(result.exitCode, 0u) << what;
+    const Record r = ReadRecord(record);
+    ASSERT_TRUE(r.present) << what;
+    if (token == ChildToken::kLimited) EXPECT_FALSE(r.tokenElevated) << what;
+    // The setup program's own folder, the extraction folder, comes twice.
+    std::set<std::wstring> guidFolders, extractionFolders;
+    for (const auto& [folder, descriptor] : r.security) {
+      const size_t slash = folder.rfind(L'\\');
+      if (_wcsicmp(folder.substr(0, slash).c_str(), run.temp.path().c_str()) != 0) continue;
+      const std::wstring name = folder.substr(slash + 1);
+      if (IsGuidName(name)) guidFolders.insert(name);
+      if (name.rfind(L"Van", 0) == 0) extractionFolders.insert(name);
+      EXPECT_EQ(Narrow(descriptor), Narrow(LauncherFolderSecurityAsShown(r))) << what << " " << Narrow(name);
+    }
+    EXPECT_EQ(guidFolders.size(), 1u) << what;
+    EXPECT_EQ(extractionFolders.size(), 1u) << what;
+    EXPECT_EQ(ListDir(run.temp.path()), std::vector<std::wstring>{}) << what;
+  }
+}
+
+TEST(Relaunch, ThePrivateCopyCannotBeRenamedWhileItRuns) {
+  PackageRun run("with_setup");
+  WriteFileBytes(run.dir / L"x.dll", "");
+  const std::wstring record = run.records / L"r.txt";
+  // The setup program tries to rename every file in every folder of the
+  // temporary folder while the copy waits for it.
+  const ProcessResult result =
+      run.Run(L"", Join(RecorderEnv(record, 0), {{L"TV_TRY_RENAME", run.temp.path()}}));
+  EXPECT_EQ(result.exitCode, 0u);
+  const Record r = ReadRecord(record);
+  ASSERT_TRUE(r.present);
+  int copies = 0;
+  for (const auto& [file, renamed] : r.renamed) {
+    if (file.size() < 20 || _wcsicmp(file.substr(file.size() - 20).c_str(), L"\\VantelInstaller.exe") != 0)
+      continue;
+    ++copies;
+    EXPECT_FALSE(renamed) << Narrow(file);
+  }
+  EXPECT_EQ(copies, 1);
+  EXPECT_EQ(ListDir(run.temp.path()), std::vector<std::wstring>{});
 }
 
 // The setup program's parameters, from its recorded command line.

@@ -82,9 +82,10 @@ struct PackageRun {
   explicit PackageRun(const std::string& archive) { package = MakePackage(dir.path(), archive); }
 
   ProcessResult Run(const std::wstring& arguments, const EnvList& extra = {},
-                    const std::wstring& tempPath = L"") {
+                    const std::wstring& tempPath = L"", ChildToken token = ChildToken::kOwn) {
     const std::wstring t = tempPath.empty() ? temp.path() : tempPath;
-    return RunProcess(package, L"\"" + package + L"\"" + arguments, Join(TempEnv(t), extra), cwd.path());
+    return RunProcess(package, L"\"" + package + L"\"" + arguments, Join(TempEnv(t), extra), cwd.path(),
+                      120000, token);
   }
 };
 

@@ -1,11 +1,13 @@
 #include "test_support.h"
 
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <map>
 #include <string>
 
+#include "security_text.h"
 #include "tv_test_paths.h"
 
 namespace tvtest {
@@ -110,8 +112,34 @@ std::string Describe(const ProcessResult& result) {
   return "exit code " + std::to_string(result.exitCode);
 }
 
+namespace {
+
+// A primary token for a child of the limited kind, or null when this
+// process's own token is not linked to one (it is limited itself).
+HANDLE LimitedToken() {
+  HANDLE own;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) return nullptr;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size;
+  HANDLE primary = nullptr;
+  if (GetTokenInformation(own, TokenElevationType, &type, sizeof(type), &size) &&
+      type == TokenElevationTypeFull &&
+      GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+    if (!DuplicateTokenEx(linked.LinkedToken, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                          TokenPrimary, &primary))
+      primary = nullptr;
+    CloseHandle(linked.LinkedToken);
+  }
+  CloseHandle(own);
+  return primary;
+}
+
+}  // namespace
+
 ProcessResult RunProcess(const std::wstring& application, const std::wstring& commandLine,
-                         const EnvList& env, const std::wstring& currentDir, DWORD timeoutMs) {
+                         const EnvList& env, const std::wstring& currentDir, DWORD timeoutMs,
+                         ChildToken token) {
   ProcessResult result;
   std::wstring envBlock = BuildEnvironmentBlock(env);
   std::wstring cmd = commandLine;
@@ -119,12 +147,18 @@ ProcessResult RunProcess(const std::wstring& application, const std::wstring& co
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), cmd.data(), nullptr,
-                      nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, envBlock.data(),
-                      currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
-    result.error = GetLastError();
-    return result;
-  }
+  HANDLE limited = token == ChildToken::kLimited ? LimitedToken() : nullptr;
+  const BOOL started =
+      limited ? CreateProcessAsUserW(limited, application.empty() ? nullptr : application.c_str(),
+                                     cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                                     envBlock.data(), currentDir.empty() ? nullptr : currentDir.c_str(),
+                                     &si, &pi)
+              : CreateProcessW(application.empty() ? nullptr : application.c_str(), cmd.data(),
+                               nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, envBlock.data(),
+                               currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi);
+  if (!started) result.error = GetLastError();
+  if (limited) CloseHandle(limited);
+  if (!started) return result;
   result.started = true;
   if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
     result.timedOut = true;
@@ -268,6 +302,24 @@ void RemoveTree(const std::wstring& path) {
   }
 }
 
+namespace {
+
+// "<user>|<elevated>|<administrator>" (security_text.h) into `r`.
+void ParseToken(const std::wstring& value, Record& r) {
+  const size_t bar = value.find(L'|');
+  r.tokenUser = value.substr(0, bar);
+  r.tokenElevated = bar != std::wstring::npos && value.compare(bar, 3, L"|1|") == 0;
+  r.tokenAdministrator = value.size() > 2 && value.compare(value.size() - 2, 2, L"|1") == 0;
+}
+
+}  // namespace
+
+Record OwnToken() {
+  Record r;
+  ParseToken(TokenText(), r);
+  return r;
+}
+
 Record ReadRecord(const std::wstring& recordFile) {
   Record r;
   std::string bytes = ReadFileBytes(recordFile);
@@ -293,8 +345,57 @@ Record ReadRecord(const std::wstring& recordFile) {
       r.siblings.push_back(value);
     else if (key == L"listed")
       r.listed.push_back(value);
+    else if (key == L"token")
+      ParseToken(value, r);
+    else if (key == L"renamed" && value.size() > 2)
+      r.renamed.emplace_back(value.substr(0, value.size() - 2), value.back() == L'1');
+    else if (key == L"security") {
+      const size_t bar = value.find(L'|');
+      if (bar != std::wstring::npos) r.security.emplace_back(value.substr(0, bar), value.substr(bar + 1));
+    }
   }
   return r;
+}
+
+std::wstring Record::SecurityOf(const std::wstring& folder) const {
+  for (const auto& [path, descriptor] : security)
+    if (_wcsicmp(path.c_str(), folder.c_str()) == 0) return descriptor;
+  return L"absent";
+}
+
+bool FoldersKeepDescriptors() {
+  static const bool kept = [] {
+    TempDir dir(L"probe");
+    const std::wstring folder = dir / L"protected";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                              &sa.lpSecurityDescriptor, nullptr))
+      return false;
+    const BOOL created = CreateDirectoryW(folder.c_str(), &sa);
+    LocalFree(sa.lpSecurityDescriptor);
+    if (!created) return false;
+    BYTE sd[4096];
+    DWORD need = 0;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision;
+    return GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, sd, sizeof(sd), &need) &&
+           GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED);
+  }();
+  return kept;
+}
+
+std::wstring LauncherFolderSecurityAsShown(const Record& r) {
+  if (FoldersKeepDescriptors()) return LauncherFolderSecurity(r);
+  return L"0|" + r.tokenUser + L"|A,3,1f01ff,S-1-5-18;A,3,1f01ff," + r.tokenUser;
+}
+
+std::wstring LauncherFolderSecurity(const Record& r) {
+  // Allowed (A), inherited by files and folders (OI|CI = 3), full control.
+  const std::wstring full = L"A,3,1f01ff,";
+  const std::wstring admins = L"S-1-5-32-544", system = L"S-1-5-18";
+  if ((r.tokenElevated && r.tokenAdministrator) || r.tokenUser == system)
+    return L"1|" + admins + L"|" + full + admins + L";" + full + system;
+  return L"1|" + r.tokenUser + L"|" + full + r.tokenUser + L";" + full + admins + L";" + full + system;
 }
 
 EnvList RecorderEnv(const std::wstring& recordFile, DWORD exitCode) {

@@ -52,13 +52,19 @@ struct ProcessResult {
 // "timed out and terminated" or "exit code 3".
 std::string Describe(const ProcessResult& result);
 
+// The token a child runs with: the test's own, or the limited token of the
+// same user that the system links to an administrator's full token (what
+// the administrator's programs get unless they are elevated). A test that
+// runs with a limited token already gives its own for both.
+enum class ChildToken { kOwn, kLimited };
+
 // Starts `application` (may be empty: then the first element of commandLine
 // names the program) with `commandLine`, the parent's environment changed by
 // `env` (an empty value removes a variable) and `currentDir` (empty: the
 // parent's), and waits up to `timeoutMs`. A timed-out child is terminated.
 ProcessResult RunProcess(const std::wstring& application, const std::wstring& commandLine,
                          const EnvList& env = {}, const std::wstring& currentDir = L"",
-                         DWORD timeoutMs = 120000);
+                         DWORD timeoutMs = 120000, ChildToken token = ChildToken::kOwn);
 
 // As RunProcess, and collects what the child writes to its standard output
 // and standard error (one pipe, both handles) into `output`. Standard input
@@ -90,8 +96,44 @@ struct Record {
   std::vector<std::wstring> siblings;
   // Entries below the folder named by env TV_LIST, relative to it.
   std::vector<std::wstring> listed;
+  // The recorder's token: its user's SID, whether it is elevated and whether
+  // the Administrators group is enabled in it (both: an administrator's full
+  // token; Wine enables the group in a limited token too).
+  std::wstring tokenUser;
+  bool tokenElevated = false;
+  bool tokenAdministrator = false;
+  // The descriptors of its own folder and of the folders directly in the
+  // one named by env TV_SECURITY: folder path -> "<protected 0/1>|<owner
+  // SID>|<entries>", or "error <code>".
+  std::vector<std::pair<std::wstring, std::wstring>> security;
+  // With env TV_TRY_RENAME: each file tried, and whether it could be renamed.
+  std::vector<std::pair<std::wstring, bool>> renamed;
+  // The recorded descriptor of `folder` (compared without case), or "absent".
+  std::wstring SecurityOf(const std::wstring& folder) const;
 };
 Record ReadRecord(const std::wstring& recordFile);
+
+// This process's token, in the token fields of a Record.
+Record OwnToken();
+
+// The descriptor a folder the launcher made must have, in the form of
+// Record::security, for the token the recorder ran with: protected; owned
+// by Administrators and open to Administrators and SYSTEM only (full
+// control, inherited by files and folders) when it is an administrator's
+// full token (elevated, Administrators enabled) or SYSTEM's; else owned by the token's user and open to the user,
+// Administrators and SYSTEM.
+std::wstring LauncherFolderSecurity(const Record& r);
+
+// Whether a folder keeps the descriptor it was created with, as on Windows.
+// Wine 8 keeps only what a Unix mode holds and shows every folder as owned
+// by the user, with full control for SYSTEM and the user, and read access
+// for Everyone when others may read it. Probed once.
+bool FoldersKeepDescriptors();
+
+// LauncherFolderSecurity as this system shows it: where folders do not keep
+// their descriptors, the form Wine shows for a folder that nobody outside
+// the token may open: no entry for Everyone.
+std::wstring LauncherFolderSecurityAsShown(const Record& r);
 
 // Environment for the recorder: where to write its record and which exit
 // code to end with.
