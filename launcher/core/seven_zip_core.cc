@@ -56,9 +56,7 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
   wchar_t wideName[kSevenZipNameCapacity];
 
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
-    if (SzArEx_IsDir(&db, i)) continue;
-
-    // An archive may leave out the names table altogether; its files then
+    // An archive may leave out the names table altogether; its items then
     // have no name to be written under.
     if (!db.FileNameOffsets) {
       result = SZ_ERROR_FAIL;
@@ -84,6 +82,16 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
     if (!TakeName(name, length, wideName)) {
       result = SZ_ERROR_FAIL;
       break;
+    }
+
+    if (SzArEx_IsDir(&db, i)) {
+      // A folder item is made even when it holds nothing, so the unpacked
+      // tree is the archive's.
+      if (!sink.CreateFolder(wideName, length)) {
+        result = SZ_ERROR_FAIL;
+        break;
+      }
+      continue;
     }
 
     size_t offset = 0;
