@@ -10,7 +10,8 @@ namespace {
 constexpr size_t kLookBufferSize = 16384;
 
 // Widens the UTF-16 name into `wide` (kSevenZipNameCapacity units) and checks
-// it: not empty, no NUL before its terminator, and safe as a relative path.
+// it: not empty, no NUL before its terminator, safe as a relative path, and
+// kept by Windows as it is written.
 bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
   if (length < 2) return false;
   for (size_t i = 0; i + 1 < length; ++i) {
@@ -18,7 +19,7 @@ bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
     wide[i] = static_cast<wchar_t>(name[i]);
   }
   wide[length - 1] = L'\0';
-  return EntryNameIsSafe(wide, length - 1);
+  return EntryNameIsSafe(wide, length - 1) && EntryNameKeptByWindows(wide, length - 1);
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ inline constexpr size_t SevenZipMaxNameLength(uint32_t folderLength) {
 // `allocMain` that stays cached while its files are written. Names of more
 // than `maxNameLength` units (terminator included; capped at
 // kSevenZipNameCapacity), empty names, items without a name (an archive
-// without a names table) and names that EntryNameIsSafe refuses stop the
+// without a names table) and names that EntryNameIsSafe or
+// EntryNameKeptByWindows refuses stop the
 // extraction, before the file's block is decoded; folder items obey the
 // same rules. Everything allocated is
 // released before returning.

@@ -192,7 +192,9 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     const uint32_t chars = DecodeUtf8NameStrict(nameBytes, nameSize, name, kPathLimit - 1);
     if (chars == 0) return ZipResult::kNameNotUtf8;
     name[chars] = L'\0';
-    if (!EntryNameIsSafe(name, VisibleLength(name, chars))) return ZipResult::kNameRefused;
+    const uint32_t visible = VisibleLength(name, chars);
+    if (!EntryNameIsSafe(name, visible)) return ZipResult::kNameRefused;
+    if (!EntryNameKeptByWindows(name, visible)) return ZipResult::kNameNotKept;
 
     if (!sink.CreateFolders(name, chars + 1)) return ZipResult::kFolderFailed;
     if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;

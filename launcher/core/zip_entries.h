@@ -41,6 +41,7 @@ enum class ZipResult {
   kNameUndecodable,  // the name is empty
   kNameNotUtf8,      // the name is not well-formed UTF-8
   kNameRefused,      // the name could leave the extraction folder
+  kNameNotKept,      // Windows would write the name otherwise (EntryNameKeptByWindows)
   kFolderFailed,     // a folder on the way to the file could not be created
   kCreateFailed,     // the output file could not be created (or exists)
   kWriteFailed,
@@ -70,8 +71,8 @@ struct ZipStop {
 // bytes are refused. Method 0 is stored, 8 raw deflate. Before anything is
 // created for an entry, its header and name are checked: an entry that is
 // encrypted, has a data descriptor, another method or zip64 sizes, and a name
-// that is not well-formed UTF-8 or could leave the extraction folder, stop
-// the walk. A name ending in "/" or "\" is a folder entry: its folders are
+// that is not well-formed UTF-8, could leave the extraction folder or would
+// be written under another name, stop the walk. A name ending in "/" or "\" is a folder entry: its folders are
 // created and it carries no data. Data moves in
 // chunks of 256 KiB through buffers of the walker's own (not reentrant), so
 // memory does not grow with entry size. Each file is checked against its

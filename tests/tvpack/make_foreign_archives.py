@@ -106,6 +106,12 @@ def zip_cases():
     run(["zip", "-q", payload("zip_codepage"), SETUP, os.fsencode("caf\udc82.txt")], root)
     refuse("zip_codepage", "caf\\x82.txt: the name is not valid UTF-8")
 
+    # Names a Linux machine keeps and Windows does not: a "?" (no file of
+    # that name can be made) and a trailing dot (Windows drops it).
+    root = source("zip_question_mark", {"what?.txt": b"?\n"})
+    run(["zip", "-q", payload("zip_question_mark"), SETUP, "what?.txt"], root)
+    refuse("zip_question_mark", "what?.txt: Windows would write the name otherwise")
+
 
 def python_cases():
     setup = open(RECORDER, "rb").read()
@@ -175,6 +181,11 @@ def seven_zip_cases():
         run([SEVEN_ZIP, "a", "-bd", "-tzip", "-mm=" + method, payload(name) + ".zip", "."], root)
         os.rename(payload(name) + ".zip", payload(name))
         refuse(name, "compression method %d " % number)
+
+    root = source("sevenzip_trailing_dot", {"notes.": b"notes\n"})
+    run([SEVEN_ZIP, "a", "-bd", "-m0=LZMA", payload("sevenzip_trailing_dot") + ".7z", "."], root)
+    os.rename(payload("sevenzip_trailing_dot") + ".7z", payload("sevenzip_trailing_dot"))
+    refuse("sevenzip_trailing_dot", "Windows would write it otherwise")
 
     # The default coder (LZMA2), and Copy over a stored ZIP whose entries
     # would be found by scanning on into the archive.

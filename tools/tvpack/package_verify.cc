@@ -201,6 +201,7 @@ const char* ZipReason(ZipResult result) {
     case ZipResult::kNameTooLong: return "a name is too long for the extraction folder";
     case ZipResult::kNameUndecodable: return "an entry has an empty name";
     case ZipResult::kNameNotUtf8: return "the name is not valid UTF-8";
+    case ZipResult::kNameNotKept: return "Windows would write the name otherwise (a character it does not take in file names, or a name part ending in a dot or space)";
     case ZipResult::kEncrypted: return "the entry is encrypted";
     case ZipResult::kDataDescriptor: return "the entry's CRC and sizes follow its data (data descriptor), but the launcher takes them from its header";
     case ZipResult::kUnsupportedMethod: return "compression method";
@@ -241,7 +242,7 @@ std::string SevenZipProblem(SRes result) {
     case SZ_ERROR_ARCHIVE: return "the 7z archive's header is damaged";
     case SZ_ERROR_INPUT_EOF: return "the 7z archive is cut short";
     case SZ_ERROR_MEM: return "out of memory while decoding the 7z archive";
-    case SZ_ERROR_FAIL: return "a name in the 7z archive is refused (empty, too long or could leave the extraction folder)";
+    case SZ_ERROR_FAIL: return "a name in the 7z archive is refused (empty, too long, could leave the extraction folder, or Windows would write it otherwise)";
     default: return "the 7z archive cannot be read (error " + std::to_string(result) + ")";
   }
 }

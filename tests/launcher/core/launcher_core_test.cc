@@ -78,6 +78,27 @@ TEST(EntryNameIsSafe, Table) {
     EXPECT_EQ(EntryNameIsSafe(c.name, wcslen(c.name)), c.safe) << tvtest_narrow(c.name);
 }
 
+// Names Windows would write otherwise: the unpacked tree would not be the
+// archive's.
+TEST(EntryNameKeptByWindows, Table) {
+  struct Case {
+    const wchar_t* name;
+    bool kept;
+  } cases[] = {
+      {L"setup.exe", true},       {L"a/b c/d.txt", true},   {L"a\\b.txt", true},
+      {L"dir/", true},            {L"dir\\", true},         {L"./a", true},
+      {L"a/./b", true},           {L".launch", true},       {L"caf\u00E9 \u65E5.txt", true},
+      {L"a.b/c", true},           {L" lead", true},         {L"x~1", true},
+      {L"what?.txt", false},      {L"star*", false},        {L"a<b", false},
+      {L"a>b", false},            {L"say\"hi\"", false},     {L"pipe|x", false},
+      {L"tab\tx", false},         {L"bell\x07", false},      {L"line\x1F", false},
+      {L"trail.", false},         {L"trail ", false},       {L"dir./x", false},
+      {L"dir /x", false},         {L"a\\b.\\c", false},     {L"ends./", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(EntryNameKeptByWindows(c.name, wcslen(c.name)), c.kept) << tvtest_narrow(c.name);
+}
+
 TEST(ImageEndFromHeaders, EndOfTheFurthestSectionData) {
   uint64_t end = 0;
   std::string pe = MinimalPe(3);

@@ -159,6 +159,19 @@ TEST(WalkZipEntries, RefusedNamesCreateNothing) {
   }
 }
 
+// Names Windows would write under another name (or not at all) stop the
+// walk before anything is made for them.
+TEST(WalkZipEntries, NamesWindowsWouldChangeCreateNothing) {
+  for (const char* name : {"what?.txt", "a*b", "d|x/y.txt", "q\"q", "trail.", "trail ",
+                           "dir./x.txt", "dir /", "tab\tx"}) {
+    MemorySink sink;
+    const std::string stream = ZipStream({{.name = "first", .data = "1"}, {.name = name, .data = "x"}});
+    EXPECT_EQ(Walk(stream, sink), ZipResult::kNameNotKept) << name;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << name;
+    EXPECT_TRUE(sink.folders.empty()) << name;
+  }
+}
+
 TEST(WalkZipEntries, NamesThatFail) {
   struct Case {
     const char* what;
