@@ -16,10 +16,6 @@ namespace {
 // The in-memory sink, with every name checked on its way to the folder.
 class CheckingSink final : public ZipEntrySink {
  public:
-  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
-                      uint32_t capacity) override {
-    return inner_.DecodeName(bytes, size, name, capacity);
-  }
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
     // `length` counts the terminator; a NUL inside ends the name, as the file
     // system sees it.

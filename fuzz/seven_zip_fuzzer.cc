@@ -51,14 +51,22 @@ void TrackedFree(ISzAllocPtr p, void* address) {
   SzFree(p, address);
 }
 
+void CheckName(const wchar_t* name, size_t nameLength) {
+  if (nameLength < 2 || nameLength > kSevenZipNameCapacity || name[nameLength - 1] != L'\0')
+    __builtin_trap();
+  for (size_t i = 0; i + 1 < nameLength; ++i)
+    if (name[i] == L'\0') __builtin_trap();
+  tvfuzz::CheckSunkName(name, nameLength - 1);
+}
+
 struct CheckingSink final : SevenZipSink {
+  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    CheckName(name, nameLength);
+    return true;
+  }
   bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
                  size_t size) override {
-    if (nameLength < 2 || nameLength > kSevenZipNameCapacity || name[nameLength - 1] != L'\0')
-      __builtin_trap();
-    for (size_t i = 0; i + 1 < nameLength; ++i)
-      if (name[i] == L'\0') __builtin_trap();
-    tvfuzz::CheckSunkName(name, nameLength - 1);
+    CheckName(name, nameLength);
     // Touch every byte handed over: the sanitizers see a bad offset or size.
     volatile uint8_t sum = 0;
     for (size_t i = 0; i < size; ++i) sum = sum + data[i];

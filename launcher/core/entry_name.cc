@@ -68,3 +68,22 @@ bool EntryNameIsSafe(const wchar_t* name, size_t length) {
   }
   return true;
 }
+
+bool EntryNameKeptByWindows(const wchar_t* name, size_t length) {
+  size_t elementStart = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    if (i == length || IsSeparator(name[i])) {
+      const size_t elementLength = i - elementStart;
+      const bool dotAlone = elementLength == 1 && name[elementStart] == L'.';
+      if (elementLength > 0 && !dotAlone && (name[i - 1] == L'.' || name[i - 1] == L' '))
+        return false;
+      elementStart = i + 1;
+      continue;
+    }
+    const wchar_t c = name[i];
+    if ((c >= 1 && c < 0x20) || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' ||
+        c == L'*')
+      return false;
+  }
+  return true;
+}

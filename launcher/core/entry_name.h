@@ -17,3 +17,10 @@
 //   extension ("nul.txt"), by trailing dots or spaces ("con. ", "aux .txt").
 // Both "/" and "\" separate elements for this check.
 bool EntryNameIsSafe(const wchar_t* name, size_t length);
+
+// True when Windows keeps `name` (`length` characters) as it is written, so
+// the file or folder comes out under the name the payload gives it: no
+// character that Windows does not take in a file name (U+0001 to U+001F,
+// < > " | ? *), and no element that ends in a dot or a space (Windows drops
+// those), an element "." alone excepted. Both "/" and "\" separate elements.
+bool EntryNameKeptByWindows(const wchar_t* name, size_t length);

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include "7zCrc.h"
+#include "le_bytes.h"
+
 namespace {
 
 constexpr uint32_t kChunk = 64 * 1024;
@@ -9,8 +12,20 @@ constexpr uint32_t kChunk = 64 * 1024;
 // reads is still seen whole.
 uint8_t buffer[kChunk + kPayloadWindow - 1];
 
+// The 20 bytes behind the CRC field of a 7z signature header (the next
+// header's offset, size and CRC) against that CRC.
+bool StartHeaderCrcHolds(const uint8_t* window) {
+  return CrcCalc(window + 12, 20) == Le32(window + 8);
+}
+
 PayloadKind KindAt(const uint8_t* window) {
-  if (IsSevenZipSignature(window) && window[32] == 0) return PayloadSevenZip;
+  if (IsSevenZipSignature(window)) {
+    if (window[32] == 0) return PayloadSevenZip;
+    // A whole signature header is an archive, not bytes that happen to look
+    // like one: scanning on would take the archive's own contents for the
+    // payload.
+    if (StartHeaderCrcHolds(window)) return PayloadSevenZipNotLzma;
+  }
   if (IsZipLocalHeader(window)) return PayloadZip;
   return PayloadNone;
 }
@@ -48,6 +63,7 @@ bool IsSevenZipSignature(const uint8_t* bytes) {
 }
 
 bool ScanForPayload(ByteReader& reader, PayloadKind* kind, uint64_t* offset) {
+  CrcGenerateTable();
   uint32_t valid = 0;
   if (!Fill(reader, 0, sizeof(buffer), &valid)) return false;
   if (valid < kPayloadWindow) return false;

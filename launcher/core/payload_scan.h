@@ -17,7 +17,11 @@ bool IsSevenZipSignature(const uint8_t* bytes);
 
 // Reads `reader` to its end, or to the first position p at which the 33 bytes
 // from p on are a payload start: bytes 37 7A BC AF 27 1C with byte p+32 equal
-// to 00 (PayloadSevenZip; tested first), else bytes 50 4B 03 04 (PayloadZip).
+// to 00 (PayloadSevenZip; tested first), the same signature with another byte
+// p+32 and a start header whose CRC-32 (bytes p+8 to p+11, over bytes p+12
+// to p+31) holds (PayloadSevenZipNotLzma), else bytes 50 4B 03 04
+// (PayloadZip). A 7z signature with another byte p+32 and a CRC that does not
+// hold is passed over.
 // A signature less than 33 bytes before the end is never found. On success
 // stores the kind (PayloadNone when nothing qualifies) and p, counted from
 // the reader's first byte. False on a read failure, or when fewer than 33

@@ -10,7 +10,8 @@ namespace {
 constexpr size_t kLookBufferSize = 16384;
 
 // Widens the UTF-16 name into `wide` (kSevenZipNameCapacity units) and checks
-// it: not empty, no NUL before its terminator, and safe as a relative path.
+// it: not empty, no NUL before its terminator, safe as a relative path, and
+// kept by Windows as it is written.
 bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
   if (length < 2) return false;
   for (size_t i = 0; i + 1 < length; ++i) {
@@ -18,7 +19,7 @@ bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
     wide[i] = static_cast<wchar_t>(name[i]);
   }
   wide[length - 1] = L'\0';
-  return EntryNameIsSafe(wide, length - 1);
+  return EntryNameIsSafe(wide, length - 1) && EntryNameKeptByWindows(wide, length - 1);
 }
 
 }  // namespace
@@ -56,9 +57,7 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
   wchar_t wideName[kSevenZipNameCapacity];
 
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
-    if (SzArEx_IsDir(&db, i)) continue;
-
-    // An archive may leave out the names table altogether; its files then
+    // An archive may leave out the names table altogether; its items then
     // have no name to be written under.
     if (!db.FileNameOffsets) {
       result = SZ_ERROR_FAIL;
@@ -84,6 +83,16 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
     if (!TakeName(name, length, wideName)) {
       result = SZ_ERROR_FAIL;
       break;
+    }
+
+    if (SzArEx_IsDir(&db, i)) {
+      // A folder item is made even when it holds nothing, so the unpacked
+      // tree is the archive's.
+      if (!sink.CreateFolder(wideName, length)) {
+        result = SZ_ERROR_FAIL;
+        break;
+      }
+      continue;
     }
 
     size_t offset = 0;

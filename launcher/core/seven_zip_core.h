@@ -9,10 +9,13 @@
 #include "7zTypes.h"
 #include "launcher_constants.h"
 
-// Receives the files of an archive, in archive order. Folder items never
-// reach it: folders are made only on the way to the files they hold.
+// Receives the files and folder items of an archive, in archive order.
 class SevenZipSink {
  public:
+  // A folder item: `name` and `nameLength` as for WriteFile. Creates the
+  // folder and the folders on its way; one that exists already is fine.
+  // False stops the extraction as a failure.
+  virtual bool CreateFolder(const wchar_t* name, size_t nameLength) = 0;
   // `name` is the file's relative name with "/" between folders: `nameLength`
   // UTF-16 units, its terminator included (name[nameLength - 1] is 0). It has
   // already passed the refused-name rule (EntryNameIsSafe) and the length
@@ -44,9 +47,11 @@ inline constexpr size_t SevenZipMaxNameLength(uint32_t folderLength) {
 // file to `sink`. Each solid block is decoded once, into one buffer from
 // `allocMain` that stays cached while its files are written. Names of more
 // than `maxNameLength` units (terminator included; capped at
-// kSevenZipNameCapacity), empty names, files without a name (an archive
-// without a names table) and names that EntryNameIsSafe refuses stop the
-// extraction, before the file's block is decoded. Everything allocated is
+// kSevenZipNameCapacity), empty names, items without a name (an archive
+// without a names table) and names that EntryNameIsSafe or
+// EntryNameKeptByWindows refuses stop the
+// extraction, before the file's block is decoded; folder items obey the
+// same rules. Everything allocated is
 // released before returning.
 // Returns SZ_OK when every file was handed over and accepted; otherwise the
 // SDK's result, SZ_ERROR_MEM, or SZ_ERROR_FAIL (a refused name or a sink

@@ -28,12 +28,16 @@ size_t Utf8Sequence(const uint8_t* bytes, size_t size, uint32_t* c) {
   return extra + 1;
 }
 
-uint32_t DecodeUtf8Name(const uint8_t* bytes, uint32_t size, wchar_t* name, uint32_t capacity) {
+namespace {
+
+uint32_t Decode(const uint8_t* bytes, uint32_t size, wchar_t* name, uint32_t capacity,
+                bool strict) {
   uint32_t out = 0;
   for (uint32_t i = 0; i < size;) {
     uint32_t c = 0;
     size_t length = Utf8Sequence(bytes + i, size - i, &c);
     if (length == 0) {
+      if (strict) return 0;
       c = 0xFFFD;
       length = 1;
     }
@@ -49,4 +53,15 @@ uint32_t DecodeUtf8Name(const uint8_t* bytes, uint32_t size, wchar_t* name, uint
     i += static_cast<uint32_t>(length);
   }
   return out;
+}
+
+}  // namespace
+
+uint32_t DecodeUtf8Name(const uint8_t* bytes, uint32_t size, wchar_t* name, uint32_t capacity) {
+  return Decode(bytes, size, name, capacity, false);
+}
+
+uint32_t DecodeUtf8NameStrict(const uint8_t* bytes, uint32_t size, wchar_t* name,
+                              uint32_t capacity) {
+  return Decode(bytes, size, name, capacity, true);
 }

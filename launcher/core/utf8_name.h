@@ -1,7 +1,6 @@
-// UTF-8 as the launcher's system decodes an entry name (MultiByteToWideChar
-// with CP_UTF8 and no flags): the one decoder that tvpack, the tests and the
-// fuzzers use to see names as the launcher sees them. Portable; the launcher
-// itself calls the system.
+// UTF-8 names: the launcher's strict decoding of entry names, and the
+// system's lenient one (MultiByteToWideChar with CP_UTF8 and no flags) that
+// tvpack and the tests use to show a name the launcher refuses. Portable.
 #pragma once
 
 #include <stddef.h>
@@ -19,3 +18,9 @@ size_t Utf8Sequence(const uint8_t* bytes, size_t size, uint32_t* c);
 // well-formed sequence to U+FFFD. Returns the number of units; 0 when `size`
 // is 0 or the units do not fit.
 uint32_t DecodeUtf8Name(const uint8_t* bytes, uint32_t size, wchar_t* name, uint32_t capacity);
+
+// The same, but 0 also when any byte starts no well-formed sequence: the
+// launcher's own decoding of entry names, which refuses a name it would
+// otherwise unpack under another name.
+uint32_t DecodeUtf8NameStrict(const uint8_t* bytes, uint32_t size, wchar_t* name,
+                              uint32_t capacity);

@@ -1,5 +1,6 @@
 #include "zip_entries.h"
 
+#include <string.h>
 #include <zlib.h>
 
 #include "7zCrc.h"
@@ -7,6 +8,7 @@
 #include "launcher_constants.h"
 #include "le_bytes.h"
 #include "payload_scan.h"
+#include "utf8_name.h"
 
 namespace {
 
@@ -14,6 +16,11 @@ constexpr uint32_t kHeaderSize = 30;
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kPathLimit = kPathCapacity;
 constexpr uint32_t kChunk = 256 * 1024;
+constexpr uint32_t kFlagEncrypted = 1u << 0;
+constexpr uint32_t kFlagDataDescriptor = 1u << 3;
+constexpr uint32_t kMethodStored = 0;
+constexpr uint32_t kMethodDeflate = 8;
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
 
 uint8_t input[kChunk];
 // One byte more than a chunk: a deflate stream that runs past the
@@ -139,11 +146,13 @@ uint32_t VisibleLength(const wchar_t* name, uint32_t length) {
 
 }  // namespace
 
-ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink& sink) {
+ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink& sink,
+                         ZipStop* stop) {
   CrcGenerateTable();
   uint8_t header[kHeaderSize];
   uint8_t nameBytes[kPathLimit];
   wchar_t name[kPathLimit];
+  if (stop) stop->nameSize = 0;
   for (;;) {
     uint32_t got = 0;
     if (!ReadUpTo(reader, header, kHeaderSize, &got)) return ZipResult::kShortRead;
@@ -153,6 +162,7 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     if (got < kHeaderSize) return ZipResult::kShortRead;
     if (IsZipCentralHeader(header)) return ZipResult::kEnded;
     if (!IsZipLocalHeader(header)) return ZipResult::kBadSignature;
+    const uint32_t flags = Le16(header + 6);
     const uint32_t method = Le16(header + 8);
     const uint32_t expectedCrc = Le32(header + 14);
     const uint32_t packedSize = Le32(header + 18);
@@ -162,25 +172,39 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
 
     if (folderLength + 1 + nameSize > kZipPathLimit) return ZipResult::kNameTooLong;
     if (!ReadExactly(reader, nameBytes, nameSize)) return ZipResult::kShortRead;
+    if (stop) {
+      stop->method = method;
+      stop->nameSize = nameSize;
+      memcpy(stop->name, nameBytes, nameSize);
+    }
+    // The header must describe the data that follows it: without a central
+    // directory there is no other place to learn where an entry ends.
+    if (flags & kFlagEncrypted) return ZipResult::kEncrypted;
+    if (flags & kFlagDataDescriptor) return ZipResult::kDataDescriptor;
+    if (method != kMethodStored && method != kMethodDeflate) return ZipResult::kUnsupportedMethod;
+    if (packedSize == kZip64Marker || size == kZip64Marker) return ZipResult::kZip64;
+
+    if (nameSize == 0) return ZipResult::kNameUndecodable;
+    // Strict: a name the system would decode with replacement characters
+    // would be unpacked under another name than the one the payload holds.
     // A UTF-8 name never needs more UTF-16 characters than it has bytes, so
     // the terminator always fits.
-    const uint32_t chars = sink.DecodeName(nameBytes, nameSize, name, kPathLimit);
-    if (chars == 0 || chars >= kPathLimit) return ZipResult::kNameUndecodable;
+    const uint32_t chars = DecodeUtf8NameStrict(nameBytes, nameSize, name, kPathLimit - 1);
+    if (chars == 0) return ZipResult::kNameNotUtf8;
     name[chars] = L'\0';
-    if (!EntryNameIsSafe(name, VisibleLength(name, chars))) return ZipResult::kNameRefused;
+    const uint32_t visible = VisibleLength(name, chars);
+    if (!EntryNameIsSafe(name, visible)) return ZipResult::kNameRefused;
+    if (!EntryNameKeptByWindows(name, visible)) return ZipResult::kNameNotKept;
 
-    if (name[chars - 1] == L'/') {
-      // A folder entry carries no data and creates nothing.
-      if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
-      continue;
-    }
     if (!sink.CreateFolders(name, chars + 1)) return ZipResult::kFolderFailed;
     if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
+    // A folder entry carries no data.
+    if (name[chars - 1] == L'/' || name[chars - 1] == L'\\') continue;
     if (!sink.CreateOutputFile()) return ZipResult::kCreateFailed;
 
     uint32_t crc = CRC_INIT_VAL;
-    ZipResult result = method == 0 ? CopyStored(reader, size, sink, &crc)
-                                   : Inflate(reader, packedSize, size, sink, &crc);
+    ZipResult result = method == kMethodStored ? CopyStored(reader, size, sink, &crc)
+                                               : Inflate(reader, packedSize, size, sink, &crc);
     if (result == ZipResult::kEnded && CRC_GET_DIGEST(crc) != expectedCrc)
       result = ZipResult::kCrcMismatch;
     if (!sink.CloseOutputFile() && result == ZipResult::kEnded) result = ZipResult::kCloseFailed;

@@ -16,6 +16,17 @@ struct MadeFolders {
 };
 MadeFolders made;
 
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+// The folder at `path` exists now: made, or there before. A file of that name
+// is no folder.
+bool FolderReady(const wchar_t* path) {
+  if (CreateDirectoryW(path, nullptr)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
 bool CreateParentFolders(wchar_t* outputPath, DWORD folderLength, const wchar_t* name,
@@ -34,14 +45,14 @@ bool CreateParentFolders(wchar_t* outputPath, DWORD folderLength, const wchar_t*
   // Folders this name shares with the last one, whole levels only.
   DWORD known = 0;
   for (DWORD i = 0; i < made.length && i < visible && name[i] == made.name[i]; ++i)
-    if (name[i] == L'/') known = i + 1;
+    if (IsSeparator(name[i])) known = i + 1;
   wchar_t* target = outputPath + folderLength + 1;
   CopyMemory(target, name, known * sizeof(wchar_t));
   DWORD last = known;
   for (DWORD i = known; i < nameLength; ++i) {
-    if (name[i] == L'/') {
+    if (IsSeparator(name[i])) {
       target[i] = L'\0';
-      if (!CreateDirectoryW(outputPath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      if (!FolderReady(outputPath)) {
         // Nothing below the failed folder is known to exist.
         made.length = 0;
         return false;

@@ -26,6 +26,17 @@ class ExtractionFolderSink final : public SevenZipSink {
   ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
 
+  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    // With a separator behind it, the folder's own name is one of the
+    // folders on the way.
+    wchar_t folder[kSevenZipNameCapacity + 1];
+    CopyMemory(folder, name, (nameLength - 1) * sizeof(wchar_t));
+    folder[nameLength - 1] = L'/';
+    folder[nameLength] = L'\0';
+    return CreateParentFolders(outputPath_, folderLength_, folder,
+                               static_cast<DWORD>(nameLength + 1));
+  }
+
   bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
                  size_t size) override {
     if (!CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))

@@ -12,14 +12,6 @@ class FileSink final : public ZipEntrySink {
   FileSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
 
-  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
-                      uint32_t capacity) override {
-    if (size == 0) return 0;
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(bytes),
-                                          static_cast<int>(size), name, static_cast<int>(capacity));
-    return chars > 0 ? static_cast<uint32_t>(chars) : 0;
-  }
-
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
     return CreateParentFolders(outputPath_, folderLength_, name, length);
   }

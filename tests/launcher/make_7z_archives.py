@@ -40,12 +40,14 @@ def tree(name, files, folders=()):
     return root
 
 
-def pack(name, switches, root):
+def pack(name, switches, root, paths=(".",)):
+    """Packs `paths` below `root` (default: all of it). Files named one by one
+    come without items for the folders on their way."""
     archive = os.path.join(OUT, name + ".7z")
     if os.path.exists(archive):
         os.remove(archive)
     subprocess.run([SEVEN_ZIP, "a", "-bd", "-bso0", "-mtm=off", "-mtc=off", "-mta=off"]
-                   + switches + [archive, "."], cwd=root, check=True)
+                   + switches + [archive] + list(paths), cwd=root, check=True)
     return archive
 
 
@@ -140,7 +142,7 @@ def main():
         made.append(pack(name, ["-m0=LZMA"], tree(name, {"n" * (n - 4) + ".txt": b"long name\n"})))
 
     # Names that would leave the extraction folder; each archive first holds a
-    # harmless file.
+    # harmless file, and no folder items (which come before every file).
     for name, source, pairs in [
             ("refused_parent", {"qq/evil.txt": b"evil\n"}, [("qq", "..")]),
             ("refused_deep_parent", {"a/qq/qq/evil.txt": b"evil\n"}, [("a/qq/qq", "a/../..")]),
@@ -152,7 +154,16 @@ def main():
             ("refused_device_port", {"qqqq.log": b"evil\n"}, [("qqqq.log", "COM1.log")])]:
         files = dict(source)
         files["0ok.txt"] = b"fine\n"
-        a = pack(name, ["-m0=LZMA", "-mhc=off", "-ms=off"], tree(name, files))
+        a = pack(name, ["-m0=LZMA", "-mhc=off", "-ms=off"], tree(name, files), sorted(files))
+        patch_names(a, pairs)
+        made.append(a)
+
+    # A refused name on an empty folder's item alone: folder items are made,
+    # so they obey the name rule too.
+    for name, pairs in [("refused_folder_parent", [("qq", "..")]),
+                        ("refused_folder_device", [("qqq", "nul")])]:
+        a = pack(name, ["-m0=LZMA", "-mhc=off"],
+                 tree(name, {"0ok.txt": b"fine\n"}, [pairs[0][0]]))
         patch_names(a, pairs)
         made.append(a)
 

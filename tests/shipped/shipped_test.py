@@ -157,6 +157,33 @@ def case_zip_package(t):
     t.run_package(package, [])
 
 
+def case_zip_folders(t):
+    """A payload as written on Windows: empty folders (one of them named
+    with backslashes) and a file whose name holds a backslash, with no entry
+    for its folder before it. The unpacked tree is the archive's."""
+    payload = os.path.join(t.work, "payload.zip")
+    with zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED) as z:
+        z.write(t.c["recorder"], "Tessaro Vantel Installer.exe")
+        z.writestr(zipfile.ZipInfo("emptydir/"), b"")
+        z.writestr("a\\b.txt", b"b\n")
+        z.writestr(zipfile.ZipInfo("d\\e\\"), b"")
+    package = os.path.join(t.work, "package.exe")
+    with open(package, "wb") as out:
+        for part in (t.c["launcher"], payload):
+            with open(part, "rb") as f:
+                out.write(f.read())
+    before = t.temp_entries(t.LAUNCHER_NAMES)
+    record = os.path.join(t.work, "record.txt")
+    code, _ = t.wine([package], env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "7",
+                                     "TV_LIST": "*"})
+    expect(code == 7, "exit code %d, expected the setup program's 7" % code)
+    listed = sorted(t.record(record).get("listed", []))
+    expected = ["Tessaro Vantel Installer.exe", "a", "a\\b.txt", "d", "d\\e", "emptydir"]
+    expect(listed == expected, "unpacked %s, expected %s" % (listed, expected))
+    left = sorted(t.temp_entries(t.LAUNCHER_NAMES) - before)
+    expect(not left, "left in the temporary folder: %s" % left)
+
+
 def case_sevenzip_relaunch(t):
     tree = t.payload_tree()
     payload = os.path.join(t.work, "payload.7z")
@@ -371,6 +398,7 @@ CASES = {
     "prefix_start": prefix_start,
     "prefix_stop": lambda t: server(t, "-k"),
     "zip_package": case_zip_package,
+    "zip_folders": case_zip_folders,
     "sevenzip_relaunch": case_sevenzip_relaunch,
     "folder_security": case_folder_security,
     "tovik_version": case_tovik_version,

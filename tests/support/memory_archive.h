@@ -40,10 +40,21 @@ using MemoryArchive = MemoryInStream;
 
 // Keeps every file by its name (narrowed to UTF-8 for ASCII names; other
 // units as "?"), in order; refuses the file after `failAfter` accepted ones.
+// Folder items are kept by name in `folders`.
 struct SevenZipMemorySink final : SevenZipSink {
   std::map<std::string, std::string> files;
   std::vector<std::string> order;
+  std::vector<std::string> folders;
   size_t failAfter = SIZE_MAX;
+
+  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    if (name[nameLength - 1] != 0) __builtin_trap();
+    std::string narrow;
+    for (size_t i = 0; i + 1 < nameLength; ++i)
+      narrow += name[i] < 0x80 ? static_cast<char>(name[i]) : '?';
+    folders.push_back(narrow);
+    return true;
+  }
 
   bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
                  size_t size) override {

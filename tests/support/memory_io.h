@@ -11,7 +11,6 @@
 
 #include "byte_reader.h"
 #include "memory_source.h"
-#include "utf8_name.h"
 #include "zip_entries.h"
 
 namespace tvtest {
@@ -33,18 +32,14 @@ class MemoryReader final : private detail::OwnedBytes, public MemoryByteReader {
                          failAt) {}
 };
 
-// Decodes UTF-8 like the platform (DecodeUtf8Name: ill-formed bytes become U+FFFD), keeps
-// folders and files in maps, and refuses a second file of the same name.
+// Keeps folders and files in maps, and refuses a second file of the same
+// name. Both "/" and "\" end a folder, as on the platform.
 class MemorySink final : public ZipEntrySink {
  public:
-  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
-                      uint32_t capacity) override {
-    return DecodeUtf8Name(bytes, size, name, capacity);
-  }
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
     current_.clear();
     for (uint32_t i = 0; i < length && name[i]; ++i) {
-      if (name[i] == L'/') folders.push_back(current_);
+      if (name[i] == L'/' || name[i] == L'\\') folders.push_back(current_);
       current_.push_back(static_cast<char>(name[i]));  // tests use ASCII names
     }
     return !failFolders;

@@ -3,8 +3,9 @@
 // the file named by TV_RECORD, as UTF-8 "key=value" lines:
 //   cmdline=<its command line>   cwd=<its current folder>   self=<its path>
 //   file=<name>   (one line per entry of its own folder, sorted by the system)
-//   listed=<path>  (when TV_LIST names a folder: one line per entry below it,
-//                   at any depth, relative to it, "\" between levels)
+//   listed=<path>  (when TV_LIST names a folder, or is "*" for its own
+//                   folder: one line per entry below it, at any depth,
+//                   relative to it, "\" between levels)
 //   token=<its token>   (in the form of security_text.h)
 //   security=<folder>|<its descriptor>  (security_text.h; its own folder, then
 //                  each folder directly in the one TV_SECURITY names; a folder
@@ -113,6 +114,7 @@ int wmain() {
         FindClose(f);
       }
       std::wstring list = Env(L"TV_LIST");
+      if (list == L"*") list = folder;
       if (!list.empty()) ListTree(h, list, L"");
       PutToken(h);
       PutSecurity(h, folder);

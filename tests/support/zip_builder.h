@@ -40,6 +40,7 @@ struct ZipEntry {
   bool deflate = false;        // method 8 instead of 0
   std::string extra;           // extra field bytes
   std::optional<uint32_t> crc, packedSize, size;  // header overrides
+  std::optional<uint16_t> flags, method;
   std::optional<std::string> packed;              // data bytes as stored, overriding
 };
 
@@ -47,8 +48,8 @@ inline std::string LocalEntry(const ZipEntry& e) {
   const std::string packed = e.packed ? *e.packed : (e.deflate ? RawDeflate(e.data) : e.data);
   std::string out = "PK\x03\x04";
   PutLe(out, 20, 2);                           // version needed
-  PutLe(out, 0, 2);                            // flags
-  PutLe(out, e.deflate ? 8 : 0, 2);            // method
+  PutLe(out, e.flags.value_or(0), 2);          // general purpose flags
+  PutLe(out, e.method.value_or(e.deflate ? 8 : 0), 2);
   PutLe(out, 0, 2);                            // time
   PutLe(out, 0x21, 2);                         // date
   PutLe(out, e.crc ? *e.crc : Crc32(e.data), 4);

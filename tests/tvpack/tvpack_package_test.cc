@@ -161,10 +161,16 @@ TEST_P(RoundTrip, PackageUnpacksEveryFileAndPassesArgumentsAndExitCode) {
   if (f.setupSwitch) expected[".launch"] = Narrow(setup) + "\r\n";
   EXPECT_EQ(run.unpacked.size(), expected.size());
   EXPECT_TRUE(run.unpacked == expected) << "the unpacked files differ from the source folder";
-  // The empty folder was packed too: the 7z reader skips folder items and
-  // the ZIP-style walk creates nothing for a folder entry, so only the folders
-  // on the way to files appear.
-  for (const std::wstring& folder : run.folders) EXPECT_NE(folder, L"empty folder");
+  // Every folder, the empty one included: it was packed as a folder entry
+  // (or item), and the launcher makes it.
+  std::vector<std::wstring> sourceFolders;
+  ListFolders(source, L"", sourceFolders);
+  std::vector<std::wstring> unpackedFolders = run.folders;
+  std::sort(sourceFolders.begin(), sourceFolders.end());
+  std::sort(unpackedFolders.begin(), unpackedFolders.end());
+  EXPECT_EQ(unpackedFolders, sourceFolders);
+  EXPECT_NE(std::find(unpackedFolders.begin(), unpackedFolders.end(), L"empty folder"),
+            unpackedFolders.end());
   EXPECT_TRUE(run.tempLeft.empty()) << "the extraction folder was not deleted";
 
   const ToolResult verified = Tvpack(L"verify \"" + package + L"\"");
@@ -258,6 +264,103 @@ TEST(TvpackSigned, SignedPackagesVerifyAndRunLikeUnsigned) {
     EXPECT_TRUE(run.unpacked == expected) << Narrow(format);
     EXPECT_TRUE(run.tempLeft.empty());
   }
+}
+
+// Payloads written by other tools (make_foreign_archives.py, run as a test
+// fixture): each one either unpacks to exactly what unzip or 7zz x makes of
+// it - names, bytes, empty folders - and runs its setup program, or the
+// launcher ends with 5 without starting it and "tvpack verify" refuses it
+// for the true reason.
+struct ForeignCase {
+  std::string name;
+  bool unpacks = false;
+  std::string reason;  // words "tvpack verify" must print when it refuses
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* out) { *out << c.name; }
+
+std::string Foreign(const std::string& name) { return std::string(TV_FOREIGN) + "/" + name; }
+
+std::vector<ForeignCase> ForeignCases() {
+  std::vector<ForeignCase> cases;
+  const std::string text = ReadFileBytes(WinPath(Foreign("cases.txt").c_str()));
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    ForeignCase c;
+    c.name = line.substr(0, tab);
+    c.unpacks = line.compare(tab + 1, 4, "tree") == 0;
+    const size_t second = line.find('\t', tab + 1);
+    if (second != std::string::npos) c.reason = line.substr(second + 1);
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// The names in one map and not the other, for messages.
+std::string Differences(const std::map<std::string, std::string>& got,
+                        const std::map<std::string, std::string>& expected) {
+  std::string out;
+  for (const auto& [name, data] : expected) {
+    auto it = got.find(name);
+    if (it == got.end()) out += " missing: " + name;
+    else if (it->second != data) out += " differs: " + name;
+  }
+  for (const auto& [name, data] : got)
+    if (!expected.count(name)) out += " extra: " + name;
+  return out;
+}
+
+class ForeignArchive : public testing::TestWithParam<ForeignCase> {};
+
+TEST_P(ForeignArchive, UnpacksAsTheToolDoesOrIsRefusedByBoth) {
+  const ForeignCase& c = GetParam();
+  TempDir dir(L"foreign");
+  const std::wstring package = dir / L"package.exe";
+  WriteFileBytes(package, ReadFileBytes(LauncherExe()) +
+                              ReadFileBytes(WinPath(Foreign(c.name + ".payload").c_str())));
+  const PackageRun run = RunPackage(package, L"", 7);
+  const ToolResult verified = Tvpack(L"verify \"" + package + L"\"");
+  if (c.unpacks) {
+    EXPECT_EQ(run.result.exitCode, 7u);
+    EXPECT_TRUE(run.record.present) << "the setup program did not run";
+    const std::wstring tree = WinPath(Foreign(c.name + ".tree").c_str());
+    const std::map<std::string, std::string> expected = FilesOf(tree);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(run.unpacked == expected) << Differences(run.unpacked, expected);
+    std::vector<std::wstring> expectedFolders;
+    ListFolders(tree, L"", expectedFolders);
+    std::vector<std::wstring> folders = run.folders;
+    std::sort(expectedFolders.begin(), expectedFolders.end());
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(folders, expectedFolders);
+    EXPECT_TRUE(run.tempLeft.empty());
+    EXPECT_EQ(verified.process.exitCode, 0u) << verified.output;
+  } else {
+    EXPECT_EQ(run.result.exitCode, 5u);
+    EXPECT_FALSE(run.record.present) << "the setup program ran";
+    EXPECT_EQ(verified.process.exitCode, 1u) << verified.output;
+    EXPECT_NE(verified.output.find("tvpack: refused: "), std::string::npos) << verified.output;
+    EXPECT_NE(verified.output.find(c.reason), std::string::npos)
+        << "expected: " << c.reason << "\n" << verified.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ForeignArchive, testing::ValuesIn(ForeignCases()),
+                         [](const testing::TestParamInfo<ForeignCase>& info) { return info.param.name; });
+// The cases exist only once the fixture made them; the other runs of this
+// program see none.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ForeignArchive);
+
+TEST(ForeignArchives, AllCasesWereMade) {
+  const std::vector<ForeignCase> cases = ForeignCases();
+  EXPECT_EQ(cases.size(), 18u);
+  EXPECT_EQ(std::count_if(cases.begin(), cases.end(), [](const ForeignCase& c) { return c.unpacks; }), 5);
 }
 
 }  // namespace

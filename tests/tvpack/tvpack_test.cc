@@ -329,6 +329,9 @@ TEST(TvpackVerify, GoodPackagesPassAndListTheirEntries) {
     EXPECT_NE(run.out.find("docs/numbers.txt"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("setup program: Tessaro Vantel Installer.exe"), std::string::npos);
     EXPECT_NE(run.out.find("longest path: 89 characters with a 60-character extraction folder (Tessaro Vantel Installer.exe)"), std::string::npos) << run.out;
+    // The empty folder is packed, and the launcher makes it.
+    EXPECT_NE(run.out.find("  folder\tnothing"), std::string::npos) << format << "\n" << run.out;
+    EXPECT_NE(run.out.find("4 files, 1 folders"), std::string::npos) << format << "\n" << run.out;
   }
 }
 
@@ -386,6 +389,32 @@ TEST(TvpackVerify, PayloadsTheLauncherRefuses) {
       {"ended by the end of the file",
        tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup}}, false), "cut short"},
       {"no payload", std::string(4000, 'x'), "no payload found"},
+      // Each with the entry's name and the true reason, not the damage that
+      // reading on would find.
+      {"encrypted",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup, .flags = 1}}),
+       "Tessaro Vantel Installer.exe: the entry is encrypted"},
+      {"data descriptor",
+       tvtest::ZipStream({{.name = "x.zip", .crc = 0, .packedSize = 0, .size = 0, .flags = 8}}),
+       "x.zip: the entry's CRC and sizes follow its data (data descriptor)"},
+      {"bzip2", tvtest::ZipStream({{.name = "b.txt", .data = "b", .method = 12}}),
+       "b.txt: compression method 12 "},
+      {"LZMA", tvtest::ZipStream({{.name = "l.txt", .data = "l", .method = 14}}),
+       "l.txt: compression method 14 "},
+      {"zip64", tvtest::ZipStream({{.name = "z.bin", .data = "z", .packedSize = 0xFFFFFFFF, .size = 0xFFFFFFFF}}),
+       "z.bin: zip64"},
+      {"name not UTF-8",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup},
+                          {.name = "caf\x82.txt", .data = "c"}}),
+       "caf\\x82.txt: the name is not valid UTF-8"},
+      {"folder entry where a file was unpacked",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup},
+                          {.name = "d", .data = "1"}, {.name = "D/"}}),
+       "D/: a file of the same name was unpacked before"},
+      {"file where a folder entry was unpacked",
+       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = setup},
+                          {.name = "d\\"}, {.name = "d", .data = "1"}}),
+       "unpacked before"},
   };
   for (const Row& row : rows) {
     std::string err;
@@ -397,13 +426,22 @@ TEST(TvpackVerify, PayloadsTheLauncherRefuses) {
             kTvpackOk);
 }
 
-TEST(TvpackVerify, Lzma2ArchiveIsNoPayload) {
+// A 7z archive whose first stream is not LZMA is refused as such: the scan
+// does not go on into its bytes, where a stored ZIP would pass for the
+// payload.
+TEST(TvpackVerify, SevenZipArchiveNotStartingWithLzmaIsRefused) {
   Source s;
-  const std::string archive = s.dir / "l2.7z";
-  ASSERT_EQ(system(("cd '" + s.folder + "' && 7zz a -bd -bso0 -m0=LZMA2 '" + archive + "' . >/dev/null").c_str()), 0);
-  std::string err;
-  EXPECT_EQ(VerifyCode(s, FakeLauncher() + ReadBytes(archive), &err), kTvpackRefused);
-  EXPECT_NE(err.find("no payload found"), std::string::npos) << err;
+  const std::string inner = s.dir / "inner.zip";
+  WriteBytes(inner, tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = kSetup}}));
+  for (const char* coder : {"LZMA2", "Copy"}) {
+    const std::string archive = s.dir / (std::string(coder) + ".7z");
+    ASSERT_EQ(system(("cd '" + s.dir.path() + "' && 7zz a -bd -bso0 -m0=" + coder + " '" + archive +
+                      "' inner.zip >/dev/null").c_str()), 0);
+    std::string err;
+    EXPECT_EQ(VerifyCode(s, FakeLauncher() + ReadBytes(archive), &err), kTvpackRefused) << coder;
+    EXPECT_NE(err.find("a 7z archive whose first stream is not LZMA"), std::string::npos)
+        << coder << "\n" << err;
+  }
 }
 
 // --- sign ---

@@ -24,16 +24,8 @@ class Extraction {
   // Records a file; false (with a problem noted) when the launcher could not
   // create it: a file or folder of that name exists, or a file lies on its way.
   bool AddFile(const std::wstring& name) {
-    const std::wstring key = FoldCase(name);
-    for (size_t at = key.find(L'/'); at != std::wstring::npos; at = key.find(L'/', at + 1)) {
-      const std::wstring folder = key.substr(0, at);
-      if (kinds_.count(folder) && kinds_[folder] == kFile) {
-        report_->problems.push_back(EncodeUtf8(name) + ": a file of the same name as its folder " +
-                                    EncodeUtf8(name.substr(0, at)) + " was unpacked before");
-        return false;
-      }
-      kinds_[folder] = kFolder;
-    }
+    const std::wstring key = Key(name);
+    if (!AddFolders(name, key.size())) return false;
     if (kinds_.count(key)) {
       report_->problems.push_back(EncodeUtf8(name) +
                                   ": the name (ignoring case) was unpacked before; the launcher "
@@ -44,16 +36,30 @@ class Extraction {
     return true;
   }
 
+  // Records a folder entry and the folders on its way; false (with a problem
+  // noted) when a file of one of their names was unpacked before.
+  bool AddFolder(const std::wstring& name) {
+    std::wstring key = Key(name);
+    while (!key.empty() && key.back() == L'/') key.pop_back();
+    if (!AddFolders(name, key.size())) return false;
+    if (kinds_.count(key) && kinds_[key] == kFile) {
+      report_->problems.push_back(EncodeUtf8(name) + ": a file of the same name was unpacked before");
+      return false;
+    }
+    kinds_[key] = kFolder;
+    return true;
+  }
+
   bool IsFile(const std::string& utf8) const {
     std::wstring wide;
     if (!DecodeUtf8(utf8, &wide)) return false;
-    auto it = kinds_.find(FoldCase(wide));
+    auto it = kinds_.find(Key(wide));
     return it != kinds_.end() && it->second == kFile;
   }
   bool IsFolder(const std::string& utf8) const {
     std::wstring wide;
     if (!DecodeUtf8(utf8, &wide)) return false;
-    auto it = kinds_.find(FoldCase(wide));
+    auto it = kinds_.find(Key(wide));
     return it != kinds_.end() && it->second == kFolder;
   }
 
@@ -69,42 +75,65 @@ class Extraction {
 
  private:
   enum Kind { kFile, kFolder };
+
+  // The name as Windows compares it: case folded, "\\" and "/" alike.
+  static std::wstring Key(const std::wstring& name) {
+    std::wstring key = FoldCase(name);
+    for (wchar_t& c : key)
+      if (c == L'\\') c = L'/';
+    return key;
+  }
+
+  // Records the folders before each separator in the first `length`
+  // characters of `name`.
+  bool AddFolders(const std::wstring& name, size_t length) {
+    const std::wstring key = Key(name);
+    for (size_t at = key.find(L'/'); at != std::wstring::npos && at < length;
+         at = key.find(L'/', at + 1)) {
+      const std::wstring folder = key.substr(0, at);
+      if (kinds_.count(folder) && kinds_[folder] == kFile) {
+        report_->problems.push_back(EncodeUtf8(name) + ": a file of the same name as its folder " +
+                                    EncodeUtf8(name.substr(0, at)) + " was unpacked before");
+        return false;
+      }
+      kinds_[folder] = kFolder;
+    }
+    return true;
+  }
+
   std::map<std::wstring, Kind> kinds_;
   VerifyReport* report_;
 };
 
-std::string FoldedUtf8(const std::wstring& name) { return EncodeUtf8(FoldCase(name)); }
+std::string FoldedUtf8(const std::wstring& name) {
+  std::wstring key = FoldCase(name);
+  for (wchar_t& c : key)
+    if (c == L'\\') c = L'/';
+  return EncodeUtf8(key);
+}
+
+bool EndsWithSeparator(const std::wstring& name) {
+  return !name.empty() && (name.back() == L'/' || name.back() == L'\\');
+}
 
 class ZipVerifySink final : public ZipEntrySink {
  public:
   ZipVerifySink(Extraction& extraction, VerifyReport* report, uint32_t folderLength)
       : x_(extraction), report_(report), folderLength_(folderLength) {}
 
-  uint32_t DecodeName(const uint8_t* bytes, uint32_t size, wchar_t* name,
-                      uint32_t capacity) override {
-    if (size == 0) return 0;
-    std::wstring wide;
-    if (!DecodeUtf8(std::string(reinterpret_cast<const char*>(bytes), size), &wide)) {
-      // The launcher would unpack it under a name with U+FFFD in it.
-      wide = DecodeUtf8Lenient(bytes, size);
-      invalid_ = EncodeUtf8(wide);
-    }
-    if (wide.size() > capacity) return 0;
-    memcpy(name, wide.data(), wide.size() * sizeof(wchar_t));
-    x_.Measure(EncodeUtf8(wide), folderLength_ + size + 1);
-    return static_cast<uint32_t>(wide.size());
-  }
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
     size_t visible = 0;
     while (visible < length && name[visible]) ++visible;
     current_.assign(name, visible);
+    // The walk measures the name in bytes; a name it decoded is UTF-8.
+    x_.Measure(EncodeUtf8(current_),
+               folderLength_ + static_cast<uint32_t>(EncodeUtf8(name, length - 1).size()) + 1);
+    if (!EndsWithSeparator(current_)) return true;
+    if (!x_.AddFolder(current_)) return false;
+    report_->entries.push_back({EncodeUtf8(current_), 0, true});
     return true;
   }
   bool CreateOutputFile() override {
-    if (!invalid_.empty()) {
-      report_->problems.push_back(invalid_ + ": the name is not valid UTF-8");
-      invalid_.clear();
-    }
     if (!x_.AddFile(current_)) return false;
     report_->entries.push_back({EncodeUtf8(current_), 0});
     isDescriptor_ = current_ == kDescriptorNameW;
@@ -127,7 +156,6 @@ class ZipVerifySink final : public ZipEntrySink {
   uint32_t folderLength_;
   std::wstring current_;
   std::string headKey_;
-  std::string invalid_;
   bool isDescriptor_ = false;
 };
 
@@ -135,6 +163,15 @@ class SevenZipVerifySink final : public SevenZipSink {
  public:
   SevenZipVerifySink(Extraction& extraction, VerifyReport* report, uint32_t folderLength)
       : x_(extraction), report_(report), folderLength_(folderLength) {}
+
+  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    const std::wstring wide(name, nameLength - 1);
+    const std::string utf8 = EncodeUtf8(wide);
+    x_.Measure(utf8, folderLength_ + 1 + static_cast<uint32_t>(nameLength - 1));
+    if (!x_.AddFolder(wide)) return false;
+    report_->entries.push_back({utf8, 0, true});
+    return true;
+  }
 
   bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
                  size_t size) override {
@@ -155,14 +192,20 @@ class SevenZipVerifySink final : public SevenZipSink {
   uint32_t folderLength_;
 };
 
-const char* ZipProblem(ZipResult result) {
+const char* ZipReason(ZipResult result) {
   switch (result) {
     case ZipResult::kEnded: return "";
     case ZipResult::kShortRead: return "the payload is cut short (an entry or the end of the stream is missing)";
     case ZipResult::kBadSignature: return "damaged data where an entry header or the stream's end belongs";
     case ZipResult::kSkipFailed: return "an extra field runs past the end of the file";
     case ZipResult::kNameTooLong: return "a name is too long for the extraction folder";
-    case ZipResult::kNameUndecodable: return "an entry has an empty or undecodable name";
+    case ZipResult::kNameUndecodable: return "an entry has an empty name";
+    case ZipResult::kNameNotUtf8: return "the name is not valid UTF-8";
+    case ZipResult::kNameNotKept: return "Windows would write the name otherwise (a character it does not take in file names, or a name part ending in a dot or space)";
+    case ZipResult::kEncrypted: return "the entry is encrypted";
+    case ZipResult::kDataDescriptor: return "the entry's CRC and sizes follow its data (data descriptor), but the launcher takes them from its header";
+    case ZipResult::kUnsupportedMethod: return "compression method";
+    case ZipResult::kZip64: return "zip64: its sizes are in a zip64 extra field (0xFFFFFFFF in the header), which the launcher does not read";
     case ZipResult::kNameRefused: return "an entry's name could leave the extraction folder (the launcher's name rule refuses it)";
     case ZipResult::kFolderFailed: return "a folder could not be created";
     case ZipResult::kCreateFailed: return "a file could not be created (its name was unpacked before)";
@@ -178,6 +221,18 @@ const char* ZipProblem(ZipResult result) {
   return "unknown entry walk result";
 }
 
+// The reason, behind the name of the entry the walk stopped at where it had
+// read one.
+std::string ZipProblem(ZipResult result, const ZipStop& stop) {
+  std::string reason = ZipReason(result);
+  if (result == ZipResult::kUnsupportedMethod)
+    reason += " " + std::to_string(stop.method) +
+              " (the launcher unpacks method 0, stored, and 8, deflate)";
+  if (stop.nameSize == 0) return reason;
+  return Printable(std::string(reinterpret_cast<const char*>(stop.name), stop.nameSize)) + ": " +
+         reason;
+}
+
 std::string SevenZipProblem(SRes result) {
   switch (result) {
     case SZ_ERROR_DATA: return "damaged data in the 7z archive";
@@ -187,7 +242,7 @@ std::string SevenZipProblem(SRes result) {
     case SZ_ERROR_ARCHIVE: return "the 7z archive's header is damaged";
     case SZ_ERROR_INPUT_EOF: return "the 7z archive is cut short";
     case SZ_ERROR_MEM: return "out of memory while decoding the 7z archive";
-    case SZ_ERROR_FAIL: return "a name in the 7z archive is refused (empty, too long or could leave the extraction folder)";
+    case SZ_ERROR_FAIL: return "a name in the 7z archive is refused (empty, too long, could leave the extraction folder, or Windows would write it otherwise)";
     default: return "the 7z archive cannot be read (error " + std::to_string(result) + ")";
   }
 }
@@ -226,16 +281,23 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
     return report;
   }
   report.payloadOffset = report.imageEnd + offset;
+  if (report.kind == PayloadSevenZipNotLzma) {
+    report.problems.push_back(
+        "the payload is a 7z archive whose first stream is not LZMA: the launcher reads only "
+        "7z archives whose first packed stream is LZMA-coded (for example 7-Zip's -m0=LZMA)");
+    return report;
+  }
 
   Extraction extraction(&report);
   if (report.kind == PayloadZip) {
     report.pathLimit = PathLimit(PackFormat::kZip);
     MemoryByteReader reader(bytes, package.size(), report.payloadOffset);
     ZipVerifySink sink(extraction, &report, folderLength);
-    const ZipResult result = WalkZipEntries(reader, folderLength, sink);
-    if (result != ZipResult::kEnded && (report.problems.empty() ||
-                                        result != ZipResult::kCreateFailed))
-      report.problems.push_back(ZipProblem(result));
+    ZipStop stop;
+    const size_t before = report.problems.size();
+    const ZipResult result = WalkZipEntries(reader, folderLength, sink, &stop);
+    if (result != ZipResult::kEnded && report.problems.size() == before)
+      report.problems.push_back(ZipProblem(result, stop));
   } else {
     report.pathLimit = PathLimit(PackFormat::kSevenZip);
     MemoryInStream stream(bytes, package.size(), report.payloadOffset);

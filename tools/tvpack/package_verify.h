@@ -12,8 +12,9 @@
 #include "payload_kind.h"
 
 struct VerifiedEntry {
-  std::string name;  // UTF-8, "/" between folders
+  std::string name;  // UTF-8, as the payload writes it ("/" or "\\" between folders)
   uint64_t size = 0;
+  bool folder = false;  // a folder entry: the launcher creates the folder
 };
 
 struct VerifyReport {
@@ -21,7 +22,7 @@ struct VerifyReport {
   PayloadKind kind = PayloadNone;
   uint64_t imageEnd = 0;            // where the launcher's image ends in the file
   uint64_t payloadOffset = 0;       // file offset of the payload's first byte
-  std::vector<VerifiedEntry> entries;  // files, in payload order
+  std::vector<VerifiedEntry> entries;  // files and folder entries, in payload order
   std::string setup;                // relative name of the setup program
   uint32_t longestPath = 0;         // folder + 1 + name, in the format's measure
   std::string longestName;

@@ -239,9 +239,15 @@ void PrintReport(const VerifyReport& r, uint32_t maxFolder, Console& console) {
                 " at offset " + Number(r.payloadOffset) + " (the launcher's image ends at " +
                 Number(r.imageEnd) + ")\n");
   }
-  for (const VerifiedEntry& e : r.entries)
-    console.Out("  " + Number(e.size) + "\t" + Printable(e.name) + "\n");
-  if (!r.entries.empty()) console.Out(Number(r.entries.size()) + " files\n");
+  size_t folders = 0;
+  for (const VerifiedEntry& e : r.entries) {
+    folders += e.folder;
+    console.Out("  " + (e.folder ? std::string("folder") : Number(e.size)) + "\t" +
+                Printable(e.name) + "\n");
+  }
+  if (!r.entries.empty())
+    console.Out(Number(r.entries.size() - folders) + " files" +
+                (folders ? ", " + Number(folders) + " folders" : std::string()) + "\n");
   if (!r.setup.empty()) console.Out("setup program: " + Printable(r.setup) + "\n");
   if (r.longestPath) console.Out(RoomText(r.longestPath, r.pathLimit, maxFolder, r.longestName));
   for (const std::string& p : r.problems) console.Err("tvpack: refused: " + Printable(p) + "\n");

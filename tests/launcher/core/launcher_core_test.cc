@@ -2,6 +2,8 @@
 // names, image end, payload scan.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstring>
 #include <random>
 #include <string>
@@ -12,6 +14,7 @@
 #include "payload_scan.h"
 #include "pe_builder.h"
 #include "pe_image.h"
+#include "bytes_builder.h"
 
 namespace {
 
@@ -75,6 +78,27 @@ TEST(EntryNameIsSafe, Table) {
     EXPECT_EQ(EntryNameIsSafe(c.name, wcslen(c.name)), c.safe) << tvtest_narrow(c.name);
 }
 
+// Names Windows would write otherwise: the unpacked tree would not be the
+// archive's.
+TEST(EntryNameKeptByWindows, Table) {
+  struct Case {
+    const wchar_t* name;
+    bool kept;
+  } cases[] = {
+      {L"setup.exe", true},       {L"a/b c/d.txt", true},   {L"a\\b.txt", true},
+      {L"dir/", true},            {L"dir\\", true},         {L"./a", true},
+      {L"a/./b", true},           {L".launch", true},       {L"caf\u00E9 \u65E5.txt", true},
+      {L"a.b/c", true},           {L" lead", true},         {L"x~1", true},
+      {L"what?.txt", false},      {L"star*", false},        {L"a<b", false},
+      {L"a>b", false},            {L"say\"hi\"", false},     {L"pipe|x", false},
+      {L"tab\tx", false},         {L"bell\x07", false},      {L"line\x1F", false},
+      {L"trail.", false},         {L"trail ", false},       {L"dir./x", false},
+      {L"dir /x", false},         {L"a\\b.\\c", false},     {L"ends./", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(EntryNameKeptByWindows(c.name, wcslen(c.name)), c.kept) << tvtest_narrow(c.name);
+}
+
 TEST(ImageEndFromHeaders, EndOfTheFurthestSectionData) {
   uint64_t end = 0;
   std::string pe = MinimalPe(3);
@@ -105,13 +129,34 @@ TEST(ImageEndFromHeaders, RefusesDamagedHeaders) {
 const std::string kSevenZip("\x37\x7A\xBC\xAF\x27\x1C", 6);
 const std::string kZip("PK\x03\x04", 4);
 
+// True when the 20 bytes at p + 12 match the CRC-32 at p + 8 (zlib's).
+bool StartHeaderCrcHolds(const std::string& data, size_t p) {
+  const auto* bytes = reinterpret_cast<const Bytef*>(data.data() + p);
+  const uint32_t stored = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | uint32_t(bytes[11]) << 24;
+  return crc32(0, bytes + 12, 20) == stored;
+}
+
 // The reference: a byte-by-byte scan, as simple as can be.
 std::pair<PayloadKind, uint64_t> ScanByteWise(const std::string& data) {
   for (size_t p = 0; p + kPayloadWindow <= data.size(); ++p) {
     if (data.compare(p, 6, kSevenZip) == 0 && data[p + 32] == 0) return {PayloadSevenZip, p};
+    if (data.compare(p, 6, kSevenZip) == 0 && StartHeaderCrcHolds(data, p))
+      return {PayloadSevenZipNotLzma, p};
     if (data.compare(p, 4, kZip) == 0) return {PayloadZip, p};
   }
   return {PayloadNone, 0};
+}
+
+// A 7z signature header with its start-header CRC right, followed by
+// `firstByte`, the first byte of the first packed stream.
+std::string SevenZipStart(char firstByte) {
+  std::string next;
+  tvtest::PutLe(next, 1234, 8);  // next header offset
+  tvtest::PutLe(next, 56, 8);    // next header size
+  tvtest::PutLe(next, 0xCAFE, 4);
+  std::string out = kSevenZip + std::string("\x00\x04", 2);
+  tvtest::PutLe(out, crc32(0, reinterpret_cast<const Bytef*>(next.data()), 20), 4);
+  return out + next + std::string(1, firstByte);
 }
 
 std::pair<PayloadKind, uint64_t> Scan(const std::string& data, size_t piece = SIZE_MAX) {
@@ -155,6 +200,18 @@ TEST(ScanForPayload, Table) {
       {"zip 33 bytes before the end", With(Filler(1000), 1000 - 33, kZip), PayloadZip, 967},
       {"7z in the last 32 bytes", With(Filler(1000), 1000 - 32, kSevenZip), PayloadNone, 0},
       {"exactly 33 bytes", With(Filler(33), 0, kZip), PayloadZip, 0},
+      // A whole signature header is an archive: one the launcher cannot read
+      // ends the scan instead of letting it go on into the archive's data.
+      {"7z archive, LZMA2 first", With(With(Filler(1000), 600, kZip), 500, SevenZipStart('\x01')),
+       PayloadSevenZipNotLzma, 500},
+      {"7z archive, stored first", With(With(Filler(1000), 600, kZip), 500, SevenZipStart('P')),
+       PayloadSevenZipNotLzma, 500},
+      {"7z archive, LZMA first", With(Filler(1000), 500, SevenZipStart('\0')), PayloadSevenZip, 500},
+      {"7z archive after a zip", With(With(Filler(1000), 600, SevenZipStart('\x01')), 500, kZip),
+       PayloadZip, 500},
+      {"7z archive with its CRC broken is passed over",
+       With(With(With(Filler(1000), 600, kZip), 500, SevenZipStart('\x01')), 520, "x"),
+       PayloadZip, 600},
   };
   for (const auto& c : cases) {
     auto found = Scan(c.data);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,20 @@ TEST(SevenZipCore, FoldersAreNeverHandedToTheSink) {
   EXPECT_EQ(run.sink.files.at("empty.txt"), "");
 }
 
+// Folder items reach the sink as folders, the empty ones included: the
+// unpacked tree is the archive's.
+TEST(SevenZipCore, FolderItemsAreHandedAsFolders) {
+  Outcome run;
+  Extract("mixed", run);
+  ASSERT_EQ(run.result, SZ_OK);
+  std::set<std::string> source;
+  const fs::path root = Archives() / "src" / "mixed";
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_directory()) source.insert(fs::relative(entry.path(), root).generic_string());
+  EXPECT_EQ(std::set<std::string>(run.sink.folders.begin(), run.sink.folders.end()), source);
+  EXPECT_EQ(run.sink.folders.size(), source.size());
+}
+
 TEST(SevenZipCore, DamagedStreamFailsAndKeepsTheFilesBeforeIt) {
   Outcome run;
   Extract("damaged", run);
@@ -132,6 +147,18 @@ INSTANTIATE_TEST_SUITE_P(Names, RefusedNames,
                                          "refused_drive", "refused_leading",
                                          "refused_backslash", "refused_device",
                                          "refused_device_folder", "refused_device_port"));
+
+// Folder items come before the files in these archives: a refused name on
+// an empty folder stops the extraction before anything is made.
+TEST(SevenZipCore, RefusedFolderItemsStopBeforeAnythingIsMade) {
+  for (const char* archive : {"refused_folder_parent", "refused_folder_device"}) {
+    Outcome run;
+    Extract(archive, run);
+    EXPECT_EQ(run.result, SZ_ERROR_FAIL) << archive;
+    EXPECT_TRUE(run.sink.folders.empty()) << archive;
+    EXPECT_TRUE(run.sink.order.empty()) << archive;
+  }
+}
 
 // The header of one empty file, without (the archive of the build) and with a
 // names table: an archive may leave the names out, and its file then has no

@@ -53,8 +53,8 @@ TEST(WalkZipEntries, UnpacksStoredDeflatedEmptyAndNestedFiles) {
     EXPECT_EQ(sink.files["empty-deflated"], "");
     EXPECT_TRUE(sink.files["x/y/z.bin"] == big);
     EXPECT_TRUE(sink.files["x/s.bin"] == big);
-    // Folders from the top down, per file; the folder entry itself made none.
-    EXPECT_EQ(sink.folders, (std::vector<std::string>{"x", "x/y", "x"}));
+    // Folders from the top down, per entry; the folder entry made its own.
+    EXPECT_EQ(sink.folders, (std::vector<std::string>{"x", "x", "x/y", "x"}));
   }
 }
 
@@ -159,6 +159,19 @@ TEST(WalkZipEntries, RefusedNamesCreateNothing) {
   }
 }
 
+// Names Windows would write under another name (or not at all) stop the
+// walk before anything is made for them.
+TEST(WalkZipEntries, NamesWindowsWouldChangeCreateNothing) {
+  for (const char* name : {"what?.txt", "a*b", "d|x/y.txt", "q\"q", "trail.", "trail ",
+                           "dir./x.txt", "dir /", "tab\tx"}) {
+    MemorySink sink;
+    const std::string stream = ZipStream({{.name = "first", .data = "1"}, {.name = name, .data = "x"}});
+    EXPECT_EQ(Walk(stream, sink), ZipResult::kNameNotKept) << name;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << name;
+    EXPECT_TRUE(sink.folders.empty()) << name;
+  }
+}
+
 TEST(WalkZipEntries, NamesThatFail) {
   struct Case {
     const char* what;
@@ -166,6 +179,7 @@ TEST(WalkZipEntries, NamesThatFail) {
     ZipResult result;
   } cases[] = {
       {"empty name", {{.name = "", .data = "x"}}, ZipResult::kNameUndecodable},
+      {"a folder entry named \"/\" alone", {{.name = "/"}}, ZipResult::kNameRefused},
       {"duplicate name", {{.name = "a", .data = "1"}, {.name = "a", .data = "2"}},
        ZipResult::kCreateFailed},
   };
@@ -178,6 +192,126 @@ TEST(WalkZipEntries, NamesThatFail) {
   MemorySink sink;
   EXPECT_EQ(Walk(ZipStream({{.name = std::string("..\0x", 4), .data = "1"}}), sink),
             ZipResult::kNameRefused);
+}
+
+// Headers the walk cannot follow, or data it cannot unpack, stop it before
+// anything is made for the entry: the entry behind would otherwise be read
+// from the wrong place or written with the wrong bytes.
+TEST(WalkZipEntries, RefusedHeadersCreateNothing) {
+  const std::string text(3000, 't');
+  struct Case {
+    const char* what;
+    ZipEntry entry;
+    ZipResult result;
+    uint32_t method;
+  } cases[] = {
+      {"encrypted, stored", {.data = text, .flags = 1}, ZipResult::kEncrypted, 0},
+      {"encrypted, deflated", {.data = text, .deflate = true, .flags = 1}, ZipResult::kEncrypted, 8},
+      {"encrypted with strong encryption", {.data = text, .flags = 0x41}, ZipResult::kEncrypted, 0},
+      {"data descriptor, stored, sizes 0",
+       {.data = text, .crc = 0, .packedSize = 0, .size = 0, .flags = 8},
+       ZipResult::kDataDescriptor, 0},
+      {"data descriptor, deflated, sizes given",
+       {.data = text, .deflate = true, .flags = 8}, ZipResult::kDataDescriptor, 8},
+      {"data descriptor and UTF-8 flag", {.data = text, .flags = 0x808}, ZipResult::kDataDescriptor, 0},
+      {"shrunk", {.data = text, .method = 1}, ZipResult::kUnsupportedMethod, 1},
+      {"deflate64", {.data = text, .method = 9}, ZipResult::kUnsupportedMethod, 9},
+      {"bzip2", {.data = text, .method = 12}, ZipResult::kUnsupportedMethod, 12},
+      {"LZMA", {.data = text, .method = 14}, ZipResult::kUnsupportedMethod, 14},
+      {"zstd", {.data = text, .method = 93}, ZipResult::kUnsupportedMethod, 93},
+      {"AES", {.data = text, .method = 99}, ZipResult::kUnsupportedMethod, 99},
+      {"zip64 sizes", {.data = text, .packedSize = 0xFFFFFFFF, .size = 0xFFFFFFFF},
+       ZipResult::kZip64, 0},
+      {"zip64 compressed size only", {.data = text, .deflate = true, .packedSize = 0xFFFFFFFF},
+       ZipResult::kZip64, 8},
+      {"zip64 size only", {.data = text, .size = 0xFFFFFFFF}, ZipResult::kZip64, 0},
+  };
+  for (auto& c : cases) {
+    c.entry.name = "d/refused.txt";
+    MemorySink sink;
+    ZipStop stop;
+    MemoryReader reader(ZipStream({{.name = "first", .data = "1"}, c.entry,
+                                   {.name = "after.txt", .data = "2"}}));
+    EXPECT_EQ(WalkZipEntries(reader, kFolderLength, sink, &stop), c.result) << c.what;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << c.what;
+    EXPECT_TRUE(sink.folders.empty()) << c.what;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stop.name), stop.nameSize), "d/refused.txt")
+        << c.what;
+    EXPECT_EQ(stop.method, c.method) << c.what;
+  }
+  // Folder entries are refused alike: a stream written with zip64 sizes
+  // marks every entry.
+  MemorySink sink;
+  EXPECT_EQ(Walk(ZipStream({{.name = "f/", .packedSize = 0xFFFFFFFF, .size = 0xFFFFFFFF}}), sink),
+            ZipResult::kZip64);
+  EXPECT_TRUE(sink.folders.empty());
+}
+
+// A stored entry with a data descriptor carries sizes 0 and CRC 0, which an
+// empty file matches; its data would then be read as the next headers. Here
+// the data is an end record: taken for the stream's end, it would hide
+// "after.txt" and report success.
+TEST(WalkZipEntries, DataDescriptorIsNoEmptyFile) {
+  const std::string endRecord = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  const std::string stream =
+      tvtest::LocalEntry({.name = "x.zip", .crc = 0, .packedSize = 0, .size = 0, .flags = 8}) +
+      endRecord + ZipStream({{.name = "after.txt", .data = "after"}});
+  MemorySink sink;
+  EXPECT_EQ(Walk(stream, sink), ZipResult::kDataDescriptor);
+  EXPECT_TRUE(sink.order.empty());
+}
+
+// A name is unpacked under the name the payload holds, or not at all: bytes
+// that are not well-formed UTF-8 would become U+FFFD, and two such names the
+// same file.
+TEST(WalkZipEntries, NamesThatAreNotUtf8CreateNothing) {
+  for (const char* name : {"caf\x82.txt", "d\x82/x.txt", "\xC0\xAF", "\xE0\x80\xAF",
+                           "\xED\xA0\x80.txt", "\xF4\x90\x80\x80", "cut\xE2\x82",
+                           "\xFF", "\x80/"}) {
+    MemorySink sink;
+    const std::string stream = ZipStream({{.name = "first", .data = "1"}, {.name = name, .data = "x"}});
+    EXPECT_EQ(Walk(stream, sink), ZipResult::kNameNotUtf8) << name;
+    EXPECT_EQ(sink.order, std::vector<std::string>{"first"}) << name;
+    EXPECT_TRUE(sink.folders.empty()) << name;
+  }
+  // Well-formed names outside ASCII pass, a four-byte sequence included.
+  MemorySink sink;
+  EXPECT_EQ(Walk(ZipStream({{.name = "caf\xC3\xA9.txt", .data = "1"},
+                            {.name = "\xF0\x9F\x98\x80/\xE6\x97\xA5.txt", .data = "2"}}),
+                 sink),
+            ZipResult::kEnded);
+  EXPECT_EQ(sink.order.size(), 2u);
+}
+
+// "\" separates folders as "/" does, and a folder entry makes its folder,
+// so an empty folder of the archive appears in the extraction folder.
+TEST(WalkZipEntries, SeparatorsAndFolderEntries) {
+  struct Case {
+    const char* what;
+    std::vector<ZipEntry> entries;
+    std::vector<std::string> folders;  // every folder creation, in order
+    std::vector<std::string> files;
+  } cases[] = {
+      {"backslash before a file", {{.name = "a\\b.txt", .data = "1"}}, {"a"}, {"a\\b.txt"}},
+      {"backslashes, deeper", {{.name = "a\\b\\c.txt", .data = "1"}}, {"a", "a\\b"}, {"a\\b\\c.txt"}},
+      {"both kinds", {{.name = "m\\n/o.txt", .data = "1"}}, {"m", "m\\n"}, {"m\\n/o.txt"}},
+      {"folder entry", {{.name = "empty/"}}, {"empty"}, {}},
+      {"folder entry with backslashes", {{.name = "d\\e\\"}}, {"d", "d\\e"}, {}},
+      {"nested folder entry", {{.name = "x/y/"}}, {"x", "x/y"}, {}},
+      {"folder entry with an extra field", {{.name = "f/", .extra = "UT\x05\0abcde"}, {.name = "g", .data = "2"}},
+       {"f"}, {"g"}},
+  };
+  for (const auto& c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(Walk(ZipStream(c.entries), sink), ZipResult::kEnded) << c.what;
+    EXPECT_EQ(sink.folders, c.folders) << c.what;
+    EXPECT_EQ(sink.order, c.files) << c.what;
+  }
+  // A folder entry obeys the name length limit of files.
+  MemorySink sink;
+  EXPECT_EQ(Walk(ZipStream({{.name = std::string(258 - kFolderLength, 'n') + "/"}}), sink),
+            ZipResult::kNameTooLong);
+  EXPECT_TRUE(sink.folders.empty());
 }
 
 TEST(WalkZipEntries, DamagedData) {

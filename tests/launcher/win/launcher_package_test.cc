@@ -131,8 +131,8 @@ TEST(LauncherPackage, StoredPayloadRunsDefaultSetupProgramAndCleansUp) {
     // The tail keeps the space that follows the closing quote.
     EXPECT_EQ(run.record.commandLine, L"\"" + run.record.self + L"\"  a \"b c\"");
     EXPECT_EQ(run.record.currentDir, run.cwd);
-    // The setup program sees what was unpacked; an empty folder entry made nothing.
-    EXPECT_EQ(run.record.siblings, (std::vector<std::wstring>{kDefaultSetup, L"data"}));
+    // The setup program sees what was unpacked, the empty folder included.
+    EXPECT_EQ(run.record.siblings, (std::vector<std::wstring>{kDefaultSetup, L"data", L"emptydir"}));
     // The extraction folder lay in the temporary folder and is gone.
     EXPECT_EQ(_wcsicmp(FolderOf(FolderOf(run.record.self)).c_str(), package.temp().c_str()), 0);
     EXPECT_TRUE(run.tempLeft.empty());

@@ -52,6 +52,42 @@ TEST(CreateParentFolders, EveryNameFindsItsFolders) {
   }
 }
 
+// "\" separates as "/" does; a name ending in either names a folder, which
+// is made too.
+TEST(CreateParentFolders, BackslashesAndFolderNames) {
+  struct Case {
+    std::wstring name;
+    std::vector<std::wstring> folders;  // below the extraction folder
+  } cases[] = {
+      {L"p\\q\\r.txt", {L"p", L"p\\q"}},
+      {L"s\\t\\", {L"s", L"s\\t"}},
+      {L"u/v\\", {L"u", L"u\\v"}},
+      {L"w\\x/", {L"w", L"w\\x"}},
+      {L"empty/", {L"empty"}},
+  };
+  TempDir scratch(L"parents_backslash");
+  wchar_t outputPath[MAX_PATH + 2];
+  const DWORD folderLength = StartOutputPath(outputPath, scratch.path());
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Create(outputPath, folderLength, c.name)) << Narrow(c.name);
+    for (const std::wstring& folder : c.folders)
+      EXPECT_TRUE(IsDirectory(scratch / folder)) << Narrow(c.name) << ": " << Narrow(folder);
+  }
+  EXPECT_FALSE(Exists(scratch / L"p\\q\\r.txt"));
+}
+
+// A file where a folder belongs is no folder: the name fails instead of
+// passing for one whose folder exists.
+TEST(CreateParentFolders, AFileInTheWayIsAFailure) {
+  TempDir scratch(L"parents_file");
+  WriteFileBytes(scratch / L"f", "file");
+  wchar_t outputPath[MAX_PATH + 2];
+  const DWORD folderLength = StartOutputPath(outputPath, scratch.path());
+  for (const wchar_t* name : {L"f/", L"f\\", L"f/g.txt", L"F\\g\\h.txt"})
+    EXPECT_FALSE(Create(outputPath, folderLength, name)) << Narrow(name);
+  EXPECT_TRUE(Create(outputPath, folderLength, L"g/"));
+}
+
 TEST(CreateParentFolders, AFolderThatCannotBeMadeIsAFailure) {
   TempDir scratch(L"parents_fail");
   // The extraction folder itself does not exist, so no folder below it can
