@@ -18,23 +18,43 @@ constexpr char kDefaultSetup[] = "Tessaro Vantel Installer.exe";
 // The launcher reads this much of its file to find where its image ends.
 constexpr size_t kHeadSize = 4096;
 
-class MemoryReader final : public ByteReader {
+class StringBytes final : public PackageBytes {
  public:
-  MemoryReader(const std::string& data, uint64_t start) : data_(data), pos_(start) {}
+  explicit StringBytes(const std::string& data) : data_(data) {}
+  uint64_t Size() override { return data_.size(); }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
+    const uint64_t left = offset < data_.size() ? data_.size() - offset : 0;
+    *got = static_cast<size_t>(left < size ? left : size);
+    if (*got) memcpy(buffer, data_.data() + offset, *got);
+    return true;
+  }
+
+ private:
+  const std::string& data_;
+};
+
+// The package from `start` on, forward only; a read failure is remembered.
+class PackageReader final : public ByteReader {
+ public:
+  PackageReader(PackageBytes& data, uint64_t start) : data_(data), pos_(start) {}
   bool Read(uint8_t* buffer, uint32_t size, uint32_t* got) override {
-    const uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-    *got = static_cast<uint32_t>(left < size ? left : size);
-    if (*got) memcpy(buffer, data_.data() + pos_, *got);
-    pos_ += *got;
+    size_t count = 0;
+    if (!data_.ReadAt(pos_, buffer, size, &count)) {
+      failed = true;
+      return false;
+    }
+    *got = static_cast<uint32_t>(count);
+    pos_ += count;
     return true;
   }
   bool Skip(uint32_t count) override {
     pos_ += count;
     return true;
   }
+  bool failed = false;
 
  private:
-  const std::string& data_;
+  PackageBytes& data_;
   uint64_t pos_;
 };
 
@@ -179,31 +199,31 @@ class SevenZipVerifySink final : public SevenZipSink {
   uint32_t folderLength_;
 };
 
-// The 7z archive in memory from a start offset: the reader's offsets count
-// from the signature, as the launcher's file stream does.
-struct MemoryInStream {
+// The 7z archive from a start offset: the reader's offsets count from the
+// signature, as the launcher's file stream does.
+struct PackageInStream {
   ISeekInStream vt;
-  const std::string* data;
+  PackageBytes* data;
   uint64_t start;
   uint64_t pos;
 };
 
-SRes MemoryRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
-  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
-  const uint64_t at = s->start + s->pos;
-  const uint64_t left = at < s->data->size() ? s->data->size() - at : 0;
-  if (*size > left) *size = static_cast<size_t>(left);
-  if (*size) memcpy(buffer, s->data->data() + at, *size);
-  s->pos += *size;
+SRes PackageRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  PackageInStream* s = Z7_CONTAINER_FROM_VTBL(p, PackageInStream, vt);
+  size_t got = 0;
+  if (!s->data->ReadAt(s->start + s->pos, static_cast<uint8_t*>(buffer), *size, &got))
+    return SZ_ERROR_READ;
+  *size = got;
+  s->pos += got;
   return SZ_OK;
 }
 
-SRes MemorySeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
-  MemoryInStream* s = Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
+SRes PackageSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
+  PackageInStream* s = Z7_CONTAINER_FROM_VTBL(p, PackageInStream, vt);
   // Positions are those of the whole file, like a file handle's.
   int64_t base = 0;
   if (origin == SZ_SEEK_CUR) base = static_cast<int64_t>(s->start + s->pos);
-  if (origin == SZ_SEEK_END) base = static_cast<int64_t>(s->data->size());
+  if (origin == SZ_SEEK_END) base = static_cast<int64_t>(s->data->Size());
   const int64_t to = base + *pos;
   if (to < static_cast<int64_t>(s->start)) return SZ_ERROR_READ;
   s->pos = static_cast<uint64_t>(to) - s->start;
@@ -261,17 +281,28 @@ bool HasLauncherMark(const std::string& image) {
 }
 
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
+  StringBytes bytes(package);
+  return VerifyPackage(bytes, folderLength);
+}
+
+VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength) {
   VerifyReport report;
-  const std::string head = package.substr(0, kHeadSize);
-  if (!ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(head.data()), head.size(),
-                           &report.imageEnd)) {
+  uint8_t head[kHeadSize];
+  size_t headSize = 0;
+  if (!package.ReadAt(0, head, sizeof(head), &headSize)) {
+    report.problems.push_back("cannot read the package");
+    return report;
+  }
+  if (!ImageEndFromHeaders(head, headSize, &report.imageEnd)) {
     report.problems.push_back("not a Windows program: no PE headers in its first 4096 bytes");
     return report;
   }
-  MemoryReader scanReader(package, report.imageEnd);
+  PackageReader scanReader(package, report.imageEnd);
   uint64_t offset = 0;
   if (!ScanForPayload(scanReader, &report.kind, &offset)) {
-    report.problems.push_back("nothing appended behind the launcher's image (fewer than 33 bytes)");
+    report.problems.push_back(scanReader.failed
+                                  ? "cannot read the package"
+                                  : "nothing appended behind the launcher's image (fewer than 33 bytes)");
     return report;
   }
   if (report.kind == PayloadNone) {
@@ -285,15 +316,17 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
   Extraction extraction(&report);
   if (report.kind == PayloadZip) {
     report.pathLimit = PathLimit(PackFormat::kZip);
-    MemoryReader reader(package, report.payloadOffset);
+    PackageReader reader(package, report.payloadOffset);
     ZipVerifySink sink(extraction, &report, folderLength);
     const ZipResult result = WalkZipEntries(reader, folderLength, sink);
-    if (result != ZipResult::kEnded && (report.problems.empty() ||
-                                        result != ZipResult::kCreateFailed))
+    if (reader.failed)
+      report.problems.push_back("cannot read the package");
+    else if (result != ZipResult::kEnded && (report.problems.empty() ||
+                                             result != ZipResult::kCreateFailed))
       report.problems.push_back(ZipProblem(result));
   } else {
     report.pathLimit = PathLimit(PackFormat::kSevenZip);
-    MemoryInStream stream = {{MemoryRead, MemorySeek}, &package, report.payloadOffset, 0};
+    PackageInStream stream = {{PackageRead, PackageSeek}, &package, report.payloadOffset, 0};
     const ISzAlloc allocMain = {SzAlloc, SzFree};
     const ISzAlloc allocTemp = {SzAlloc, SzFree};
     const size_t maxNameLength =

@@ -48,14 +48,23 @@ class PackProgress {
 // stored; level 0 stores everything; folder items as entries whose name ends
 // in "/". Then the central directory and its end record. False with
 // `*error` set on a read or write failure, or when the payload reaches 4 GiB.
-bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                     PayloadSink& sink, PackProgress& progress, std::string* error);
+// Files are deflated in 1 MiB pieces on `threads` threads (at least 1); the
+// pieces depend on the file alone, so every thread count gives the same
+// bytes. Holds at most about 32 MiB of files read ahead, or one larger file.
+bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                     ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                     std::string* error);
 
 // A 7z archive (format version 0.4) of `items`: files of at least one byte in
 // solid blocks of up to 64 MiB, each LZMA-coded at `level` 0-9; blocks of
 // programs (files that start with PE headers) also pass through the x86
-// branch filter. Every block's packed stream starts with LZMA, so byte 32 of
-// the archive is 00 as the launcher's scan requires. Empty files and folders
+// branch filter; files that look like random bytes and that fast deflate
+// cannot shrink are copied into blocks of their own, behind the coded ones.
+// The first block's packed stream starts with LZMA, so byte 32 of the
+// archive is 00 as the launcher's scan requires. Empty files and folders
 // are items without data. Names and CRC-32 of every file in a plain header.
-bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                          PayloadSink& sink, PackProgress& progress, std::string* error);
+// With `threads` of 2 or more the encoder's match finder runs on threads of
+// its own; the bytes are the same as with one.
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                          std::string* error);

@@ -1,4 +1,6 @@
+#include <math.h>
 #include <string.h>
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -82,8 +84,42 @@ bool IsProgramName(const std::string& name) {
          ext == "scr" || ext == "drv" || ext == "efi";
 }
 
+// Whether LZMA would only spend time on `data`: every 64 KiB looks like
+// random bytes (close to 8 bits per byte) and fast deflate cannot shrink the
+// whole by 2%. Already-compressed media and archives are the usual case.
+bool Incompressible(const std::string& data) {
+  constexpr size_t kWindow = 65536;
+  if (data.size() < kWindow) return false;
+  for (size_t at = 0; at + kWindow <= data.size(); at += kWindow) {
+    uint32_t counts[256] = {};
+    for (size_t i = at; i < at + kWindow; ++i) ++counts[static_cast<uint8_t>(data[i])];
+    double bits = 0;
+    for (uint32_t c : counts)
+      if (c) bits -= c * log2(static_cast<double>(c) / kWindow);
+    if (bits / kWindow < 7.9) return false;
+  }
+  z_stream stream = {};
+  if (deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  std::string out(1u << 16, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    status = deflate(&stream, Z_FINISH);
+  }
+  const uint64_t packed = stream.total_out;
+  deflateEnd(&stream);
+  return status == Z_STREAM_END && packed * 50 >= data.size() * 49;
+}
+
+// How a block is coded: LZMA, LZMA behind the x86 branch filter, or copied.
+enum class Coding { kLzma, kLzmaX86, kCopy };
+
 struct Block {
   std::vector<const PackItem*> files;
+  Coding coding = Coding::kLzma;
   bool branchFilter = false;
   std::vector<uint64_t> sizes;
   std::vector<uint32_t> crcs;
@@ -107,13 +143,15 @@ SRes OnProgress(ICompressProgressPtr p, UInt64 inSize, UInt64) {
   return SZ_OK;
 }
 
-bool Encode(const std::string& data, int level, Block* block, std::string* packed,
-            PackProgress& progress) {
+bool Encode(const std::string& data, int level, unsigned threads, Block* block,
+            std::string* packed, PackProgress& progress) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
   props.reduceSize = data.size();
-  props.numThreads = 1;
+  // Two threads: the match finder's hashing and tree search run beside the
+  // coder; the matches, and so the bytes, are the same as with one.
+  props.numThreads = threads >= 2 ? 2 : 1;
   props.writeEndMark = 0;
   const ISzAlloc alloc = {SzAlloc, SzFree};
   CLzmaEncHandle encoder = LzmaEnc_Create(&alloc);
@@ -158,19 +196,44 @@ std::string Utf16Le(const std::string& utf8) {
 
 }  // namespace
 
-bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                          PayloadSink& sink, PackProgress& progress, std::string* error) {
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                          std::string* error) {
   CrcGenerateTable();
 
-  // Blocks: plain files first, then programs, each kind in the items' order.
+  // Files that would not shrink are copied, not coded: LZMA spends most of
+  // its time on them for nothing. The launcher finds a 7z payload by its
+  // first packed stream, which must be LZMA: with nothing else to code, they
+  // are coded after all.
+  std::string file;
+  std::vector<Coding> codings(items.size(), Coding::kLzma);
+  bool anyCoded = false;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const PackItem& item = items[i];
+    if (item.folder || item.size == 0) continue;
+    if (!source.Read(item, &file, error)) return false;
+    codings[i] = Incompressible(file)          ? Coding::kCopy
+                 : IsProgramName(item.name) ? Coding::kLzmaX86
+                                            : Coding::kLzma;
+    anyCoded = anyCoded || codings[i] != Coding::kCopy;
+  }
+  std::string().swap(file);
+  if (!anyCoded)
+    for (size_t i = 0; i < items.size(); ++i)
+      if (codings[i] == Coding::kCopy)
+        codings[i] = IsProgramName(items[i].name) ? Coding::kLzmaX86 : Coding::kLzma;
+
+  // Blocks: plain files first, then programs, then copied files, each kind
+  // in the items' order.
   std::vector<Block> blocks;
   std::vector<const PackItem*> empties;
-  for (int kind = 0; kind < 2; ++kind) {
+  for (Coding coding : {Coding::kLzma, Coding::kLzmaX86, Coding::kCopy}) {
     Block current;
-    current.branchFilter = kind == 1;
-    for (const PackItem& item : items) {
-      if (item.folder || item.size == 0) continue;
-      if (IsProgramName(item.name) != (kind == 1)) continue;
+    current.coding = coding;
+    current.branchFilter = coding == Coding::kLzmaX86;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const PackItem& item = items[i];
+      if (item.folder || item.size == 0 || codings[i] != coding) continue;
       if (!current.files.empty() && current.unpacked + item.size > kBlockTarget) {
         blocks.push_back(current);
         current.files.clear();
@@ -195,7 +258,7 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
     return false;
   }
   uint64_t packedTotal = 0;
-  std::string data, file, packed;
+  std::string data, packed;
   for (Block& block : blocks) {
     data.clear();
     for (const PackItem* item : block.files) {
@@ -209,7 +272,10 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
       UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
       z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
     }
-    if (!Encode(data, level, &block, &packed, progress)) {
+    if (block.coding == Coding::kCopy) {
+      packed.swap(data);
+      progress.Advance(packed.size(), 0);
+    } else if (!Encode(data, level, threads, &block, &packed, progress)) {
       *error = "the LZMA encoder failed (out of memory?)";
       return false;
     }
@@ -242,6 +308,12 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
   for (const Block& b : blocks) {
     // LZMA first: its input is the packed stream. The filter, when there is
     // one, takes LZMA's output (bond: the filter's input 1 from coder 0).
+    if (b.coding == Coding::kCopy) {
+      PutNumber(h, 1);
+      h.push_back(1);  // an ID of one byte, no properties
+      h.push_back(0);  // Copy
+      continue;
+    }
     PutNumber(h, b.branchFilter ? 2 : 1);
     h.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
     h.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
