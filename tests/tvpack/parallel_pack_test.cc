@@ -271,4 +271,25 @@ TEST(ParallelPack, SevenZipCopiesWhatWillNotShrink) {
   }
 }
 
+// Ten thousand names make a header larger than its LZMA coding: it is stored
+// coded, and the launcher's reader takes it.
+TEST(ParallelPack, SevenZipHeaderOfManyNamesIsCoded) {
+  std::vector<PackItem> items;
+  std::map<std::string, std::string> expected;
+  size_t names = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "items/group" + std::to_string(i % 30) + "/item" + std::to_string(i) + ".cfg";
+    items.push_back(Item(name, Text(20 + i % 50, i)));
+    expected[name] = items.back().content;
+    names += 2 * (name.size() + 1);
+  }
+  MemoryItems source;
+  NoProgress progress;
+  StringSink sink;
+  std::string error;
+  ASSERT_TRUE(WriteSevenZipPayload(items, 5, 2, source, sink, progress, &error)) << error;
+  EXPECT_LT(sink.bytes.size(), names / 2);
+  EXPECT_EQ(UnpackSevenZip(sink.bytes), expected);
+}
+
 }  // namespace

@@ -22,7 +22,8 @@ class PayloadSink {
   ~PayloadSink() = default;
 };
 
-// Hands out the bytes of a file item (never called for folders).
+// Hands out the bytes of a file item (never called for folders). The 7z
+// writer calls it from several threads at once.
 class ItemSource {
  public:
   // Fills `*data` with the item's bytes; false with `*error` set when it
@@ -63,8 +64,9 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
 // The first block's packed stream starts with LZMA, so byte 32 of the
 // archive is 00 as the launcher's scan requires. Empty files and folders
 // are items without data. Names and CRC-32 of every file in a plain header.
-// With `threads` of 2 or more the encoder's match finder runs on threads of
-// its own; the bytes are the same as with one.
+// With `threads` of 2 or more, blocks are coded side by side, or a block
+// coded alone gets the multi-threaded match finder; the bytes are the same as
+// with one thread. A header larger than its LZMA coding is stored coded.
 bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
                           ItemSource& source, PayloadSink& sink, PackProgress& progress,
                           std::string* error);

@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 
 #include "7zAlloc.h"
 #include "7zCrc.h"
@@ -30,6 +32,7 @@ enum : uint8_t {
   kEmptyStream = 0x0E,
   kEmptyFile = 0x0F,
   kName = 0x11,
+  kEncodedHeader = 0x17,
 };
 
 constexpr uint64_t kBlockTarget = 64ull << 20;
@@ -185,6 +188,56 @@ bool Encode(const std::string& data, int level, unsigned threads, Block* block,
   return result == SZ_OK;
 }
 
+// Reads the block's files, filters and codes them into `*packed`.
+bool PackBlock(Block* block, int level, unsigned threads, ItemSource& source,
+               PackProgress& progress, std::string* packed, std::string* error) {
+  std::string data, file;
+  if (block->files.size() > 1) data.reserve(block->unpacked);
+  for (const PackItem* item : block->files) {
+    // A block of one file takes the file's bytes as they are read: no copy.
+    std::string* into = block->files.size() == 1 ? &data : &file;
+    if (!source.Read(*item, into, error)) return false;
+    block->sizes.push_back(into->size());
+    block->crcs.push_back(CrcCalc(into->data(), into->size()));
+    if (into == &file) data += file;
+  }
+  std::string().swap(file);
+  block->unpacked = data.size();
+  if (block->branchFilter) {
+    UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+    z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
+  }
+  if (block->coding == Coding::kCopy) {
+    packed->swap(data);
+    progress.Advance(packed->size(), 0);
+    return true;
+  }
+  if (!Encode(data, level, threads, block, packed, progress)) {
+    *error = "the LZMA encoder failed (out of memory?)";
+    return false;
+  }
+  return true;
+}
+
+// Progress reported from several threads, passed on one at a time.
+class LockedProgress final : public PackProgress {
+ public:
+  explicit LockedProgress(PackProgress& inner) : inner_(inner) {}
+  void Advance(uint64_t bytes, uint32_t files) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_.Advance(bytes, files);
+  }
+
+ private:
+  PackProgress& inner_;
+  std::mutex mutex_;
+};
+
+class QuietProgress final : public PackProgress {
+ public:
+  void Advance(uint64_t, uint32_t) override {}
+};
+
 std::string Utf16Le(const std::string& utf8) {
   std::wstring wide;
   DecodeUtf8(utf8, &wide);
@@ -257,35 +310,42 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
     *error = "cannot write the package";
     return false;
   }
+  // Blocks are independent: with several threads and several blocks to
+  // code, each block gets a thread of its own (a wave of `threads` blocks at
+  // a time, written in order); a block coded alone gets the multi-threaded
+  // match finder. The bytes are the same either way.
+  size_t coded = 0;
+  for (const Block& b : blocks) coded += b.coding == Coding::kCopy ? 0 : 1;
+  const unsigned wave = threads >= 2 && coded >= 2 ? threads : 1;
+  LockedProgress shared(progress);
   uint64_t packedTotal = 0;
-  std::string data, packed;
-  for (Block& block : blocks) {
-    data.clear();
-    for (const PackItem* item : block.files) {
-      if (!source.Read(*item, &file, error)) return false;
-      block.sizes.push_back(file.size());
-      block.crcs.push_back(CrcCalc(file.data(), file.size()));
-      data += file;
+  for (size_t first = 0; first < blocks.size(); first += wave) {
+    const size_t count = std::min<size_t>(wave, blocks.size() - first);
+    std::vector<std::string> packed(count), errors(count);
+    std::vector<char> ok(count, 0);
+    auto pack = [&](size_t i) {
+      ok[i] = PackBlock(&blocks[first + i], level, wave == 1 ? threads : 1, source, shared,
+                        &packed[i], &errors[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < count; ++i) helpers.emplace_back(pack, i);
+    pack(0);
+    for (std::thread& t : helpers) t.join();
+    for (size_t i = 0; i < count; ++i) {
+      Block& block = blocks[first + i];
+      if (!ok[i]) {
+        *error = errors[i];
+        return false;
+      }
+      block.packed = packed[i].size();
+      packedTotal += packed[i].size();
+      if (!sink.Write(reinterpret_cast<const uint8_t*>(packed[i].data()), packed[i].size())) {
+        *error = "cannot write the package";
+        return false;
+      }
+      std::string().swap(packed[i]);
+      progress.Advance(0, static_cast<uint32_t>(block.files.size()));
     }
-    block.unpacked = data.size();
-    if (block.branchFilter) {
-      UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
-      z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
-    }
-    if (block.coding == Coding::kCopy) {
-      packed.swap(data);
-      progress.Advance(packed.size(), 0);
-    } else if (!Encode(data, level, threads, &block, &packed, progress)) {
-      *error = "the LZMA encoder failed (out of memory?)";
-      return false;
-    }
-    block.packed = packed.size();
-    packedTotal += packed.size();
-    if (!sink.Write(reinterpret_cast<const uint8_t*>(packed.data()), packed.size())) {
-      *error = "cannot write the package";
-      return false;
-    }
-    progress.Advance(0, static_cast<uint32_t>(block.files.size()));
   }
   uint32_t emptyFiles = 0;
   for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
@@ -367,13 +427,57 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   h.push_back(kEnd);  // files info
   h.push_back(kEnd);  // header
 
+  // The names of many files make a large header: it is LZMA-coded too, as a
+  // packed stream behind the blocks, when that makes it smaller.
+  uint64_t headerOffset = packedTotal;
+  if (h.size() > 256) {
+    Block coded;
+    std::string packedHeader;
+    QuietProgress quiet;
+    if (!Encode(h, level, 1, &coded, &packedHeader, quiet)) {
+      *error = "the LZMA encoder failed (out of memory?)";
+      return false;
+    }
+    std::string e;
+    e.push_back(kEncodedHeader);
+    e.push_back(kPackInfo);
+    PutNumber(e, packedTotal);
+    PutNumber(e, 1);
+    e.push_back(kSize);
+    PutNumber(e, packedHeader.size());
+    e.push_back(kEnd);
+    e.push_back(kUnpackInfo);
+    e.push_back(kFolder);
+    PutNumber(e, 1);
+    e.push_back(0);   // not external
+    PutNumber(e, 1);  // one coder: LZMA
+    e.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
+    e.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
+    PutNumber(e, LZMA_PROPS_SIZE);
+    e.append(reinterpret_cast<const char*>(coded.props), LZMA_PROPS_SIZE);
+    e.push_back(kCodersUnpackSize);
+    PutNumber(e, h.size());
+    e.push_back(kCrc);
+    e.push_back(1);  // defined
+    PutLe(e, CrcCalc(h.data(), h.size()), 4);
+    e.push_back(kEnd);  // unpack info
+    e.push_back(kEnd);  // streams info
+    if (packedHeader.size() + e.size() < h.size()) {
+      if (!sink.Write(reinterpret_cast<const uint8_t*>(packedHeader.data()), packedHeader.size())) {
+        *error = "cannot write the package";
+        return false;
+      }
+      headerOffset += packedHeader.size();
+      h.swap(e);
+    }
+  }
   if (!sink.Write(reinterpret_cast<const uint8_t*>(h.data()), h.size())) {
     *error = "cannot write the package";
     return false;
   }
 
   std::string tail;
-  PutLe(tail, packedTotal, 8);  // the header's offset behind the start header
+  PutLe(tail, headerOffset, 8);  // the header's offset behind the start header
   PutLe(tail, h.size(), 8);
   PutLe(tail, CrcCalc(h.data(), h.size()), 4);
   std::string start("7z\xBC\xAF\x27\x1C", 6);

@@ -81,30 +81,56 @@ struct FileWork {
   std::vector<Piece> pieces;
 };
 
-void PackPiece(const FileWork& file, int level, size_t index, Piece* piece) {
+// One thread's deflate state, kept from piece to piece: setting up a stream
+// costs more than packing a small file.
+class Deflater {
+ public:
+  explicit Deflater(int level) : level_(level) {}
+  ~Deflater() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  z_stream* Fresh() {
+    if (ready_) {
+      if (deflateReset(&stream_) == Z_OK) return &stream_;
+      deflateEnd(&stream_);
+      ready_ = false;
+    }
+    stream_ = z_stream();
+    ready_ = deflateInit2(&stream_, level_, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    return ready_ ? &stream_ : nullptr;
+  }
+
+ private:
+  int level_;
+  z_stream stream_ = {};
+  bool ready_ = false;
+};
+
+void PackPiece(const FileWork& file, Deflater& deflater, size_t index, Piece* piece) {
   const Bytef* bytes = reinterpret_cast<const Bytef*>(file.data.data());
   const size_t size = piece->end - piece->begin;
   piece->crc = static_cast<uint32_t>(crc32(0, bytes + piece->begin, static_cast<uInt>(size)));
   const bool last = index + 1 == file.pieces.size();
-  z_stream stream = {};
-  if (deflateInit2(&stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+  z_stream* stream = deflater.Fresh();
+  if (!stream) {
     piece->failed = true;
     return;
   }
   if (piece->begin > 0) {
     const size_t primed = piece->begin < kDictionary ? piece->begin : kDictionary;
-    deflateSetDictionary(&stream, bytes + piece->begin - primed, static_cast<uInt>(primed));
+    deflateSetDictionary(stream, bytes + piece->begin - primed, static_cast<uInt>(primed));
   }
   std::string& out = piece->packed;
-  out.resize(deflateBound(&stream, static_cast<uLong>(size)) + 64);
-  stream.next_in = const_cast<Bytef*>(bytes + piece->begin);
-  stream.avail_in = static_cast<uInt>(size);
+  out.resize(deflateBound(stream, static_cast<uLong>(size)) + 64);
+  stream->next_in = const_cast<Bytef*>(bytes + piece->begin);
+  stream->avail_in = static_cast<uInt>(size);
   const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
   for (;;) {
-    stream.next_out = reinterpret_cast<Bytef*>(out.data()) + stream.total_out;
-    stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
-    const int status = deflate(&stream, flush);
-    if (last ? status == Z_STREAM_END : status == Z_OK && stream.avail_in == 0 && stream.avail_out > 0)
+    stream->next_out = reinterpret_cast<Bytef*>(out.data()) + stream->total_out;
+    stream->avail_out = static_cast<uInt>(out.size() - stream->total_out);
+    const int status = deflate(stream, flush);
+    if (last ? status == Z_STREAM_END
+             : status == Z_OK && stream->avail_in == 0 && stream->avail_out > 0)
       break;
     if (status != Z_OK && status != Z_BUF_ERROR) {
       piece->failed = true;
@@ -112,8 +138,7 @@ void PackPiece(const FileWork& file, int level, size_t index, Piece* piece) {
     }
     out.resize(out.size() * 2);
   }
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
+  out.resize(stream->total_out);
   if (!piece->failed && out.size() >= StoredBlocksSize(size)) {
     piece->stored = true;
     std::string().swap(out);
@@ -124,7 +149,7 @@ void PackPiece(const FileWork& file, int level, size_t index, Piece* piece) {
 // thread takes pieces too while it waits, so one thread needs no other.
 class PiecePool {
  public:
-  PiecePool(unsigned threads, int level) : level_(level) {
+  PiecePool(unsigned threads, int level) : level_(level), own_(level) {
     for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
   ~PiecePool() {
@@ -150,7 +175,7 @@ class PiecePool {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!file->pieces[index].done) {
       if (!queue_.empty()) {
-        RunOne(lock);
+        RunOne(lock, own_);
       } else {
         done_.wait(lock);
       }
@@ -163,26 +188,28 @@ class PiecePool {
     size_t index;
   };
 
-  void RunOne(std::unique_lock<std::mutex>& lock) {
+  void RunOne(std::unique_lock<std::mutex>& lock, Deflater& deflater) {
     const Job job = queue_.front();
     queue_.pop_front();
     lock.unlock();
-    PackPiece(*job.file, level_, job.index, &job.file->pieces[job.index]);
+    PackPiece(*job.file, deflater, job.index, &job.file->pieces[job.index]);
     lock.lock();
     job.file->pieces[job.index].done = true;
     done_.notify_all();
   }
 
   void Work() {
+    Deflater deflater(level_);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       while (!stop_ && queue_.empty()) wake_.wait(lock);
       if (stop_) return;
-      RunOne(lock);
+      RunOne(lock, deflater);
     }
   }
 
   int level_;
+  Deflater own_;  // the writer's thread's, while it waits
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   std::deque<Job> queue_;
