@@ -40,8 +40,7 @@ os.makedirs(out, exist_ok=True)
 one = os.environ.get("TVPACK_BENCH_ONE_THREAD") == "1"
 names = os.environ.get("TVPACK_BENCH_ONLY", "typical many big").split()
 
-print("%-8s %9s | %-26s %8s %7s %9s %7s" % ("payload", "input", "tool", "seconds", "ratio",
-                                              "peak-RSS", "/peer"))
+print("%-8s %9s | %-26s %8s %7s %9s" % ("payload", "input", "tool", "seconds", "ratio", "peak-RSS"))
 summary = []
 for name in names:
     tree = make_tree(work, name)
@@ -70,9 +69,8 @@ for name in names:
         seconds, peak = timed_native(head + [target] + tail, cwd=staged)
         ratio = (os.path.getsize(target) - overhead) / total
         results[tool] = (seconds, ratio, peak)
-        peer = {"tvpack create (zip, -6)": "zip -6 -r", "tvpack create (7z, -5)": "7zz a -m0=LZMA -mx=5"}.get(tool)
-        print("%-8s %7.1fMB | %-26s %8.2f %6.2f%% %6dKiB %7s" % (
-            name, total / 1e6, tool, seconds, 100 * ratio, peak, ""), flush=True)
+        print("%-8s %7.1fMB | %-26s %8.2f %6.2f%% %6dKiB" % (
+            name, total / 1e6, tool, seconds, 100 * ratio, peak), flush=True)
     largest = max(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(staged) for f in fs)
     for mine, peer in (("tvpack create (zip, -6)", "zip -6 -r"), ("tvpack create (7z, -5)", "7zz a -m0=LZMA -mx=5")):
         (s1, r1, m1), (s2, r2, m2) = results[mine], results[peer]
