@@ -11,6 +11,7 @@
 #include "pack_rules.h"
 #include "payload_writer.h"
 #include "platform.h"
+#include "runtime_signature.h"
 #include "text.h"
 
 #ifndef TVPACK_DEFAULT_LAUNCHER
@@ -30,6 +31,9 @@ constexpr char kUsage[] =
     "  tvpack sign <package.exe> (--pkcs12 <file> | --cert <file> --key <file>)\n"
     "              [--password <text> | --password-file <file>] [--timestamp <url>]\n"
     "              [--description <text>] [--url <text>] [-o <signed.exe>] [--max-folder N]\n"
+    "  tvpack sign-runtime <installer> --cert <signer.pem> --key <key.pem> [--chain <intermediates.pem>]\n"
+    "                     -o <installer.p7>\n"
+    "  tvpack check-runtime <installer> <installer.p7> --root <root.der>\n"
     "--max-folder: the longest extraction folder to allow for, in characters (default 60:\n"
     "a temporary folder under a 20-character user name). --threads: how many threads\n"
     "compress (default: one per processor); the package is the same whatever the number.\n";
@@ -564,6 +568,83 @@ int Sign(const std::vector<std::string>& args, Console& console) {
   return kTvpackOk;
 }
 
+// The runtime installer's detached signature, checked with tovik's rules
+// before it is kept.
+int SignRuntimeCommand(const std::vector<std::string>& args, Console& console) {
+  const Options o = Parse(args, 1, {"--cert", "--key", "--chain", "-o"}, {});
+  std::string reason;
+  if (!RuntimeSignatureAvailable(&reason)) {
+    console.Err("tvpack: " + reason + "\n");
+    return kTvpackError;
+  }
+  if (!o.error.empty() || o.positional.size() != 1 || !o.values.count("--cert") || !o.values.count("--key") ||
+      !o.values.count("-o")) {
+    console.Err("tvpack: " +
+                (o.error.empty() ? std::string("sign-runtime needs an installer, --cert, --key and -o") : o.error) +
+                "\n" + kUsage);
+    return kTvpackError;
+  }
+  std::string installer, cert, key, chain, der, error;
+  for (const auto& [path, into] : {std::pair<std::string, std::string*>{o.positional[0], &installer},
+                                   {o.values.at("--cert"), &cert},
+                                   {o.values.at("--key"), &key},
+                                   {o.values.count("--chain") ? o.values.at("--chain") : "", &chain}}) {
+    if (!path.empty() && !ReadWhole(path, into)) {
+      console.Err("tvpack: cannot read " + path + "\n");
+      return kTvpackError;
+    }
+  }
+  if (!SignRuntime(installer, cert, key, chain, &der, &error)) {
+    console.Err("tvpack: " + error + "\n");
+    return kTvpackError;
+  }
+  const std::string output = o.values.at("-o");
+  const std::string partial = output + ".partial";
+  FILE* file = platform::Open(partial, "wb");
+  const bool written = file && fwrite(der.data(), 1, der.size(), file) == der.size();
+  if (file && fclose(file) != 0) platform::Remove(partial);
+  if (!written || !platform::Replace(partial, output)) {
+    platform::Remove(partial);
+    console.Err("tvpack: cannot write " + output + "\n");
+    return kTvpackError;
+  }
+  console.Out("tvpack: wrote " + output + " (" + Number(der.size()) + " bytes): the detached signature of " +
+              o.positional[0] + "\n");
+  return kTvpackOk;
+}
+
+int CheckRuntimeCommand(const std::vector<std::string>& args, Console& console) {
+  const Options o = Parse(args, 1, {"--root"}, {});
+  std::string reason;
+  if (!RuntimeSignatureAvailable(&reason)) {
+    console.Err("tvpack: " + reason + "\n");
+    return kTvpackError;
+  }
+  if (!o.error.empty() || o.positional.size() != 2 || !o.values.count("--root")) {
+    console.Err("tvpack: " +
+                (o.error.empty() ? std::string("check-runtime needs an installer, its signature and --root") : o.error) +
+                "\n" + kUsage);
+    return kTvpackError;
+  }
+  std::string installer, p7, root;
+  for (const auto& [path, into] : {std::pair<std::string, std::string*>{o.positional[0], &installer},
+                                   {o.positional[1], &p7},
+                                   {o.values.at("--root"), &root}}) {
+    if (!ReadWhole(path, into)) {
+      console.Err("tvpack: cannot read " + path + "\n");
+      return kTvpackError;
+    }
+  }
+  const RuntimeCheck check = CheckRuntime(installer, p7, root);
+  for (const std::string& line : check.lines) console.Out(line + "\n");
+  if (!check.accepted) {
+    console.Out("verdict: tovik refuses this installer (" + check.failedRule + ")\n");
+    return kTvpackRefused;
+  }
+  console.Out("verdict: tovik accepts this installer and its signature (unless a CRL lists a certificate)\n");
+  return kTvpackOk;
+}
+
 }  // namespace
 
 int TvpackMain(const std::vector<std::string>& args, Console& console) {
@@ -573,6 +654,8 @@ int TvpackMain(const std::vector<std::string>& args, Console& console) {
   }
   if (args[0] == "create") return Create(args, console);
   if (args[0] == "sign") return Sign(args, console);
+  if (args[0] == "sign-runtime") return SignRuntimeCommand(args, console);
+  if (args[0] == "check-runtime") return CheckRuntimeCommand(args, console);
   if (args[0] == "verify") {
     const Options o = Parse(args, 1, {"--max-folder"}, {});
     uint32_t maxFolder = 0;
