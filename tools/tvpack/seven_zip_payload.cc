@@ -151,6 +151,10 @@ bool Encode(const std::string& data, int level, unsigned threads, Block* block,
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
+  // Level 5 with a 16 MiB dictionary, as archivers use it: the SDK's own
+  // level 5 takes 32 MiB, which costs about a third more time for next to
+  // nothing on installer payloads.
+  if (level == 5) props.dictSize = 1u << 24;
   props.reduceSize = data.size();
   // Two threads: the match finder's hashing and tree search run beside the
   // coder; the matches, and so the bytes, are the same as with one.
