@@ -9,6 +9,7 @@
 #include "7zAlloc.h"
 #include "7zCrc.h"
 #include "Bra.h"
+#include "LzFind.h"
 #include "LzmaEnc.h"
 #include "payload_writer.h"
 #include "text.h"
@@ -257,6 +258,9 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
                           ItemSource& source, PayloadSink& sink, PackProgress& progress,
                           std::string* error) {
   CrcGenerateTable();
+  // The match finder's vector routines (SSE4.1, AVX2) where the processor
+  // has them; without this call it keeps the plain ones.
+  LzFindPrepare();
 
   // Files that would not shrink are copied, not coded: LZMA spends most of
   // its time on them for nothing. The launcher finds a 7z payload by its
