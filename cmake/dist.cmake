@@ -5,9 +5,10 @@
 #   <name>-linux.tar.gz     bin/tvpack and the Windows programs
 #   <name>-windows.zip      bin/tvpack.exe and the Windows programs
 # Both tools find the launcher image beside themselves. The archives hold the
-# same bytes whenever they are made from the same sources in the same folder:
+# same bytes whenever they are made from the same sources in the same folder
+# with the same TOVIK_ROOT_CERT (the test root is made anew by every build):
 # images without link time stamps, every entry with the time of
-# SOURCE_DATE_EPOCH (default: the last commit's, else 2000-01-01), owner 0.
+# SOURCE_DATE_EPOCH (default: the last commit's, else 2000-01-01).
 
 include(ExternalProject)
 
