@@ -6,7 +6,8 @@ Payloads, made once in the work folder:
   typical  about 60 MB: 4,000 small text files in 40 folders, 8 binaries,
            one 20 MB incompressible file
   many     10,000 tiny files in 100 folders
-  big      one 300 MB compressible file
+  big      one 300 MB file that compresses like compiled programs (deflate to
+           about 47%, LZMA to about 35%; zip and LZMA both have work to do)
 each packed as a ZIP-style payload (zip -6) and as 7z (LZMA, one solid
 block), appended to the launcher and run under Wine with a setup program
 that records the time it started and exits at once. For every run it prints
@@ -32,6 +33,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 PAYLOADS = ["empty", "typical", "many", "big"]
@@ -46,8 +48,49 @@ def text(rnd, words, size):
     return "".join(out)[:size]
 
 
+# Folder names of the trees in the work folder: a tree whose contents change
+# gets a new name, so that a tree or archive made before is not reused.
+FOLDERS = {"big": "big-programs"}
+
+
+def program_like(rnd, size):
+    """Bytes that compress like compiled programs: code idioms (short runs of
+    skewed byte values) drawn from a pool, a few hundred at a time, with
+    operands between them that are partly random; now and then a routine much
+    like one further back (beyond deflate's 32 KiB window, within LZMA's
+    dictionary)."""
+    common = (bytes([0x00] * 30 + [0xFF] * 8) +
+              bytes([0x8B, 0x89, 0x48, 0x4C, 0x24, 0x0F, 0x85, 0x84, 0xE8, 0xC3, 0x83, 0xC7, 0x45,
+                     0x8D, 0x74, 0x75, 0xEB, 0x31, 0xC0, 0x01, 0x10, 0x20, 0x40, 0x08, 0x04, 0x02]) * 3 +
+              bytes(range(256)))
+    pool = [bytes(rnd.choices(common, k=rnd.randint(3, 24))) for _ in range(50000)]
+    weights = [1.0 / (i + 8) for i in range(600)]
+    out = bytearray()
+    while len(out) < size:
+        local = rnd.sample(pool, 600)
+        count = 2048
+        idioms = rnd.choices(local, weights=weights, k=count)
+        operands = rnd.randbytes(count * 4)
+        small = rnd.choices(range(64), k=count)
+        parts = []
+        for i in range(count):
+            parts.append(idioms[i])
+            kind = small[i] % 4
+            if kind == 0:
+                parts.append(operands[4 * i:4 * i + 4])
+            elif kind == 2:
+                parts.append(operands[4 * i:4 * i + 3])
+            elif kind == 1:
+                parts.append(bytes([small[i]]))
+        out += b"".join(parts)
+        if len(out) > (2 << 20):
+            at = rnd.randrange(len(out) - (1 << 20), len(out) - 65536)
+            out += out[at:at + rnd.randint(256, 2048)]
+    return bytes(out[:size])
+
+
 def make_tree(work, name):
-    tree = os.path.join(work, name)
+    tree = os.path.join(work, FOLDERS.get(name, name))
     if os.path.isdir(tree):
         return tree
     rnd = random.Random(1)
@@ -75,10 +118,9 @@ def make_tree(work, name):
             with open(os.path.join(d, "item%05d.cfg" % i), "w") as f:
                 f.write(text(rnd, words, rnd.randint(50, 400)))
     elif name == "big":
-        block = text(rnd, words, 1 << 20).encode()
-        with open(os.path.join(staging, "big.log"), "wb") as f:
-            for i in range(300):
-                f.write(block[i:] + block[:i])
+        with open(os.path.join(staging, "program.bin"), "wb") as f:
+            for i in range(30):
+                f.write(program_like(random.Random(i), 10 << 20))
     os.rename(staging, tree)
     return tree
 
@@ -92,15 +134,20 @@ def tree_size(tree):
     return files, total
 
 
+def timed_native(command, cwd=None):
+    """Wall seconds and peak resident set (KiB) of one native command. GNU
+    time takes the peak from the kernel's record of the command's own process
+    (a wrapper in Python would add its own: the forked interpreter's pages
+    count until the command replaces it)."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+        subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%e %M", *command], check=True,
+                       cwd=cwd, stdout=subprocess.DEVNULL)
+        seconds, peak = report.read().split()[-2:]
+    return float(seconds), int(peak)
+
+
 def native(command):
-    """Wall seconds and peak RSS (KiB) of one command, in a child of its own
-    so that the peak is this command's alone."""
-    probe = ("import resource,subprocess,sys,time;t=time.monotonic();"
-             "subprocess.run(sys.argv[1:],check=True,stdout=subprocess.DEVNULL);"
-             "print(time.monotonic()-t, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
-    out = subprocess.run([sys.executable, "-c", probe, *command], check=True,
-                         capture_output=True, text=True).stdout.split()
-    return float(out[0]), int(out[1])
+    return timed_native(command)
 
 
 def win_path(path):
@@ -125,7 +172,7 @@ class Bench:
         os.makedirs(tree, exist_ok=True)
         staged = os.path.join(self.work, "staged-" + name)
         # Named for what they hold: the stamp program under both setup names.
-        archive = os.path.join(self.work, "%s-2setup.%s" % (name, kind))
+        archive = os.path.join(self.work, "%s-2setup.%s" % (os.path.basename(tree), kind))
         if not os.path.exists(archive):
             # The payload: the tree, and the stamp program as the launcher's default
             # setup program and as the peer's "setup.exe".

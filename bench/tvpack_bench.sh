@@ -1,72 +1,86 @@
 #!/usr/bin/env bash
 # Packaging benchmark (not a test): "tvpack create" on the typical, 10,000-file
 # and big payload trees of bench/launcher_bench.py (made by it when missing),
-# in both formats, beside "zip -6 -r" and "7zz a -m0=LZMA" on the same folders.
-# Prints wall time, MB/s of input and the output size. tvpack runs as the
-# Windows console program of the wine-x64 build under Wine (a tool, so the
-# x86-64 build stands for it; TVPACK_BENCH_PRESET=windows picks the i686 one);
-# zip and 7zz run natively. Everything runs on one thread except the last
-# 7zz row (its default).
+# in both formats, beside "zip -6 -r" and "7zz a -m0=LZMA" on the same folders,
+# all native and in the same run, one after the other per tree. tvpack is the
+# optimised native build of the tools preset (no sanitizers), with its default
+# threads (one per processor) and its verification of the written package;
+# zip runs on one thread, 7zz with its default threads. Prints wall time, the
+# payload's share of the input (tvpack: the package without the launcher's
+# image) and each tool's own peak resident set (GNU time's %M, taken by the
+# kernel for the tool's process; the few hundred KiB of time's own child
+# before it becomes the tool are included).
 # Usage: bench/tvpack_bench.sh [work folder, default build/bench]
+#        TVPACK_BENCH_ONLY="typical many" limits the trees;
+#        TVPACK_BENCH_ONE_THREAD=1 adds tvpack --threads 1 and 7zz -mmt=1 rows.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-preset=${TVPACK_BENCH_PRESET:-wine-x64}
-build=$top/build/$preset
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j2 --target tvpack recorder >/dev/null
+[ -x /usr/bin/time ] || { echo "tvpack_bench: needs GNU time (/usr/bin/time, package time)" >&2; exit 2; }
+cmake --preset tools >/dev/null
+cmake --build --preset tools -j2 --target tvpack >/dev/null
+# The launcher image and the recorder (a Windows program as setup program).
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j2 --target launcher recorder >/dev/null
 work=${1:-$top/build/bench}
 mkdir -p "$work"
-run=$build/wine-run
-prefix=$build/wine
-sh "$top/tests/support/wine-prefix.sh" "$run" "$prefix"
-trap 'sh "$top/tests/support/wine-prefix.sh" "$run" "$prefix" stop' EXIT
-echo "tvpack create benchmark: $preset build under $("$run" --version 2>/dev/null)"
-python3 - "$top" "$build" "$work" <<'PY'
-import os, shutil, subprocess, sys, time
-top, build, work = sys.argv[1:4]
+echo "tvpack create benchmark: native tvpack ($top/build/tools), $(nproc) processors, load $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 - "$top" "$work" <<'PY'
+import os, shutil, subprocess, sys, tempfile
+top, work = sys.argv[1:3]
 sys.path.insert(0, os.path.join(top, "bench"))
-from launcher_bench import make_tree, tree_size, win_path
+from launcher_bench import make_tree, tree_size, timed_native
 
-run = os.path.join(build, "wine-run")
-tvpack = os.path.join(build, "tools", "tvpack", "tvpack.exe")
+tvpack = os.path.join(top, "build", "tools", "tools", "tvpack", "tvpack")
+launcher = os.path.join(top, "build", "windows", "launcher", "Tessaro Vantel Installer.exe")
+recorder = os.path.join(top, "build", "windows", "tests", "support", "recorder.exe")
 sevenzip = shutil.which("7zz") or shutil.which("7z")
+image = os.path.getsize(launcher)
 out = os.path.join(work, "tvpack-out")
 os.makedirs(out, exist_ok=True)
+one = os.environ.get("TVPACK_BENCH_ONE_THREAD") == "1"
+names = os.environ.get("TVPACK_BENCH_ONLY", "typical many big").split()
 
-def timed(command, cwd=None):
-    t = time.monotonic()
-    subprocess.run(command, check=True, cwd=cwd, stdout=subprocess.DEVNULL)
-    return time.monotonic() - t
-
-print("%-8s %9s | %-28s %8s %8s %9s" % ("payload", "input", "tool", "seconds", "MB/s", "output"))
-for name in ("typical", "many", "big"):
+print("%-8s %9s | %-26s %8s %7s %9s" % ("payload", "input", "tool", "seconds", "ratio", "peak-RSS"))
+summary = []
+for name in names:
     tree = make_tree(work, name)
-    staged = os.path.join(work, "tvpack-staged-" + name)
+    staged = os.path.join(work, "tvpack-staged-" + os.path.basename(tree))
     if not os.path.isdir(staged):
         shutil.copytree(tree, staged + ".tmp")
-        shutil.copy(os.path.join(build, "tests", "support", "recorder.exe"),
-                    os.path.join(staged + ".tmp", "Tessaro Vantel Installer.exe"))
+        shutil.copy(recorder, os.path.join(staged + ".tmp", "Tessaro Vantel Installer.exe"))
         os.rename(staged + ".tmp", staged)
     files, total = tree_size(staged)
+    create = [tvpack, "create", staged, "--launcher", launcher, "--quiet", "-o"]
     rows = [
-        ("tvpack create (zip, -6)", "zip.exe", [run, tvpack, "create", win_path(staged), "-o", None, "--quiet"]),
-        ("  the same, --no-verify", "zip.exe", [run, tvpack, "create", win_path(staged), "-o", None, "--quiet", "--no-verify"]),
-        ("zip -6 -r", "zip", ["zip", "-q", "-6", "-r", None, "."]),
-        ("tvpack create (7z, -5)", "7z.exe", [run, tvpack, "create", win_path(staged), "-o", None, "--quiet", "--format", "7z"]),
-        ("  the same, --no-verify", "7z.exe", [run, tvpack, "create", win_path(staged), "-o", None, "--quiet", "--format", "7z", "--no-verify"]),
-        ("7zz a -m0=LZMA -mmt=1", "7z", [sevenzip, "a", "-bd", "-bso0", "-m0=LZMA", "-mx=5", "-mmt=1", None, "."]),
-        ("7zz a -m0=LZMA", "7z", [sevenzip, "a", "-bd", "-bso0", "-m0=LZMA", "-mx=5", None, "."]),
+        ("tvpack create (zip, -6)", "zip.exe", create, [], image, None),
+        ("zip -6 -r", "zip", ["zip", "-q", "-6", "-r"], ["."], 0, None),
+        ("tvpack create (7z, -5)", "7z.exe", create, ["--format", "7z"], image, None),
+        ("7zz a -m0=LZMA -mx=5", "7z", [sevenzip, "a", "-bd", "-bso0", "-m0=LZMA", "-mx=5"], ["."], 0, None),
     ]
-    for tool, suffix, command in rows:
+    if one:
+        rows[1:1] = [("  the same, --threads 1", "zip1.exe", create, ["--threads", "1"], image, None)]
+        rows.append(("  tvpack 7z --threads 1", "7z1.exe", create, ["--format", "7z", "--threads", "1"], image, None))
+        rows.append(("7zz a ... -mmt=1", "7z1", [sevenzip, "a", "-bd", "-bso0", "-m0=LZMA", "-mx=5", "-mmt=1"], ["."], 0, None))
+    results = {}
+    for tool, suffix, head, tail, overhead, _ in rows:
         target = os.path.join(out, name + "." + suffix)
         if os.path.exists(target):
             os.remove(target)
-        arg = win_path(target) if command[0] == run else target
-        command = [arg if c is None else c for c in command]
-        seconds = timed(command, cwd=staged)
-        print("%-8s %7.1fMB | %-28s %8.2f %8.1f %7.1fMB" % (
-            name, total / 1e6, tool, seconds, total / 1e6 / seconds, os.path.getsize(target) / 1e6))
+        seconds, peak = timed_native(head + [target] + tail, cwd=staged)
+        ratio = (os.path.getsize(target) - overhead) / total
+        results[tool] = (seconds, ratio, peak)
+        print("%-8s %7.1fMB | %-26s %8.2f %6.2f%% %6dKiB" % (
+            name, total / 1e6, tool, seconds, 100 * ratio, peak), flush=True)
+    largest = max(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(staged) for f in fs)
+    for mine, peer in (("tvpack create (zip, -6)", "zip -6 -r"), ("tvpack create (7z, -5)", "7zz a -m0=LZMA -mx=5")):
+        (s1, r1, m1), (s2, r2, m2) = results[mine], results[peer]
+        summary.append("%-8s %-4s %.2fx the time of %s, ratio %.2f%% vs %.2f%%, peak %d KiB%s" % (
+            name, "zip" if "zip" in mine else "7z", s1 / s2, peer, 100 * r1, 100 * r2, m1,
+            " (limit %d KiB: 64 MiB + largest file)" % ((64 << 10) + largest // 1024) if "zip" in mine else ""))
+print()
+for line in summary:
+    print(line)
 PY
-echo "tvpack's time includes appending to the launcher and, unless --no-verify, reading the"
-echo "package back and checking every entry and CRC with the launcher's own code; it runs under"
-echo "Wine, which adds its start-up (about 0.1 s) and file-system translation."
+echo "ratio: output bytes / input bytes (tvpack: the package less the launcher image; the setup"
+echo "program is in the input). tvpack's time includes reading the package back and checking every"
+echo "entry and CRC with the launcher's own code."

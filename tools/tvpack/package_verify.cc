@@ -6,7 +6,6 @@
 
 #include "7zAlloc.h"
 #include "launch_descriptor.h"
-#include "memory_source.h"
 #include "pack_rules.h"
 #include "payload_scan.h"
 #include "pe_image.h"
@@ -15,6 +14,46 @@
 #include "zip_entries.h"
 
 namespace {
+
+class StringBytes final : public PackageBytes {
+ public:
+  explicit StringBytes(const std::string& data) : data_(data) {}
+  uint64_t Size() override { return data_.size(); }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
+    const uint64_t left = offset < data_.size() ? data_.size() - offset : 0;
+    *got = static_cast<size_t>(left < size ? left : size);
+    if (*got) memcpy(buffer, data_.data() + offset, *got);
+    return true;
+  }
+
+ private:
+  const std::string& data_;
+};
+
+// The package from `start` on, forward only; a read failure is remembered.
+class PackageReader final : public ByteReader {
+ public:
+  PackageReader(PackageBytes& data, uint64_t start) : data_(data), pos_(start) {}
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t* got) override {
+    size_t count = 0;
+    if (!data_.ReadAt(pos_, buffer, size, &count)) {
+      failed = true;
+      return false;
+    }
+    *got = static_cast<uint32_t>(count);
+    pos_ += count;
+    return true;
+  }
+  bool Skip(uint32_t count) override {
+    pos_ += count;
+    return true;
+  }
+  bool failed = false;
+
+ private:
+  PackageBytes& data_;
+  uint64_t pos_;
+};
 
 // What the unpacked folder would hold, by name folded as Windows compares.
 class Extraction {
@@ -192,6 +231,38 @@ class SevenZipVerifySink final : public SevenZipSink {
   uint32_t folderLength_;
 };
 
+// The 7z archive from a start offset: the reader's offsets count from the
+// signature, as the launcher's file stream does.
+struct PackageInStream {
+  ISeekInStream vt;
+  PackageBytes* data;
+  uint64_t start;
+  uint64_t pos;
+};
+
+SRes PackageRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  PackageInStream* s = Z7_CONTAINER_FROM_VTBL(p, PackageInStream, vt);
+  size_t got = 0;
+  if (!s->data->ReadAt(s->start + s->pos, static_cast<uint8_t*>(buffer), *size, &got))
+    return SZ_ERROR_READ;
+  *size = got;
+  s->pos += got;
+  return SZ_OK;
+}
+
+SRes PackageSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
+  PackageInStream* s = Z7_CONTAINER_FROM_VTBL(p, PackageInStream, vt);
+  // Positions are those of the whole file, like a file handle's.
+  int64_t base = 0;
+  if (origin == SZ_SEEK_CUR) base = static_cast<int64_t>(s->start + s->pos);
+  if (origin == SZ_SEEK_END) base = static_cast<int64_t>(s->data->Size());
+  const int64_t to = base + *pos;
+  if (to < static_cast<int64_t>(s->start)) return SZ_ERROR_READ;
+  s->pos = static_cast<uint64_t>(to) - s->start;
+  *pos = to;
+  return SZ_OK;
+}
+
 const char* ZipReason(ZipResult result) {
   switch (result) {
     case ZipResult::kEnded: return "";
@@ -260,18 +331,29 @@ bool HasLauncherMark(const std::string& image) {
 }
 
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
+  StringBytes bytes(package);
+  return VerifyPackage(bytes, folderLength);
+}
+
+VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength) {
   VerifyReport report;
-  const std::string head = package.substr(0, kImageHeadSize);
-  if (!ImageEndFromHeaders(reinterpret_cast<const uint8_t*>(head.data()), head.size(),
-                           &report.imageEnd)) {
-    report.problems.push_back("not a Windows program: no PE headers in its first " + std::to_string(kImageHeadSize) + " bytes");
+  uint8_t head[kImageHeadSize];
+  size_t headSize = 0;
+  if (!package.ReadAt(0, head, sizeof(head), &headSize)) {
+    report.problems.push_back("cannot read the package");
     return report;
   }
-  const auto* bytes = reinterpret_cast<const uint8_t*>(package.data());
-  MemoryByteReader scanReader(bytes, package.size(), report.imageEnd);
+  if (!ImageEndFromHeaders(head, headSize, &report.imageEnd)) {
+    report.problems.push_back("not a Windows program: no PE headers in its first " +
+                              std::to_string(kImageHeadSize) + " bytes");
+    return report;
+  }
+  PackageReader scanReader(package, report.imageEnd);
   uint64_t offset = 0;
   if (!ScanForPayload(scanReader, &report.kind, &offset)) {
-    report.problems.push_back("nothing appended behind the launcher's image (fewer than 33 bytes)");
+    report.problems.push_back(scanReader.failed
+                                  ? "cannot read the package"
+                                  : "nothing appended behind the launcher's image (fewer than 33 bytes)");
     return report;
   }
   if (report.kind == PayloadNone) {
@@ -291,16 +373,18 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
   Extraction extraction(&report);
   if (report.kind == PayloadZip) {
     report.pathLimit = PathLimit(PackFormat::kZip);
-    MemoryByteReader reader(bytes, package.size(), report.payloadOffset);
+    PackageReader reader(package, report.payloadOffset);
     ZipVerifySink sink(extraction, &report, folderLength);
     ZipStop stop;
     const size_t before = report.problems.size();
     const ZipResult result = WalkZipEntries(reader, folderLength, sink, &stop);
-    if (result != ZipResult::kEnded && report.problems.size() == before)
+    if (reader.failed)
+      report.problems.push_back("cannot read the package");
+    else if (result != ZipResult::kEnded && report.problems.size() == before)
       report.problems.push_back(ZipProblem(result, stop));
   } else {
     report.pathLimit = PathLimit(PackFormat::kSevenZip);
-    MemoryInStream stream(bytes, package.size(), report.payloadOffset);
+    PackageInStream stream = {{PackageRead, PackageSeek}, &package, report.payloadOffset, 0};
     const ISzAlloc allocMain = {SzAlloc, SzFree};
     const ISzAlloc allocTemp = {SzAlloc, SzFree};
     const size_t maxNameLength = SevenZipMaxNameLength(folderLength);

@@ -30,8 +30,23 @@ struct VerifyReport {
   std::vector<std::string> problems;  // why the launcher (or tvpack) refuses it
 };
 
+// The bytes of a package, read where they are needed (a package need not be
+// held in memory whole).
+class PackageBytes {
+ public:
+  virtual uint64_t Size() = 0;
+  // Reads up to `size` bytes at `offset` into `buffer`; `*got` is short only
+  // at the end. False on a read failure.
+  virtual bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) = 0;
+
+ protected:
+  ~PackageBytes() = default;
+};
+
 // Verifies the package whose bytes are `package`, as unpacked into an
-// extraction folder of `folderLength` characters.
+// extraction folder of `folderLength` characters. A read failure is
+// reported as a problem.
+VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength);
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength);
 
 // The UTF-16 text "Tessaro Vantel Installer" of the launcher's version

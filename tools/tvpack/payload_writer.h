@@ -22,7 +22,8 @@ class PayloadSink {
   ~PayloadSink() = default;
 };
 
-// Hands out the bytes of a file item (never called for folders).
+// Hands out the bytes of a file item (never called for folders). The 7z
+// writer calls it from several threads at once.
 class ItemSource {
  public:
   // Fills `*data` with the item's bytes; false with `*error` set when it
@@ -48,14 +49,24 @@ class PackProgress {
 // stored; level 0 stores everything; folder items as entries whose name ends
 // in "/". Then the central directory and its end record. False with
 // `*error` set on a read or write failure, or when the payload reaches 4 GiB.
-bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                     PayloadSink& sink, PackProgress& progress, std::string* error);
+// Files are deflated in 1 MiB pieces on `threads` threads (at least 1); the
+// pieces depend on the file alone, so every thread count gives the same
+// bytes. Holds at most about 32 MiB of files read ahead, or one larger file.
+bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                     ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                     std::string* error);
 
 // A 7z archive (format version 0.4) of `items`: files of at least one byte in
 // solid blocks of up to 64 MiB, each LZMA-coded at `level` 0-9; blocks of
 // programs (files that start with PE headers) also pass through the x86
-// branch filter. Every block's packed stream starts with LZMA, so byte 32 of
-// the archive is 00 as the launcher's scan requires. Empty files and folders
+// branch filter; files that look like random bytes and that fast deflate
+// cannot shrink are copied into blocks of their own, behind the coded ones.
+// The first block's packed stream starts with LZMA, so byte 32 of the
+// archive is 00 as the launcher's scan requires. Empty files and folders
 // are items without data. Names and CRC-32 of every file in a plain header.
-bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                          PayloadSink& sink, PackProgress& progress, std::string* error);
+// With `threads` of 2 or more, blocks are coded side by side, or a block
+// coded alone gets the multi-threaded match finder; the bytes are the same as
+// with one thread. A header larger than its LZMA coding is stored coded.
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                          std::string* error);

@@ -1,10 +1,15 @@
+#include <math.h>
 #include <string.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 
 #include "7zAlloc.h"
 #include "7zCrc.h"
 #include "Bra.h"
+#include "LzFind.h"
 #include "LzmaEnc.h"
 #include "payload_writer.h"
 #include "text.h"
@@ -28,6 +33,7 @@ enum : uint8_t {
   kEmptyStream = 0x0E,
   kEmptyFile = 0x0F,
   kName = 0x11,
+  kEncodedHeader = 0x17,
 };
 
 constexpr uint64_t kBlockTarget = 64ull << 20;
@@ -82,8 +88,42 @@ bool IsProgramName(const std::string& name) {
          ext == "scr" || ext == "drv" || ext == "efi";
 }
 
+// Whether LZMA would only spend time on `data`: every 64 KiB looks like
+// random bytes (close to 8 bits per byte) and fast deflate cannot shrink the
+// whole by 2%. Already-compressed media and archives are the usual case.
+bool Incompressible(const std::string& data) {
+  constexpr size_t kWindow = 65536;
+  if (data.size() < kWindow) return false;
+  for (size_t at = 0; at + kWindow <= data.size(); at += kWindow) {
+    uint32_t counts[256] = {};
+    for (size_t i = at; i < at + kWindow; ++i) ++counts[static_cast<uint8_t>(data[i])];
+    double bits = 0;
+    for (uint32_t c : counts)
+      if (c) bits -= c * log2(static_cast<double>(c) / kWindow);
+    if (bits / kWindow < 7.9) return false;
+  }
+  z_stream stream = {};
+  if (deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  std::string out(1u << 16, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    status = deflate(&stream, Z_FINISH);
+  }
+  const uint64_t packed = stream.total_out;
+  deflateEnd(&stream);
+  return status == Z_STREAM_END && packed * 50 >= data.size() * 49;
+}
+
+// How a block is coded: LZMA, LZMA behind the x86 branch filter, or copied.
+enum class Coding { kLzma, kLzmaX86, kCopy };
+
 struct Block {
   std::vector<const PackItem*> files;
+  Coding coding = Coding::kLzma;
   bool branchFilter = false;
   std::vector<uint64_t> sizes;
   std::vector<uint32_t> crcs;
@@ -107,13 +147,19 @@ SRes OnProgress(ICompressProgressPtr p, UInt64 inSize, UInt64) {
   return SZ_OK;
 }
 
-bool Encode(const std::string& data, int level, Block* block, std::string* packed,
-            PackProgress& progress) {
+bool Encode(const std::string& data, int level, unsigned threads, Block* block,
+            std::string* packed, PackProgress& progress) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
+  // Level 5 with a 16 MiB dictionary, as archivers use it: the SDK's own
+  // level 5 takes 32 MiB, which costs about a third more time for next to
+  // nothing on installer payloads.
+  if (level == 5) props.dictSize = 1u << 24;
   props.reduceSize = data.size();
-  props.numThreads = 1;
+  // Two threads: the match finder's hashing and tree search run beside the
+  // coder; the matches, and so the bytes, are the same as with one.
+  props.numThreads = threads >= 2 ? 2 : 1;
   props.writeEndMark = 0;
   const ISzAlloc alloc = {SzAlloc, SzFree};
   CLzmaEncHandle encoder = LzmaEnc_Create(&alloc);
@@ -147,6 +193,56 @@ bool Encode(const std::string& data, int level, Block* block, std::string* packe
   return result == SZ_OK;
 }
 
+// Reads the block's files, filters and codes them into `*packed`.
+bool PackBlock(Block* block, int level, unsigned threads, ItemSource& source,
+               PackProgress& progress, std::string* packed, std::string* error) {
+  std::string data, file;
+  if (block->files.size() > 1) data.reserve(block->unpacked);
+  for (const PackItem* item : block->files) {
+    // A block of one file takes the file's bytes as they are read: no copy.
+    std::string* into = block->files.size() == 1 ? &data : &file;
+    if (!source.Read(*item, into, error)) return false;
+    block->sizes.push_back(into->size());
+    block->crcs.push_back(CrcCalc(into->data(), into->size()));
+    if (into == &file) data += file;
+  }
+  std::string().swap(file);
+  block->unpacked = data.size();
+  if (block->branchFilter) {
+    UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+    z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
+  }
+  if (block->coding == Coding::kCopy) {
+    packed->swap(data);
+    progress.Advance(packed->size(), 0);
+    return true;
+  }
+  if (!Encode(data, level, threads, block, packed, progress)) {
+    *error = "the LZMA encoder failed (out of memory?)";
+    return false;
+  }
+  return true;
+}
+
+// Progress reported from several threads, passed on one at a time.
+class LockedProgress final : public PackProgress {
+ public:
+  explicit LockedProgress(PackProgress& inner) : inner_(inner) {}
+  void Advance(uint64_t bytes, uint32_t files) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_.Advance(bytes, files);
+  }
+
+ private:
+  PackProgress& inner_;
+  std::mutex mutex_;
+};
+
+class QuietProgress final : public PackProgress {
+ public:
+  void Advance(uint64_t, uint32_t) override {}
+};
+
 std::string Utf16Le(const std::string& utf8) {
   std::wstring wide;
   DecodeUtf8(utf8, &wide);
@@ -158,19 +254,47 @@ std::string Utf16Le(const std::string& utf8) {
 
 }  // namespace
 
-bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                          PayloadSink& sink, PackProgress& progress, std::string* error) {
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                          std::string* error) {
   CrcGenerateTable();
+  // The match finder's vector routines (SSE4.1, AVX2) where the processor
+  // has them; without this call it keeps the plain ones.
+  LzFindPrepare();
 
-  // Blocks: plain files first, then programs, each kind in the items' order.
+  // Files that would not shrink are copied, not coded: LZMA spends most of
+  // its time on them for nothing. The launcher finds a 7z payload by its
+  // first packed stream, which must be LZMA: with nothing else to code, they
+  // are coded after all.
+  std::string file;
+  std::vector<Coding> codings(items.size(), Coding::kLzma);
+  bool anyCoded = false;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const PackItem& item = items[i];
+    if (item.folder || item.size == 0) continue;
+    if (!source.Read(item, &file, error)) return false;
+    codings[i] = Incompressible(file)          ? Coding::kCopy
+                 : IsProgramName(item.name) ? Coding::kLzmaX86
+                                            : Coding::kLzma;
+    anyCoded = anyCoded || codings[i] != Coding::kCopy;
+  }
+  std::string().swap(file);
+  if (!anyCoded)
+    for (size_t i = 0; i < items.size(); ++i)
+      if (codings[i] == Coding::kCopy)
+        codings[i] = IsProgramName(items[i].name) ? Coding::kLzmaX86 : Coding::kLzma;
+
+  // Blocks: plain files first, then programs, then copied files, each kind
+  // in the items' order.
   std::vector<Block> blocks;
   std::vector<const PackItem*> empties;
-  for (int kind = 0; kind < 2; ++kind) {
+  for (Coding coding : {Coding::kLzma, Coding::kLzmaX86, Coding::kCopy}) {
     Block current;
-    current.branchFilter = kind == 1;
-    for (const PackItem& item : items) {
-      if (item.folder || item.size == 0) continue;
-      if (IsProgramName(item.name) != (kind == 1)) continue;
+    current.coding = coding;
+    current.branchFilter = coding == Coding::kLzmaX86;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const PackItem& item = items[i];
+      if (item.folder || item.size == 0 || codings[i] != coding) continue;
       if (!current.files.empty() && current.unpacked + item.size > kBlockTarget) {
         blocks.push_back(current);
         current.files.clear();
@@ -194,32 +318,42 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
     *error = "cannot write the package";
     return false;
   }
+  // Blocks are independent: with several threads and several blocks to
+  // code, each block gets a thread of its own (a wave of `threads` blocks at
+  // a time, written in order); a block coded alone gets the multi-threaded
+  // match finder. The bytes are the same either way.
+  size_t coded = 0;
+  for (const Block& b : blocks) coded += b.coding == Coding::kCopy ? 0 : 1;
+  const unsigned wave = threads >= 2 && coded >= 2 ? threads : 1;
+  LockedProgress shared(progress);
   uint64_t packedTotal = 0;
-  std::string data, file, packed;
-  for (Block& block : blocks) {
-    data.clear();
-    for (const PackItem* item : block.files) {
-      if (!source.Read(*item, &file, error)) return false;
-      block.sizes.push_back(file.size());
-      block.crcs.push_back(CrcCalc(file.data(), file.size()));
-      data += file;
+  for (size_t first = 0; first < blocks.size(); first += wave) {
+    const size_t count = std::min<size_t>(wave, blocks.size() - first);
+    std::vector<std::string> packed(count), errors(count);
+    std::vector<char> ok(count, 0);
+    auto pack = [&](size_t i) {
+      ok[i] = PackBlock(&blocks[first + i], level, wave == 1 ? threads : 1, source, shared,
+                        &packed[i], &errors[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < count; ++i) helpers.emplace_back(pack, i);
+    pack(0);
+    for (std::thread& t : helpers) t.join();
+    for (size_t i = 0; i < count; ++i) {
+      Block& block = blocks[first + i];
+      if (!ok[i]) {
+        *error = errors[i];
+        return false;
+      }
+      block.packed = packed[i].size();
+      packedTotal += packed[i].size();
+      if (!sink.Write(reinterpret_cast<const uint8_t*>(packed[i].data()), packed[i].size())) {
+        *error = "cannot write the package";
+        return false;
+      }
+      std::string().swap(packed[i]);
+      progress.Advance(0, static_cast<uint32_t>(block.files.size()));
     }
-    block.unpacked = data.size();
-    if (block.branchFilter) {
-      UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
-      z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
-    }
-    if (!Encode(data, level, &block, &packed, progress)) {
-      *error = "the LZMA encoder failed (out of memory?)";
-      return false;
-    }
-    block.packed = packed.size();
-    packedTotal += packed.size();
-    if (!sink.Write(reinterpret_cast<const uint8_t*>(packed.data()), packed.size())) {
-      *error = "cannot write the package";
-      return false;
-    }
-    progress.Advance(0, static_cast<uint32_t>(block.files.size()));
   }
   uint32_t emptyFiles = 0;
   for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
@@ -242,6 +376,12 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
   for (const Block& b : blocks) {
     // LZMA first: its input is the packed stream. The filter, when there is
     // one, takes LZMA's output (bond: the filter's input 1 from coder 0).
+    if (b.coding == Coding::kCopy) {
+      PutNumber(h, 1);
+      h.push_back(1);  // an ID of one byte, no properties
+      h.push_back(0);  // Copy
+      continue;
+    }
     PutNumber(h, b.branchFilter ? 2 : 1);
     h.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
     h.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
@@ -295,13 +435,57 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, ItemSou
   h.push_back(kEnd);  // files info
   h.push_back(kEnd);  // header
 
+  // The names of many files make a large header: it is LZMA-coded too, as a
+  // packed stream behind the blocks, when that makes it smaller.
+  uint64_t headerOffset = packedTotal;
+  if (h.size() > 256) {
+    Block coded;
+    std::string packedHeader;
+    QuietProgress quiet;
+    if (!Encode(h, level, 1, &coded, &packedHeader, quiet)) {
+      *error = "the LZMA encoder failed (out of memory?)";
+      return false;
+    }
+    std::string e;
+    e.push_back(kEncodedHeader);
+    e.push_back(kPackInfo);
+    PutNumber(e, packedTotal);
+    PutNumber(e, 1);
+    e.push_back(kSize);
+    PutNumber(e, packedHeader.size());
+    e.push_back(kEnd);
+    e.push_back(kUnpackInfo);
+    e.push_back(kFolder);
+    PutNumber(e, 1);
+    e.push_back(0);   // not external
+    PutNumber(e, 1);  // one coder: LZMA
+    e.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
+    e.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
+    PutNumber(e, LZMA_PROPS_SIZE);
+    e.append(reinterpret_cast<const char*>(coded.props), LZMA_PROPS_SIZE);
+    e.push_back(kCodersUnpackSize);
+    PutNumber(e, h.size());
+    e.push_back(kCrc);
+    e.push_back(1);  // defined
+    PutLe(e, CrcCalc(h.data(), h.size()), 4);
+    e.push_back(kEnd);  // unpack info
+    e.push_back(kEnd);  // streams info
+    if (packedHeader.size() + e.size() < h.size()) {
+      if (!sink.Write(reinterpret_cast<const uint8_t*>(packedHeader.data()), packedHeader.size())) {
+        *error = "cannot write the package";
+        return false;
+      }
+      headerOffset += packedHeader.size();
+      h.swap(e);
+    }
+  }
   if (!sink.Write(reinterpret_cast<const uint8_t*>(h.data()), h.size())) {
     *error = "cannot write the package";
     return false;
   }
 
   std::string tail;
-  PutLe(tail, packedTotal, 8);  // the header's offset behind the start header
+  PutLe(tail, headerOffset, 8);  // the header's offset behind the start header
   PutLe(tail, h.size(), 8);
   PutLe(tail, CrcCalc(h.data(), h.size()), 4);
   std::string start("7z\xBC\xAF\x27\x1C", 6);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 #include "launch_descriptor.h"
 #include "package_verify.h"
@@ -12,6 +13,7 @@
 #include "payload_writer.h"
 #include "pe_image.h"
 #include "platform.h"
+#include "runtime_signature.h"
 #include "text.h"
 
 #ifndef TVPACK_DEFAULT_LAUNCHER
@@ -25,17 +27,23 @@ constexpr const char* kLauncherName = kDefaultSetupName;
 constexpr char kUsage[] =
     "usage:\n"
     "  tvpack create <folder> -o <package.exe> [--setup <relative path>] [--format zip|7z]\n"
-    "                [--level 0-9] [--launcher <path>] [--max-folder N] [--quiet] [--no-verify]\n"
+    "                [--level 0-9] [--threads N] [--launcher <path>] [--max-folder N] [--quiet]\n"
+    "                [--no-verify]\n"
     "  tvpack verify <package.exe> [--max-folder N]\n"
     "  tvpack sign <package.exe> (--pkcs12 <file> | --cert <file> --key <file>)\n"
     "              [--password <text> | --password-file <file>] [--timestamp <url>]\n"
     "              [--description <text>] [--url <text>] [-o <signed.exe>] [--max-folder N]\n"
+    "  tvpack sign-runtime <installer> --cert <signer.pem> --key <key.pem> [--chain <intermediates.pem>]\n"
+    "                     -o <installer.p7>\n"
+    "  tvpack check-runtime <installer> <installer.p7> --root <root.der>\n"
     "--max-folder: the longest extraction folder to allow for, in characters (default 60:\n"
-    "a temporary folder under a 20-character user name).\n";
+    "a temporary folder under a 20-character user name). --threads: how many threads\n"
+    "compress (default: one per processor); the package is the same whatever the number.\n";
 
 // Files larger than this, or folders with more files, get a progress line.
 constexpr uint64_t kProgressBytes = 16ull << 20;
 constexpr size_t kProgressFiles = 1000;
+constexpr uint32_t kMaxThreads = 64;
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
@@ -85,10 +93,14 @@ bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t*
   return true;
 }
 
-bool ReadWhole(const std::string& path, std::string* data) {
+// `expected`: the size the file should have, so that its bytes are read into
+// one allocation of that size (no doubling on the way).
+bool ReadWhole(const std::string& path, std::string* data, uint64_t expected = 0) {
   FILE* file = platform::Open(path, "rb");
   if (!file) return false;
   data->clear();
+  data->shrink_to_fit();
+  data->reserve(expected);
   char buffer[1 << 16];
   size_t got = 0;
   while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) data->append(buffer, got);
@@ -114,7 +126,7 @@ class FileItems final : public ItemSource {
       *data = item.content;
       return true;
     }
-    if (!ReadWhole(item.sourcePath, data)) {
+    if (!ReadWhole(item.sourcePath, data, item.size)) {
       *error = "cannot read " + item.sourcePath;
       return false;
     }
@@ -131,8 +143,10 @@ class FileSink final : public PayloadSink {
  public:
   FileSink(FILE* file, uint64_t base) : file_(file), base_(base) {}
   bool Write(const uint8_t* data, size_t size) override {
+    written_ += size;
     return fwrite(data, 1, size, file_) == size;
   }
+  uint64_t End() const { return base_ + written_; }
   bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     if (fflush(file_) != 0 || !platform::Seek(file_, base_ + offset)) return false;
     const bool ok = fwrite(data, 1, size, file_) == size;
@@ -142,6 +156,29 @@ class FileSink final : public PayloadSink {
  private:
   FILE* file_;
   uint64_t base_;
+  uint64_t written_ = 0;
+};
+
+// A package file of known size, read where the verification asks (so that
+// a package is never held in memory whole).
+class FileBytes final : public PackageBytes {
+ public:
+  FileBytes(FILE* file, uint64_t size) : file_(file), size_(size) {}
+  uint64_t Size() override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
+    *got = 0;
+    if (offset >= size_) return true;
+    if (offset != position_ && !platform::Seek(file_, offset)) return false;
+    if (size > size_ - offset) size = static_cast<size_t>(size_ - offset);
+    *got = fread(buffer, 1, size, file_);
+    position_ = offset + *got;
+    return *got == size;
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_;
+  uint64_t position_ = 0;
 };
 
 class ProgressLine final : public PackProgress {
@@ -277,7 +314,7 @@ bool MaxFolder(const Options& o, uint32_t* maxFolder, Console& console) {
 }
 
 int Create(const std::vector<std::string>& args, Console& console) {
-  const Options o = Parse(args, 1, {"-o", "--setup", "--format", "--level", "--launcher", "--max-folder"},
+  const Options o = Parse(args, 1, {"-o", "--setup", "--format", "--level", "--threads", "--launcher", "--max-folder"},
                           {"--quiet", "--no-verify"});
   if (!o.error.empty() || o.positional.size() != 1 || !o.values.count("-o")) {
     console.Err("tvpack: " + (o.error.empty() ? std::string("create needs a folder and -o <package.exe>") : o.error) +
@@ -301,6 +338,13 @@ int Create(const std::vector<std::string>& args, Console& console) {
   uint32_t level = format == PackFormat::kZip ? 6 : 5;
   if (o.values.count("--level") && !ParseNumber(o.values.at("--level"), 0, 9, &level)) {
     console.Err("tvpack: --level takes 0 to 9\n");
+    return kTvpackError;
+  }
+  uint32_t threads = std::thread::hardware_concurrency();
+  if (threads < 1) threads = 1;
+  if (threads > kMaxThreads) threads = kMaxThreads;
+  if (o.values.count("--threads") && !ParseNumber(o.values.at("--threads"), 1, kMaxThreads, &threads)) {
+    console.Err("tvpack: --threads takes 1 to " + Number(kMaxThreads) + "\n");
     return kTvpackError;
   }
 
@@ -426,8 +470,9 @@ int Create(const std::vector<std::string>& args, Console& console) {
   if (!written) error = "cannot write " + partial;
   if (written)
     written = format == PackFormat::kZip
-                  ? WriteZipPayload(items, static_cast<int>(level), source, sink, progress, &error)
-                  : WriteSevenZipPayload(items, static_cast<int>(level), source, sink, progress, &error);
+                  ? WriteZipPayload(items, static_cast<int>(level), threads, source, sink, progress, &error)
+                  : WriteSevenZipPayload(items, static_cast<int>(level), threads, source, sink, progress,
+                                         &error);
   if (fclose(file) != 0 && written) {
     written = false;
     error = "cannot write " + partial;
@@ -440,10 +485,14 @@ int Create(const std::vector<std::string>& args, Console& console) {
     return kTvpackError;
   }
   if (!o.flags.count("--no-verify")) {
-    std::string bytes;
-    const bool read = ReadWhole(partial, &bytes);
-    const VerifyReport report = VerifyPackage(bytes, maxFolder);
-    if (!read || !report.ok) {
+    FILE* readBack = platform::Open(partial, "rb");
+    VerifyReport report;
+    if (readBack) {
+      FileBytes bytes(readBack, sink.End());
+      report = VerifyPackage(bytes, maxFolder);
+      fclose(readBack);
+    }
+    if (!readBack || !report.ok) {
       platform::Remove(partial);
       console.Err("tvpack: the written package does not verify; nothing was kept\n");
       for (const std::string& p : report.problems) console.Err("tvpack:   " + p + "\n");
@@ -527,6 +576,83 @@ int Sign(const std::vector<std::string>& args, Console& console) {
   return kTvpackOk;
 }
 
+// The runtime installer's detached signature, checked with tovik's rules
+// before it is kept.
+int SignRuntimeCommand(const std::vector<std::string>& args, Console& console) {
+  const Options o = Parse(args, 1, {"--cert", "--key", "--chain", "-o"}, {});
+  std::string reason;
+  if (!RuntimeSignatureAvailable(&reason)) {
+    console.Err("tvpack: " + reason + "\n");
+    return kTvpackError;
+  }
+  if (!o.error.empty() || o.positional.size() != 1 || !o.values.count("--cert") || !o.values.count("--key") ||
+      !o.values.count("-o")) {
+    console.Err("tvpack: " +
+                (o.error.empty() ? std::string("sign-runtime needs an installer, --cert, --key and -o") : o.error) +
+                "\n" + kUsage);
+    return kTvpackError;
+  }
+  std::string installer, cert, key, chain, der, error;
+  for (const auto& [path, into] : {std::pair<std::string, std::string*>{o.positional[0], &installer},
+                                   {o.values.at("--cert"), &cert},
+                                   {o.values.at("--key"), &key},
+                                   {o.values.count("--chain") ? o.values.at("--chain") : "", &chain}}) {
+    if (!path.empty() && !ReadWhole(path, into)) {
+      console.Err("tvpack: cannot read " + path + "\n");
+      return kTvpackError;
+    }
+  }
+  if (!SignRuntime(installer, cert, key, chain, &der, &error)) {
+    console.Err("tvpack: " + error + "\n");
+    return kTvpackError;
+  }
+  const std::string output = o.values.at("-o");
+  const std::string partial = output + ".partial";
+  FILE* file = platform::Open(partial, "wb");
+  const bool written = file && fwrite(der.data(), 1, der.size(), file) == der.size();
+  if (file && fclose(file) != 0) platform::Remove(partial);
+  if (!written || !platform::Replace(partial, output)) {
+    platform::Remove(partial);
+    console.Err("tvpack: cannot write " + output + "\n");
+    return kTvpackError;
+  }
+  console.Out("tvpack: wrote " + output + " (" + Number(der.size()) + " bytes): the detached signature of " +
+              o.positional[0] + "\n");
+  return kTvpackOk;
+}
+
+int CheckRuntimeCommand(const std::vector<std::string>& args, Console& console) {
+  const Options o = Parse(args, 1, {"--root"}, {});
+  std::string reason;
+  if (!RuntimeSignatureAvailable(&reason)) {
+    console.Err("tvpack: " + reason + "\n");
+    return kTvpackError;
+  }
+  if (!o.error.empty() || o.positional.size() != 2 || !o.values.count("--root")) {
+    console.Err("tvpack: " +
+                (o.error.empty() ? std::string("check-runtime needs an installer, its signature and --root") : o.error) +
+                "\n" + kUsage);
+    return kTvpackError;
+  }
+  std::string installer, p7, root;
+  for (const auto& [path, into] : {std::pair<std::string, std::string*>{o.positional[0], &installer},
+                                   {o.positional[1], &p7},
+                                   {o.values.at("--root"), &root}}) {
+    if (!ReadWhole(path, into)) {
+      console.Err("tvpack: cannot read " + path + "\n");
+      return kTvpackError;
+    }
+  }
+  const RuntimeCheck check = CheckRuntime(installer, p7, root);
+  for (const std::string& line : check.lines) console.Out(line + "\n");
+  if (!check.accepted) {
+    console.Out("verdict: tovik refuses this installer (" + check.failedRule + ")\n");
+    return kTvpackRefused;
+  }
+  console.Out("verdict: tovik accepts this installer and its signature (unless a CRL lists a certificate)\n");
+  return kTvpackOk;
+}
+
 }  // namespace
 
 int TvpackMain(const std::vector<std::string>& args, Console& console) {
@@ -536,6 +662,8 @@ int TvpackMain(const std::vector<std::string>& args, Console& console) {
   }
   if (args[0] == "create") return Create(args, console);
   if (args[0] == "sign") return Sign(args, console);
+  if (args[0] == "sign-runtime") return SignRuntimeCommand(args, console);
+  if (args[0] == "check-runtime") return CheckRuntimeCommand(args, console);
   if (args[0] == "verify") {
     const Options o = Parse(args, 1, {"--max-folder"}, {});
     uint32_t maxFolder = 0;

@@ -1,11 +1,27 @@
 #include <zlib.h>
 
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "payload_writer.h"
 
 namespace {
 
 constexpr uint16_t kFlagUtf8Name = 0x0800;
 constexpr uint16_t kDate1980 = 0x21;  // 1980-01-01, the format's first day
+
+// Files are deflated in pieces of this size, each primed with the 32 KiB
+// before it, so that threads can share one file and every thread count gives
+// the same stream. Files up to one piece come out as one whole deflate run.
+constexpr size_t kPiece = 4u << 20;
+constexpr size_t kDictionary = 32768;
+// Files read ahead of the one being written, in bytes (one larger file is
+// always allowed).
+constexpr uint64_t kReadAhead = 32ull << 20;
+constexpr size_t kStoredBlock = 65535;
 
 void Put(std::string& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -41,74 +57,300 @@ std::string Header(const char* signature, const CentralRecord& r, bool central) 
   return out + r.name;
 }
 
-bool Deflate(const std::string& data, int level, std::string* packed) {
-  z_stream stream = {};
-  if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  packed->assign(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(packed->data());
-  stream.avail_out = static_cast<uInt>(packed->size());
-  const int status = deflate(&stream, Z_FINISH);
-  packed->resize(stream.total_out);
-  deflateEnd(&stream);
-  return status == Z_STREAM_END;
+// `size` bytes as deflate's stored blocks: 5 bytes of framing per 65535.
+uint64_t StoredBlocksSize(uint64_t size) {
+  return size + 5 * ((size + kStoredBlock - 1) / kStoredBlock);
 }
+
+struct Piece {
+  size_t begin = 0, end = 0;
+  // Deflate blocks ending on a byte boundary (the file's last piece: the
+  // final block). Empty when `stored`: deflate did not shrink this piece, so
+  // it goes out as stored blocks of the file's own bytes.
+  std::string packed;
+  bool stored = false;
+  bool failed = false;
+  uint32_t crc = 0;
+  bool done = false;  // guarded by the pool's mutex
+  uint64_t Size() const { return stored ? StoredBlocksSize(end - begin) : packed.size(); }
+};
+
+struct FileWork {
+  const PackItem* item = nullptr;
+  std::string data;
+  std::vector<Piece> pieces;
+};
+
+// One thread's deflate state, kept from piece to piece: setting up a stream
+// costs more than packing a small file.
+class Deflater {
+ public:
+  explicit Deflater(int level) : level_(level) {}
+  ~Deflater() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  z_stream* Fresh() {
+    if (ready_) {
+      if (deflateReset(&stream_) == Z_OK) return &stream_;
+      deflateEnd(&stream_);
+      ready_ = false;
+    }
+    stream_ = z_stream();
+    ready_ = deflateInit2(&stream_, level_, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    return ready_ ? &stream_ : nullptr;
+  }
+
+ private:
+  int level_;
+  z_stream stream_ = {};
+  bool ready_ = false;
+};
+
+void PackPiece(const FileWork& file, Deflater& deflater, size_t index, Piece* piece) {
+  const Bytef* bytes = reinterpret_cast<const Bytef*>(file.data.data());
+  const size_t size = piece->end - piece->begin;
+  piece->crc = static_cast<uint32_t>(crc32(0, bytes + piece->begin, static_cast<uInt>(size)));
+  const bool last = index + 1 == file.pieces.size();
+  z_stream* stream = deflater.Fresh();
+  if (!stream) {
+    piece->failed = true;
+    return;
+  }
+  if (piece->begin > 0) {
+    const size_t primed = piece->begin < kDictionary ? piece->begin : kDictionary;
+    deflateSetDictionary(stream, bytes + piece->begin - primed, static_cast<uInt>(primed));
+  }
+  std::string& out = piece->packed;
+  out.resize(deflateBound(stream, static_cast<uLong>(size)) + 64);
+  stream->next_in = const_cast<Bytef*>(bytes + piece->begin);
+  stream->avail_in = static_cast<uInt>(size);
+  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    stream->next_out = reinterpret_cast<Bytef*>(out.data()) + stream->total_out;
+    stream->avail_out = static_cast<uInt>(out.size() - stream->total_out);
+    const int status = deflate(stream, flush);
+    if (last ? status == Z_STREAM_END
+             : status == Z_OK && stream->avail_in == 0 && stream->avail_out > 0)
+      break;
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      piece->failed = true;
+      break;
+    }
+    out.resize(out.size() * 2);
+  }
+  out.resize(stream->total_out);
+  if (!piece->failed && out.size() >= StoredBlocksSize(size)) {
+    piece->stored = true;
+    std::string().swap(out);
+  }
+}
+
+// Deflates queued pieces on `threads - 1` threads of its own; the writer's
+// thread takes pieces too while it waits, so one thread needs no other.
+class PiecePool {
+ public:
+  PiecePool(unsigned threads, int level) : level_(level), own_(level) {
+    for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  ~PiecePool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+      queue_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  void Add(FileWork* file) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (size_t i = 0; i < file->pieces.size(); ++i) queue_.push_back({file, i});
+    }
+    wake_.notify_all();
+  }
+
+  // Returns when piece `index` of `file` is deflated.
+  void Wait(FileWork* file, size_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!file->pieces[index].done) {
+      if (!queue_.empty()) {
+        RunOne(lock, own_);
+      } else {
+        done_.wait(lock);
+      }
+    }
+  }
+
+ private:
+  struct Job {
+    FileWork* file;
+    size_t index;
+  };
+
+  void RunOne(std::unique_lock<std::mutex>& lock, Deflater& deflater) {
+    const Job job = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    PackPiece(*job.file, deflater, job.index, &job.file->pieces[job.index]);
+    lock.lock();
+    job.file->pieces[job.index].done = true;
+    done_.notify_all();
+  }
+
+  void Work() {
+    Deflater deflater(level_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      while (!stop_ && queue_.empty()) wake_.wait(lock);
+      if (stop_) return;
+      RunOne(lock, deflater);
+    }
+  }
+
+  int level_;
+  Deflater own_;  // the writer's thread's, while it waits
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::deque<Job> queue_;
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
 
 }  // namespace
 
-bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& source,
-                     PayloadSink& sink, PackProgress& progress, std::string* error) {
+bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                     ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                     std::string* error) {
   std::vector<CentralRecord> central;
   uint64_t position = 0;
-  auto emit = [&](const std::string& bytes) {
-    if (!sink.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) {
+  auto emit = [&](const char* bytes, size_t size) {
+    if (!sink.Write(reinterpret_cast<const uint8_t*>(bytes), size)) {
       *error = "cannot write the package";
       return false;
     }
-    position += bytes.size();
+    position += size;
+    return true;
+  };
+  auto emitText = [&](const std::string& bytes) { return emit(bytes.data(), bytes.size()); };
+  auto emitPiece = [&](const FileWork& file, const Piece& piece, bool last) {
+    if (!piece.stored) return emitText(piece.packed);
+    for (size_t at = piece.begin; at < piece.end; at += kStoredBlock) {
+      const size_t size = piece.end - at < kStoredBlock ? piece.end - at : kStoredBlock;
+      std::string frame(1, last && at + size == piece.end ? '\x01' : '\x00');
+      Put(frame, static_cast<uint32_t>(size), 2);
+      Put(frame, static_cast<uint32_t>(~size & 0xFFFF), 2);
+      if (!emitText(frame) || !emit(file.data.data() + at, size)) return false;
+    }
     return true;
   };
   auto tooLarge = [&]() {
     if (position < 0xFFFFFFFFull) return false;
-    *error = "the package reached 4 GiB, the limit of the ZIP-style format; use --format 7z";
+    *error = "the payload reached 4 GiB, the limit of the ZIP-style format; use --format 7z";
     return true;
   };
 
-  std::string data, packed;
-  for (const PackItem& item : items) {
+  // Declared before the pool: its threads are joined before the files they
+  // read go away.
+  std::deque<std::unique_ptr<FileWork>> ahead;
+  PiecePool pool(threads < 1 ? 1 : threads, level);
+  uint64_t aheadBytes = 0;
+  size_t next = 0;
+  while (next < items.size() || !ahead.empty()) {
+    while (next < items.size() &&
+           (ahead.empty() || aheadBytes + items[next].size <= kReadAhead)) {
+      auto file = std::make_unique<FileWork>();
+      file->item = &items[next++];
+      if (!file->item->folder) {
+        if (!source.Read(*file->item, &file->data, error)) return false;
+        if (level > 0) {
+          for (size_t at = 0; at < file->data.size(); at += kPiece) {
+            Piece piece;
+            piece.begin = at;
+            piece.end = file->data.size() - at < kPiece ? file->data.size() : at + kPiece;
+            file->pieces.push_back(piece);
+          }
+        }
+        aheadBytes += file->data.size();
+        pool.Add(file.get());
+      }
+      ahead.push_back(std::move(file));
+    }
+
+    FileWork& file = *ahead.front();
+    const PackItem& item = *file.item;
     if (tooLarge()) return false;
     CentralRecord r;
     r.offset = static_cast<uint32_t>(position);
     r.folder = item.folder;
     r.name = item.folder ? item.name + "/" : item.name;
-    if (!item.folder) {
-      if (!source.Read(item, &data, error)) return false;
-      r.size = static_cast<uint32_t>(data.size());
-      r.crc = static_cast<uint32_t>(
-          crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-      bool deflated = false;
-      if (level > 0 && !data.empty()) {
-        if (!Deflate(data, level, &packed)) {
+    r.size = static_cast<uint32_t>(file.data.size());
+    r.packed = r.size;  // stored, unless deflate wins below
+    if (file.pieces.empty()) {
+      r.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(file.data.data()),
+                                          static_cast<uInt>(file.data.size())));
+      if (!emitText(Header("PK\x03\x04", r, false)) || !emit(file.data.data(), file.data.size()))
+        return false;
+    } else {
+      // The pieces still to come can grow by no more than their stored
+      // framing: once what is done plus that bound is below the file's size,
+      // deflate has won, and the pieces are written as they come (the header
+      // gets its CRC and size afterwards). Until then they are kept.
+      std::vector<uint64_t> boundFrom(file.pieces.size() + 1, 0);
+      for (size_t i = file.pieces.size(); i-- > 0;)
+        boundFrom[i] = boundFrom[i + 1] +
+                       StoredBlocksSize(file.pieces[i].end - file.pieces[i].begin);
+      uint64_t packed = 0;
+      uint32_t crc = 0;
+      size_t written = 0;  // pieces already in the package
+      for (size_t i = 0; i < file.pieces.size(); ++i) {
+        pool.Wait(&file, i);
+        const Piece& piece = file.pieces[i];
+        if (piece.failed) {
           *error = "deflate failed on " + item.name;
           return false;
         }
-        deflated = packed.size() < data.size();
+        crc = static_cast<uint32_t>(
+            crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.end - piece.begin)));
+        packed += piece.Size();
+        if (written == 0 && i + 1 < file.pieces.size() &&
+            packed + boundFrom[i + 1] < file.data.size()) {
+          r.method = 8;
+          if (!emitText(Header("PK\x03\x04", r, false))) return false;
+        }
+        for (; r.method == 8 && written <= i; ++written) {
+          if (!emitPiece(file, file.pieces[written], written + 1 == file.pieces.size())) return false;
+          std::string().swap(file.pieces[written].packed);
+        }
       }
-      r.method = deflated ? 8 : 0;
-      const std::string& stored = deflated ? packed : data;
-      r.packed = static_cast<uint32_t>(stored.size());
-      if (!emit(Header("PK\x03\x04", r, false)) || !emit(stored)) return false;
-    } else if (!emit(Header("PK\x03\x04", r, false))) {
-      return false;
+      r.crc = crc;
+      if (written > 0) {
+        r.packed = static_cast<uint32_t>(packed);
+        const std::string header = Header("PK\x03\x04", r, false);
+        if (!sink.WriteAt(r.offset, reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
+          *error = "cannot write the package";
+          return false;
+        }
+      } else if (packed < file.data.size()) {
+        r.method = 8;
+        r.packed = static_cast<uint32_t>(packed);
+        if (!emitText(Header("PK\x03\x04", r, false))) return false;
+        for (size_t i = 0; i < file.pieces.size(); ++i)
+          if (!emitPiece(file, file.pieces[i], i + 1 == file.pieces.size())) return false;
+      } else if (!emitText(Header("PK\x03\x04", r, false)) ||
+                 !emit(file.data.data(), file.data.size())) {
+        return false;
+      }
     }
     progress.Advance(r.size, item.folder ? 0 : 1);
     central.push_back(r);
+    aheadBytes -= file.data.size();
+    ahead.pop_front();
   }
 
   const uint64_t directoryStart = position;
   for (const CentralRecord& r : central)
-    if (!emit(Header("PK\x01\x02", r, true))) return false;
+    if (!emitText(Header("PK\x01\x02", r, true))) return false;
   if (tooLarge() || central.size() > 0xFFFF) {
     if (error->empty()) *error = "more than 65535 items: use --format 7z";
     return false;
@@ -121,5 +363,5 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, ItemSource& 
   Put(end, static_cast<uint32_t>(position - directoryStart), 4);
   Put(end, static_cast<uint32_t>(directoryStart), 4);
   Put(end, 0, 2);  // comment
-  return emit(end);
+  return emitText(end);
 }
