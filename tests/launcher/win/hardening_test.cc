@@ -62,18 +62,6 @@ TEST(FolderHasLibraries, FolderTooLongToCheckCountsAsHavingLibraries) {
   EXPECT_FALSE(FolderHasLibraries(fits.c_str()));
 }
 
-// Points this process's temporary folder at `path` for the scope.
-class TempFolderOverride {
- public:
-  explicit TempFolderOverride(const std::wstring& path) {
-    SetEnvironmentVariableW(L"TMP", path.c_str());
-    SetEnvironmentVariableW(L"TEMP", path.c_str());
-  }
-  ~TempFolderOverride() {
-    SetEnvironmentVariableW(L"TMP", nullptr);
-    SetEnvironmentVariableW(L"TEMP", nullptr);
-  }
-};
 
 TEST(MakeUniqueTempFolder, CreatesAGuidFolderForTheCopy) {
   TempDir temp(L"guid");

@@ -161,18 +161,6 @@ TEST(RunSetupProgram, TheHoldIsReleasedWhenTheStartFails) {
   EXPECT_EQ(AttemptsOnFromOtherProcess(notProgram), kEverything);
 }
 
-// This process's temporary folder set to `path` for the scope.
-class TempFolderOverride {
- public:
-  explicit TempFolderOverride(const std::wstring& path) {
-    SetEnvironmentVariableW(L"TMP", path.c_str());
-    SetEnvironmentVariableW(L"TEMP", path.c_str());
-  }
-  ~TempFolderOverride() {
-    SetEnvironmentVariableW(L"TMP", nullptr);
-    SetEnvironmentVariableW(L"TEMP", nullptr);
-  }
-};
 
 TEST(LauncherTempPath, TheUsersTemporaryFolderUnlessSystem) {
   ASSERT_TRUE(kSystemFunctionsLoaded);

@@ -41,6 +41,22 @@ class TempDir {
 
 using EnvList = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// Points this process's temporary folder (TMP and TEMP) at `path` for the
+// scope; afterwards the variables are unset again.
+class TempFolderOverride {
+ public:
+  explicit TempFolderOverride(const std::wstring& path) {
+    SetEnvironmentVariableW(L"TMP", path.c_str());
+    SetEnvironmentVariableW(L"TEMP", path.c_str());
+  }
+  ~TempFolderOverride() {
+    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+  }
+  TempFolderOverride(const TempFolderOverride&) = delete;
+  TempFolderOverride& operator=(const TempFolderOverride&) = delete;
+};
+
 struct ProcessResult {
   bool started = false;
   bool timedOut = false;
