@@ -118,6 +118,13 @@ class Tier:
     # folder (a GUID).
     LAUNCHER_NAMES = r"^van[0-9a-f]{1,4}\.tmp$|^\{[0-9a-f-]{36}\}$"
 
+    def append_to_launcher(self, package, payload):
+        """Writes `package`: the launcher's image with `payload` appended."""
+        with open(package, "wb") as out:
+            for part in (self.c["launcher"], payload):
+                with open(part, "rb") as f:
+                    out.write(f.read())
+
     def run_package(self, package, expected_kinds):
         """Runs a package with arguments and an exit code for its setup
         program; checks what the setup program got and that the temporary
@@ -150,10 +157,7 @@ def case_zip_package(t):
                 path = os.path.join(folder, name)
                 z.write(path, os.path.relpath(path, tree).replace(os.sep, "/"))
     package = os.path.join(t.work, "package.exe")
-    with open(package, "wb") as out:
-        for part in (t.c["launcher"], payload):
-            with open(part, "rb") as f:
-                out.write(f.read())
+    t.append_to_launcher(package, payload)
     t.run_package(package, [])
 
 
@@ -168,10 +172,7 @@ def case_zip_folders(t):
         z.writestr("a\\b.txt", b"b\n")
         z.writestr(zipfile.ZipInfo("d\\e\\"), b"")
     package = os.path.join(t.work, "package.exe")
-    with open(package, "wb") as out:
-        for part in (t.c["launcher"], payload):
-            with open(part, "rb") as f:
-                out.write(f.read())
+    t.append_to_launcher(package, payload)
     before = t.temp_entries(t.LAUNCHER_NAMES)
     record = os.path.join(t.work, "record.txt")
     code, _ = t.wine([package], env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "7",
@@ -192,10 +193,7 @@ def case_sevenzip_relaunch(t):
     folder = os.path.join(t.work, "downloads")
     os.makedirs(folder)
     package = os.path.join(folder, "package.exe")
-    with open(package, "wb") as out:
-        for part in (t.c["launcher"], payload):
-            with open(part, "rb") as f:
-                out.write(f.read())
+    t.append_to_launcher(package, payload)
     # A library beside the package: the launcher must go on from a private copy.
     with open(os.path.join(folder, "helper.dll"), "wb") as f:
         f.write(b"MZ not really a library")
@@ -232,10 +230,7 @@ def case_folder_security(t):
     with zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED) as z:
         z.write(t.c["recorder"], "Tessaro Vantel Installer.exe")
     package = os.path.join(t.work, "package.exe")
-    with open(package, "wb") as out:
-        for part in (t.c["launcher"], payload):
-            with open(part, "rb") as f:
-                out.write(f.read())
+    t.append_to_launcher(package, payload)
     before = t.temp_entries(t.LAUNCHER_NAMES)
     record = os.path.join(t.work, "record.txt")
     code, _ = t.wine([package], env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "0"})
