@@ -391,7 +391,8 @@ int Create(const std::vector<std::string>& args, Console& console) {
       refusals.push_back({setup, "the setup program is not a Windows program (no PE headers)"});
     }
     if (!SetupPathFits(maxFolder, wide.size()))
-      refusals.push_back({setup, "the setup program's path does not fit the launcher's 260 characters"});
+      refusals.push_back({setup, "the setup program's path does not fit the launcher's " +
+                                     Number(kPathCapacity) + " characters"});
   }
 
   LongestPath longest;
