@@ -270,7 +270,7 @@ bool MaxFolder(const Options& o, uint32_t* maxFolder, Console& console) {
   *maxFolder = kDefaultMaxFolder;
   auto it = o.values.find("--max-folder");
   if (it != o.values.end() && !ParseNumber(it->second, 3, kPathCapacity - 2, maxFolder)) {
-    console.Err("tvpack: --max-folder takes a length from 3 to 258\n");
+    console.Err("tvpack: --max-folder takes a length from 3 to " + Number(kPathCapacity - 2) + "\n");
     return false;
   }
   return true;
