@@ -23,8 +23,11 @@ int32_t ReadLaunchFile(wchar_t* applicationPath) {
   wchar_t path[MAX_PATH];
   if (!FormLaunchFilePath(path)) return kExitNoLaunchFile;
   if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return kExitNoLaunchFile;
-  HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  // Other readers share the file: two runs started at once (a double click,
+  // two deployments) read the same launch file, and with an exclusive open
+  // the second would fail as if the file were missing.
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kExitNoLaunchFile;
   char bytes[kLaunchFileReadLimit];
   DWORD count = 0;

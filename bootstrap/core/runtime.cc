@@ -136,8 +136,10 @@ bool UpdatesAllowed() {
   wchar_t marker[MAX_PATH];
   if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, marker)) &&
       PathAppendW(marker, L"Tessaro\\Vantel\\updateDisabled")) {
-    HANDLE file = CreateFileW(marker, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    // Shared with other readers, so that a second run started at the same
+    // moment still sees the marker.
+    HANDLE file = CreateFileW(marker, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
       return false;

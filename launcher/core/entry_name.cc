@@ -69,21 +69,26 @@ bool EntryNameIsSafe(const wchar_t* name, size_t length) {
   return true;
 }
 
-bool EntryNameKeptByWindows(const wchar_t* name, size_t length) {
+unsigned EntryNameChangesOnWindows(const wchar_t* name, size_t length) {
+  unsigned changes = 0;
   size_t elementStart = 0;
   for (size_t i = 0; i <= length; ++i) {
     if (i == length || IsSeparator(name[i])) {
       const size_t elementLength = i - elementStart;
       const bool dotAlone = elementLength == 1 && name[elementStart] == L'.';
       if (elementLength > 0 && !dotAlone && (name[i - 1] == L'.' || name[i - 1] == L' '))
-        return false;
+        changes |= kNameEndingDropped;
       elementStart = i + 1;
       continue;
     }
     const wchar_t c = name[i];
     if ((c >= 1 && c < 0x20) || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' ||
         c == L'*')
-      return false;
+      changes |= kNameCharacterNotTaken;
   }
-  return true;
+  return changes;
+}
+
+bool EntryNameKeptByWindows(const wchar_t* name, size_t length) {
+  return EntryNameChangesOnWindows(name, length) == 0;
 }

@@ -18,9 +18,20 @@
 // Both "/" and "\" separate elements for this check.
 bool EntryNameIsSafe(const wchar_t* name, size_t length);
 
+// What Windows would change in `name` (`length` characters), as a set of
+// the bits below; 0 when it keeps the name as it is written. Both "/" and "\"
+// separate elements.
+enum : unsigned {
+  // a character Windows does not take in a file name: U+0001 to U+001F,
+  // < > " | ? *
+  kNameCharacterNotTaken = 1u << 0,
+  // an element that ends in a dot or a space, which Windows drops (an
+  // element "." alone excepted)
+  kNameEndingDropped = 1u << 1,
+};
+unsigned EntryNameChangesOnWindows(const wchar_t* name, size_t length);
+
 // True when Windows keeps `name` (`length` characters) as it is written, so
-// the file or folder comes out under the name the payload gives it: no
-// character that Windows does not take in a file name (U+0001 to U+001F,
-// < > " | ? *), and no element that ends in a dot or a space (Windows drops
-// those), an element "." alone excepted. Both "/" and "\" separate elements.
+// the file or folder comes out under the name the payload gives it
+// (EntryNameChangesOnWindows finds nothing).
 bool EntryNameKeptByWindows(const wchar_t* name, size_t length);

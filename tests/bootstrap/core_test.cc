@@ -348,6 +348,16 @@ TEST_F(UpdatePolicyTest, MarkerFileAloneDisallows) {
   CloseHandle(held);
 }
 
+// Another run reading the marker at the same moment does not hide it.
+TEST_F(UpdatePolicyTest, MarkerReadByAnotherRunStillDisallows) {
+  SHCreateDirectoryExW(nullptr, (ShellFolder(CSIDL_APPDATA) + L"\\Tessaro\\Vantel").c_str(), nullptr);
+  tvtest::WriteFileBytes(Marker(), "");
+  HANDLE reader = CreateFileW(Marker().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(tovik::UpdatesAllowed());
+  CloseHandle(reader);
+}
+
 TEST_F(UpdatePolicyTest, MachinePolicyValues) {
   struct Case {
     DWORD type;

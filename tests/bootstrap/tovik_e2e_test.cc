@@ -159,6 +159,20 @@ TEST_F(TovikTest, TwoRunsAtOnceKeepEveryLine) {
   }
 }
 
+// The window that TwoRunsAtOnceKeepEveryLine only hits under load, held
+// open: a run reads the launch file while another run is reading it.
+TEST_F(TovikTest, LaunchFileReadByAnotherRunStillReads) {
+  WriteLaunch("Install app.bin\r\n\r\n");
+  HANDLE reader = CreateFileW((dir_ / L".launch").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  TovikRun run = Tovik(L"-silent");
+  CloseHandle(reader);
+  EXPECT_EQ(run.exitCode, 10u);
+  EXPECT_EQ(TovikLogLines(), (Lines{kBegin, "No installed runtime detected", kNoDownload,
+                               "Bootstrapper end with exit code 10"}));
+}
+
 TEST_F(TovikTest, OldRuntimeWithoutDownloadEndsWith10) {
   InstalledRuntime runtime(L"v1");
   WriteLaunch("Install app.bin\r\n\r\n");

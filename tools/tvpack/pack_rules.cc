@@ -16,30 +16,6 @@ constexpr char kNotUtf8[] = "not valid UTF-8";
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
-// A character Windows does not take in a file name. ":" and the separators
-// are the launcher's name rule's business.
-bool ForbiddenOnWindows(wchar_t c) {
-  return (c >= 1 && c < 0x20) || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' ||
-         c == L'*';
-}
-
-// True when an element of the "/"-separated name ends with a dot or a space:
-// Windows drops those, so the file would come out under another name.
-bool ElementChangesOnWindows(const std::wstring& name) {
-  size_t start = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == L'/') {
-      if (i > start) {
-        const wchar_t last = name[i - 1];
-        const std::wstring element = name.substr(start, i - start);
-        if ((last == L'.' || last == L' ') && element != L"." && element != L"..") return true;
-      }
-      start = i + 1;
-    }
-  }
-  return false;
-}
-
 std::string SizeText(uint64_t bytes) {
   if (bytes >= (1ull << 30)) return Number(bytes >> 30) + " GiB";
   return Number(bytes >> 20) + " MiB";
@@ -82,12 +58,13 @@ void CheckItems(const std::vector<PackItem>& items, PackFormat format, uint32_t 
     if (!EntryNameIsSafe(wide.data(), wide.size()))
       refuse("refused by the launcher's name rule (it could leave the extraction folder or "
              "name a device)");
-    bool forbidden = false;
-    for (wchar_t c : wide) forbidden = forbidden || ForbiddenOnWindows(c) || c == L'\\';
-    if (forbidden)
+    const unsigned changes = EntryNameChangesOnWindows(wide.data(), wide.size());
+    // A backslash inside a file name on the packing machine would separate
+    // folders once unpacked on Windows.
+    if ((changes & kNameCharacterNotTaken) || wide.find(L'\\') != std::wstring::npos)
       refuse("holds a character Windows does not allow in file names (< > \" | ? * \\ or a "
              "control character)");
-    if (ElementChangesOnWindows(wide))
+    if (changes & kNameEndingDropped)
       refuse("a part of it ends with a dot or a space, which Windows drops");
     if (!item.folder && item.size > maxFile)
       refuse("too large for the " + std::string(format == PackFormat::kZip ? "ZIP-style" : "7z") +
@@ -151,7 +128,8 @@ std::string DescriptorSetupName(const std::string& bytes, std::string* reason) {
       *reason = "its first line is empty";
       return "";
     case DescriptorVerdict::kTooLong:
-      *reason = "its first line is too long for the launcher (260 bytes without a line break)";
+      *reason = "its first line is too long for the launcher (" + Number(kDescriptorBytes) +
+                " bytes without a line break)";
       return "";
     case DescriptorVerdict::kRefused:
       break;

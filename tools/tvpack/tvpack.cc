@@ -307,7 +307,7 @@ bool MaxFolder(const Options& o, uint32_t* maxFolder, Console& console) {
   *maxFolder = kDefaultMaxFolder;
   auto it = o.values.find("--max-folder");
   if (it != o.values.end() && !ParseNumber(it->second, 3, kPathCapacity - 2, maxFolder)) {
-    console.Err("tvpack: --max-folder takes a length from 3 to 258\n");
+    console.Err("tvpack: --max-folder takes a length from 3 to " + Number(kPathCapacity - 2) + "\n");
     return false;
   }
   return true;
@@ -435,7 +435,8 @@ int Create(const std::vector<std::string>& args, Console& console) {
       refusals.push_back({setup, "the setup program is not a Windows program (no PE headers)"});
     }
     if (!SetupPathFits(maxFolder, wide.size()))
-      refusals.push_back({setup, "the setup program's path does not fit the launcher's 260 characters"});
+      refusals.push_back({setup, "the setup program's path does not fit the launcher's " +
+                                     Number(kPathCapacity) + " characters"});
   }
 
   LongestPath longest;

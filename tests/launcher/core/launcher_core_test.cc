@@ -99,6 +99,24 @@ TEST(EntryNameKeptByWindows, Table) {
     EXPECT_EQ(EntryNameKeptByWindows(c.name, wcslen(c.name)), c.kept) << tvtest_narrow(c.name);
 }
 
+// tvpack names each change in its refusal, so every kind found counts, not
+// only the first.
+TEST(EntryNameChangesOnWindows, Table) {
+  constexpr unsigned kChar = kNameCharacterNotTaken, kEnd = kNameEndingDropped;
+  struct Case {
+    const wchar_t* name;
+    unsigned changes;
+  } cases[] = {
+      {L"setup.exe", 0},         {L"a/./b", 0},             {L"dir/", 0},
+      {L"what?.txt", kChar},     {L"a/b/c|d", kChar},       {L"x\\y\\\x01", kChar},
+      {L"trail.", kEnd},         {L"a /b", kEnd},           {L"x\\y.\\z", kEnd},
+      {L"what?./x", kChar | kEnd}, {L"dir./a*b", kChar | kEnd}, {L"a b /c	d", kChar | kEnd},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(EntryNameChangesOnWindows(c.name, wcslen(c.name)), c.changes)
+        << tvtest_narrow(c.name);
+}
+
 TEST(ImageEndFromHeaders, EndOfTheFurthestSectionData) {
   uint64_t end = 0;
   std::string pe = MinimalPe(3);
