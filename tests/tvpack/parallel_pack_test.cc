@@ -250,6 +250,11 @@ TEST(ParallelPack, SevenZipCopiesWhatWillNotShrink) {
       {"noise alone", {Item("b.bin", Noise(kMiB, 9)), Item("c.bin", Noise(70000, 10))},
        kMiB + 70000 + 30000},
       {"noise in a program", {Item("d.dll", Noise(300000, 11))}, 300000 + 10000},
+      // Two coded blocks and a copied one: with four threads the coded
+      // blocks run side by side.
+      {"text, program and noise",
+       {Item("a.txt", Text(200000, 12)), Item("e.exe", Text(150000, 13)), Item("f.bin", Noise(kMiB, 14))},
+       kMiB + 90000},
   };
   for (Row& row : rows) {
     std::map<std::string, std::string> expected;
@@ -257,7 +262,7 @@ TEST(ParallelPack, SevenZipCopiesWhatWillNotShrink) {
     MemoryItems source;
     NoProgress progress;
     std::string first;
-    for (unsigned threads : {1u, 2u}) {
+    for (unsigned threads : {1u, 2u, 4u}) {
       StringSink sink;
       std::string error;
       ASSERT_TRUE(WriteSevenZipPayload(row.items, 5, threads, source, sink, progress, &error))
