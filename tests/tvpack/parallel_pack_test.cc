@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "7zAlloc.h"
@@ -298,3 +299,44 @@ TEST(ParallelPack, SevenZipHeaderOfManyNamesIsCoded) {
 }
 
 }  // namespace
+
+// Files are read on the pool's threads: a file that cannot be read stops the
+// payload with that file's message, whichever thread read it and wherever it
+// stands among files read ahead.
+class FailingItems final : public ItemSource {
+ public:
+  explicit FailingItems(std::string bad) : bad_(std::move(bad)) {}
+  bool Read(const PackItem& item, std::string* data, std::string* error) override {
+    if (item.name == bad_) {
+      *error = "cannot read " + item.name;
+      return false;
+    }
+    *data = item.content;
+    return true;
+  }
+
+ private:
+  std::string bad_;
+};
+
+TEST(ParallelPack, AFileThatCannotBeReadStopsThePayload) {
+  std::vector<PackItem> items;
+  for (int i = 0; i < 40; ++i) items.push_back(Item("f" + std::to_string(i) + ".txt", Text(3000 + i, i)));
+  items.push_back(Item("big.txt", Text(5 * kMiB, 99)));
+  struct Row {
+    const char* bad;
+  } rows[] = {{"f0.txt"}, {"f17.txt"}, {"f39.txt"}, {"big.txt"}};
+  for (const Row& row : rows) {
+    for (unsigned threads : {1u, 2u, 4u}) {
+      for (int level : {0, 6}) {
+        FailingItems source(row.bad);
+        StringSink sink;
+        NoProgress progress;
+        std::string error;
+        EXPECT_FALSE(WriteZipPayload(items, level, threads, source, sink, progress, &error))
+            << row.bad << " threads " << threads << " level " << level;
+        EXPECT_EQ(error, std::string("cannot read ") + row.bad) << threads << " level " << level;
+      }
+    }
+  }
+}

@@ -49,9 +49,10 @@ class PackProgress {
 // stored; level 0 stores everything; folder items as entries whose name ends
 // in "/". Then the central directory and its end record. False with
 // `*error` set on a read or write failure, or when the payload reaches 4 GiB.
-// Files are deflated in 1 MiB pieces on `threads` threads (at least 1); the
-// pieces depend on the file alone, so every thread count gives the same
-// bytes. Holds at most about 32 MiB of files read ahead, or one larger file.
+// Files are read and deflated in 4 MiB pieces on `threads` threads (at least
+// 1); the pieces depend on the file alone, so every thread count gives the
+// same bytes. Holds at most about 32 MiB of files read ahead, or one larger
+// file.
 bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
                      ItemSource& source, PayloadSink& sink, PackProgress& progress,
                      std::string* error);
@@ -64,9 +65,9 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
 // The first block's packed stream starts with LZMA, so byte 32 of the
 // archive is 00 as the launcher's scan requires. Empty files and folders
 // are items without data. Names and CRC-32 of every file in a plain header.
-// With `threads` of 2 or more, blocks are coded side by side, or a block
-// coded alone gets the multi-threaded match finder; the bytes are the same as
-// with one thread. A header larger than its LZMA coding is stored coded.
+// With `threads` of 2 or more, every block is coded with the multi-threaded
+// match finder, and blocks side by side one per two threads; the bytes are
+// the same as with one thread. A header larger than its LZMA coding is stored coded.
 bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
                           ItemSource& source, PayloadSink& sink, PackProgress& progress,
                           std::string* error);

@@ -79,7 +79,25 @@ struct FileWork {
   const PackItem* item = nullptr;
   std::string data;
   std::vector<Piece> pieces;
+  bool loaded = false;  // read (or failed), pieces planned; guarded by the pool's mutex
+  bool readFailed = false;
+  std::string readError;
 };
+
+// The pieces of a file read whole.
+void PlanPieces(FileWork* file) {
+  for (size_t at = 0; at < file->data.size(); at += kPiece) {
+    Piece piece;
+    piece.begin = at;
+    piece.end = file->data.size() - at < kPiece ? file->data.size() : at + kPiece;
+    file->pieces.push_back(piece);
+  }
+}
+
+// Pieces below this size are deflated with half the hash table: every
+// piece starts by clearing the table, which for 128 KiB took more time than
+// packing a small file, and a small piece fills no more than 32 Ki entries.
+constexpr size_t kSmallPiece = 65536;
 
 // One thread's deflate state, kept from piece to piece: setting up a stream
 // costs more than packing a small file.
@@ -87,23 +105,28 @@ class Deflater {
  public:
   explicit Deflater(int level) : level_(level) {}
   ~Deflater() {
-    if (ready_) deflateEnd(&stream_);
+    for (int i = 0; i < 2; ++i)
+      if (ready_[i]) deflateEnd(&stream_[i]);
   }
-  z_stream* Fresh() {
-    if (ready_) {
-      if (deflateReset(&stream_) == Z_OK) return &stream_;
-      deflateEnd(&stream_);
-      ready_ = false;
+  // A reset stream for a piece of `size` bytes; the choice depends on the
+  // size alone, so every thread count gives the same bytes.
+  z_stream* Fresh(size_t size) {
+    const int i = size < kSmallPiece ? 1 : 0;
+    if (ready_[i]) {
+      if (deflateReset(&stream_[i]) == Z_OK) return &stream_[i];
+      deflateEnd(&stream_[i]);
+      ready_[i] = false;
     }
-    stream_ = z_stream();
-    ready_ = deflateInit2(&stream_, level_, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
-    return ready_ ? &stream_ : nullptr;
+    stream_[i] = z_stream();
+    ready_[i] = deflateInit2(&stream_[i], level_, Z_DEFLATED, -15, i == 1 ? 8 : 9,
+                             Z_DEFAULT_STRATEGY) == Z_OK;
+    return ready_[i] ? &stream_[i] : nullptr;
   }
 
  private:
   int level_;
-  z_stream stream_ = {};
-  bool ready_ = false;
+  z_stream stream_[2] = {};
+  bool ready_[2] = {};
 };
 
 void PackPiece(const FileWork& file, Deflater& deflater, size_t index, Piece* piece) {
@@ -111,7 +134,7 @@ void PackPiece(const FileWork& file, Deflater& deflater, size_t index, Piece* pi
   const size_t size = piece->end - piece->begin;
   piece->crc = static_cast<uint32_t>(crc32(0, bytes + piece->begin, static_cast<uInt>(size)));
   const bool last = index + 1 == file.pieces.size();
-  z_stream* stream = deflater.Fresh();
+  z_stream* stream = deflater.Fresh(size);
   if (!stream) {
     piece->failed = true;
     return;
@@ -145,11 +168,14 @@ void PackPiece(const FileWork& file, Deflater& deflater, size_t index, Piece* pi
   }
 }
 
-// Deflates queued pieces on `threads - 1` threads of its own; the writer's
-// thread takes pieces too while it waits, so one thread needs no other.
+// Reads queued files and deflates their pieces on `threads - 1` threads of
+// its own; the writer's thread takes jobs too while it waits, so one thread
+// needs no other. Reading on the pool keeps several files in flight: with
+// many small files, opening and reading them costs as much as deflating.
 class PiecePool {
  public:
-  PiecePool(unsigned threads, int level) : level_(level), own_(level) {
+  PiecePool(unsigned threads, int level, ItemSource& source)
+      : level_(level), source_(source), own_(level) {
     for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
   ~PiecePool() {
@@ -162,12 +188,25 @@ class PiecePool {
     for (std::thread& t : workers_) t.join();
   }
 
+  // Queues `file` to be read and then deflated.
   void Add(FileWork* file) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t i = 0; i < file->pieces.size(); ++i) queue_.push_back({file, i});
+      queue_.push_back({file, kReadJob});
     }
     wake_.notify_all();
+  }
+
+  // Returns when `file` is read and its pieces planned (or the read failed).
+  void WaitLoaded(FileWork* file) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!file->loaded) {
+      if (!queue_.empty()) {
+        RunOne(lock, own_);
+      } else {
+        done_.wait(lock);
+      }
+    }
   }
 
   // Returns when piece `index` of `file` is deflated.
@@ -183,15 +222,28 @@ class PiecePool {
   }
 
  private:
+  static constexpr size_t kReadJob = static_cast<size_t>(-1);
   struct Job {
     FileWork* file;
-    size_t index;
+    size_t index;  // a piece, or kReadJob
   };
 
   void RunOne(std::unique_lock<std::mutex>& lock, Deflater& deflater) {
     const Job job = queue_.front();
     queue_.pop_front();
     lock.unlock();
+    if (job.index == kReadJob) {
+      FileWork& file = *job.file;
+      file.readFailed = !source_.Read(*file.item, &file.data, &file.readError);
+      if (!file.readFailed && level_ > 0) PlanPieces(&file);
+      lock.lock();
+      // Its pieces go ahead of other files' reads: the writer waits for them first.
+      for (size_t i = file.pieces.size(); i-- > 0;) queue_.push_front({&file, i});
+      file.loaded = true;
+      done_.notify_all();
+      if (!file.pieces.empty()) wake_.notify_all();
+      return;
+    }
     PackPiece(*job.file, deflater, job.index, &job.file->pieces[job.index]);
     lock.lock();
     job.file->pieces[job.index].done = true;
@@ -209,6 +261,7 @@ class PiecePool {
   }
 
   int level_;
+  ItemSource& source_;
   Deflater own_;  // the writer's thread's, while it waits
   std::mutex mutex_;
   std::condition_variable wake_, done_;
@@ -253,7 +306,7 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
   // Declared before the pool: its threads are joined before the files they
   // read go away.
   std::deque<std::unique_ptr<FileWork>> ahead;
-  PiecePool pool(threads < 1 ? 1 : threads, level);
+  PiecePool pool(threads < 1 ? 1 : threads, level, source);
   uint64_t aheadBytes = 0;
   size_t next = 0;
   while (next < items.size() || !ahead.empty()) {
@@ -262,16 +315,8 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
       auto file = std::make_unique<FileWork>();
       file->item = &items[next++];
       if (!file->item->folder) {
-        if (!source.Read(*file->item, &file->data, error)) return false;
-        if (level > 0) {
-          for (size_t at = 0; at < file->data.size(); at += kPiece) {
-            Piece piece;
-            piece.begin = at;
-            piece.end = file->data.size() - at < kPiece ? file->data.size() : at + kPiece;
-            file->pieces.push_back(piece);
-          }
-        }
-        aheadBytes += file->data.size();
+        // The source holds a file to the size the folder walk saw.
+        aheadBytes += file->item->size;
         pool.Add(file.get());
       }
       ahead.push_back(std::move(file));
@@ -279,6 +324,13 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
 
     FileWork& file = *ahead.front();
     const PackItem& item = *file.item;
+    if (!item.folder) {
+      pool.WaitLoaded(&file);
+      if (file.readFailed) {
+        *error = file.readError;
+        return false;
+      }
+    }
     if (tooLarge()) return false;
     CentralRecord r;
     r.offset = static_cast<uint32_t>(position);
@@ -344,7 +396,7 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
     }
     progress.Advance(r.size, item.folder ? 0 : 1);
     central.push_back(r);
-    aheadBytes -= file.data.size();
+    if (!item.folder) aheadBytes -= item.size;
     ahead.pop_front();
   }
 
