@@ -185,15 +185,18 @@ HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
   *got = 0;
   if (want == 0) return kOk;
   if (!ArmReceiveTimeout()) return kFailed;
-  DWORD available = 0;
-  if (!InternetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
-  if (available == 0) return kOk;
   // Some platforms wait until a read's whole buffer is filled. Under an
   // overall limit only what has arrived is taken, so that no read outlasts
   // it; otherwise the full request keeps the reads (and their progress
   // messages) few, and each wait inside it for a byte is still bounded by
-  // the receive time-out.
-  if (bounds_.totalMs != 0 && available < want) want = available;
+  // the receive time-out. Asking what has arrived costs a round trip of its
+  // own under some platforms, so it is asked only under an overall limit.
+  if (bounds_.totalMs != 0) {
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
+    if (available == 0) return kOk;
+    if (available < want) want = available;
+  }
   if (!InternetReadFile(request_, into, want, got)) return kFailed;
   // Never more than asked, whatever the platform says.
   if (*got > want) return kFailed;
