@@ -88,6 +88,24 @@ macro(tv_setup_wine)
   option(TV_WINE_TESTS "Run this build's Windows programs under Wine in the tests" ${_tv_can})
   message(STATUS "Wine tests in this build: ${TV_WINE_TESTS} (${TV_WINE_LOADER}, ${_tv_mode})")
   set(TV_WINEPREFIX "${CMAKE_BINARY_DIR}/wine")
+  # 64-bit Wine's loader is a fixed-address program at 0x7d000000, and the
+  # kernel starts its heap at a random place up to 1 GiB above it. About one
+  # process start in 900 the heap lands on 0x7ff00000-0x7fff0000, where Wine
+  # must map the shared user data page: the new process dies in its first
+  # instant ("failed to map the shared user data: c0000018") and its parent's
+  # CreateProcess fails with 1359. Without address randomization the heap
+  # follows the loader at once. The 32-bit loader's heap moves within 32 MiB
+  # and never reaches that range.
+  set(TV_WINE_EXEC "")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    execute_process(COMMAND setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R true
+                    RESULT_VARIABLE _tv_setarch OUTPUT_QUIET ERROR_QUIET)
+    if(_tv_setarch EQUAL 0)
+      set(TV_WINE_EXEC "setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R ")
+    else()
+      message(WARNING "setarch -R does not run here: one Wine process start in about 900 may fail")
+    endif()
+  endif()
   configure_file("${CMAKE_SOURCE_DIR}/tests/support/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(TV_WINE_RUN "${CMAKE_BINARY_DIR}/wine-run")
