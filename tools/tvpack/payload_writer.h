@@ -17,6 +17,9 @@ class PayloadSink {
   virtual bool Write(const uint8_t* data, size_t size) = 0;
   // Overwrites bytes written before (the 7z start header).
   virtual bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  // Everything before `offset` is written for good: no WriteAt will change
+  // it. A sink may let a reader see those bytes while the rest is written.
+  virtual void Settled(uint64_t offset) { (void)offset; }
 
  protected:
   ~PayloadSink() = default;

@@ -107,6 +107,20 @@ FILE* Open(const std::string& path, const char* mode) {
   return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 bool Seek(FILE* file, uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
+bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected) {
+  FILE* file = Open(path, "rb");
+  if (!file) return false;
+  data->clear();
+  data->shrink_to_fit();
+  data->reserve(static_cast<size_t>(expected));
+  char buffer[1 << 16];
+  size_t got = 0;
+  while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) data->append(buffer, got);
+  const bool ok = !ferror(file);
+  fclose(file);
+  return ok;
+}
+
 bool Remove(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != FALSE; }
 bool Replace(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;

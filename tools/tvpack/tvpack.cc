@@ -12,6 +12,7 @@
 #include "pack_rules.h"
 #include "payload_writer.h"
 #include "pe_image.h"
+#include "package_file.h"
 #include "platform.h"
 #include "runtime_signature.h"
 #include "text.h"
@@ -96,17 +97,7 @@ bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t*
 // `expected`: the size the file should have, so that its bytes are read into
 // one allocation of that size (no doubling on the way).
 bool ReadWhole(const std::string& path, std::string* data, uint64_t expected = 0) {
-  FILE* file = platform::Open(path, "rb");
-  if (!file) return false;
-  data->clear();
-  data->shrink_to_fit();
-  data->reserve(expected);
-  char buffer[1 << 16];
-  size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) data->append(buffer, got);
-  const bool ok = !ferror(file);
-  fclose(file);
-  return ok;
+  return platform::ReadWholeFile(path, data, expected);
 }
 
 std::string ReadHead(const std::string& path, size_t size) {
@@ -136,49 +127,6 @@ class FileItems final : public ItemSource {
     }
     return true;
   }
-};
-
-// Writes behind the launcher's image in the package file.
-class FileSink final : public PayloadSink {
- public:
-  FileSink(FILE* file, uint64_t base) : file_(file), base_(base) {}
-  bool Write(const uint8_t* data, size_t size) override {
-    written_ += size;
-    return fwrite(data, 1, size, file_) == size;
-  }
-  uint64_t End() const { return base_ + written_; }
-  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    if (fflush(file_) != 0 || !platform::Seek(file_, base_ + offset)) return false;
-    const bool ok = fwrite(data, 1, size, file_) == size;
-    return fflush(file_) == 0 && fseek(file_, 0, SEEK_END) == 0 && ok;
-  }
-
- private:
-  FILE* file_;
-  uint64_t base_;
-  uint64_t written_ = 0;
-};
-
-// A package file of known size, read where the verification asks (so that
-// a package is never held in memory whole).
-class FileBytes final : public PackageBytes {
- public:
-  FileBytes(FILE* file, uint64_t size) : file_(file), size_(size) {}
-  uint64_t Size() override { return size_; }
-  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
-    *got = 0;
-    if (offset >= size_) return true;
-    if (offset != position_ && !platform::Seek(file_, offset)) return false;
-    if (size > size_ - offset) size = static_cast<size_t>(size_ - offset);
-    *got = fread(buffer, 1, size, file_);
-    position_ = offset + *got;
-    return *got == size;
-  }
-
- private:
-  FILE* file_;
-  uint64_t size_;
-  uint64_t position_ = 0;
 };
 
 class ProgressLine final : public PackProgress {
@@ -466,14 +414,42 @@ int Create(const std::vector<std::string>& args, Console& console) {
                             (totalBytes >= kProgressBytes || files >= kProgressFiles);
   ProgressLine progress(console, showProgress, totalBytes, files);
   FileItems source;
-  FileSink sink(file, launcher.size());
+  // A ZIP-style payload is verified while it is written: the launcher's walk
+  // follows the writer on a thread of its own, reading each entry once it is
+  // settled in the file, and ends soon after the writer. A 7z archive is
+  // verified afterwards: its start header, which the scan looks for, comes
+  // last.
+  const bool verify = !o.flags.count("--no-verify");
+  const bool follow = verify && format == PackFormat::kZip;
+  WrittenExtent extent;
+  FileSink sink(file, launcher.size(), follow ? &extent : nullptr);
   bool written = fwrite(launcher.data(), 1, launcher.size(), file) == launcher.size();
+  VerifyReport report;
+  bool readBackOpened = false;
+  std::thread follower;
+  if (written && follow && fflush(file) == 0) {
+    extent.Publish(launcher.size());
+    if (FILE* readBack = platform::Open(partial, "rb")) {
+      readBackOpened = true;
+      follower = std::thread([&report, &extent, readBack, maxFolder] {
+        GrowingFileBytes bytes(readBack, extent);
+        report = VerifyPackage(bytes, maxFolder);
+        fclose(readBack);
+      });
+    }
+  }
   if (!written) error = "cannot write " + partial;
   if (written)
     written = format == PackFormat::kZip
                   ? WriteZipPayload(items, static_cast<int>(level), threads, source, sink, progress, &error)
                   : WriteSevenZipPayload(items, static_cast<int>(level), threads, source, sink, progress,
                                          &error);
+  if (written && fflush(file) != 0) {
+    written = false;
+    error = "cannot write " + partial;
+  }
+  extent.Finish(written, sink.End());
+  if (follower.joinable()) follower.join();
   if (fclose(file) != 0 && written) {
     written = false;
     error = "cannot write " + partial;
@@ -485,20 +461,19 @@ int Create(const std::vector<std::string>& args, Console& console) {
     console.Err("tvpack: " + error + "\n");
     return kTvpackError;
   }
-  if (!o.flags.count("--no-verify")) {
-    FILE* readBack = platform::Open(partial, "rb");
-    VerifyReport report;
-    if (readBack) {
+  if (verify && !follow) {
+    if (FILE* readBack = platform::Open(partial, "rb")) {
+      readBackOpened = true;
       FileBytes bytes(readBack, sink.End());
       report = VerifyPackage(bytes, maxFolder);
       fclose(readBack);
     }
-    if (!readBack || !report.ok) {
-      platform::Remove(partial);
-      console.Err("tvpack: the written package does not verify; nothing was kept\n");
-      for (const std::string& p : report.problems) console.Err("tvpack:   " + p + "\n");
-      return kTvpackError;
-    }
+  }
+  if (verify && (!readBackOpened || !report.ok)) {
+    platform::Remove(partial);
+    console.Err("tvpack: the written package does not verify; nothing was kept\n");
+    for (const std::string& p : report.problems) console.Err("tvpack:   " + p + "\n");
+    return kTvpackError;
   }
   if (!platform::Replace(partial, output)) {
     platform::Remove(partial);

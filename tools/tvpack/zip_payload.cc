@@ -394,6 +394,7 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
         return false;
       }
     }
+    sink.Settled(position);
     progress.Advance(r.size, item.folder ? 0 : 1);
     central.push_back(r);
     if (!item.folder) aheadBytes -= item.size;
