@@ -5,6 +5,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -32,6 +35,17 @@ class ItemSource {
   // Fills `*data` with the item's bytes; false with `*error` set when it
   // cannot be read or no longer has the size seen by the folder walk.
   virtual bool Read(const PackItem& item, std::string* data, std::string* error) = 0;
+  // Up to `size` bytes of the item from `offset` on; `*got` is short only at
+  // the item's end. False with `*error` set when it cannot be read. This one
+  // reads the whole item and copies the part: enough for items in memory.
+  virtual bool ReadPart(const PackItem& item, uint64_t offset, uint8_t* buffer, size_t size,
+                        size_t* got, std::string* error) {
+    std::string data;
+    if (!Read(item, &data, error)) return false;
+    *got = offset < data.size() ? static_cast<size_t>(std::min<uint64_t>(size, data.size() - offset)) : 0;
+    if (*got) memcpy(buffer, data.data() + offset, *got);
+    return true;
+  }
 
  protected:
   ~ItemSource() = default;
@@ -55,7 +69,7 @@ class PackProgress {
 // Files are read and deflated in 4 MiB pieces on `threads` threads (at least
 // 1); the pieces depend on the file alone, so every thread count gives the
 // same bytes. Holds at most about 32 MiB of files read ahead, or one larger
-// file.
+// file. Tells the sink what is settled after each entry.
 bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
                      ItemSource& source, PayloadSink& sink, PackProgress& progress,
                      std::string* error);
@@ -71,6 +85,10 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
 // With `threads` of 2 or more, every block is coded with the multi-threaded
 // match finder, and blocks side by side one per two threads; the bytes are
 // the same as with one thread. A header larger than its LZMA coding is stored coded.
+// Files are read in parts of 1 MiB (ReadPart) and never held whole: a block
+// goes from its files through the coder into the sink; only blocks waiting
+// for their turn beside another are kept, packed. A file whose size is no
+// longer what the folder walk saw stops the payload.
 bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
                           ItemSource& source, PayloadSink& sink, PackProgress& progress,
                           std::string* error);

@@ -28,6 +28,9 @@ bool Seek(FILE* file, uint64_t offset);
 // Reads the whole file at `path` into `*data`, room made for `expected`
 // bytes first. False when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected);
+// Reads up to `size` bytes of the file at `path` from `offset` into `buffer`;
+// `*got` is short only at the file's end. False when it cannot be opened or read.
+bool ReadFilePart(const std::string& path, uint64_t offset, uint8_t* buffer, size_t size, size_t* got);
 bool Remove(const std::string& path);
 // Moves `from` to `to`, replacing `to` if it exists.
 bool Replace(const std::string& from, const std::string& to);

@@ -119,6 +119,23 @@ bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected
   }
 }
 
+bool ReadFilePart(const std::string& path, uint64_t offset, uint8_t* buffer, size_t size, size_t* got) {
+  *got = 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  while (*got < size) {
+    const ssize_t n = pread(fd, buffer + *got, size - *got, static_cast<off_t>(offset + *got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(fd);
+      return n == 0;
+    }
+    *got += static_cast<size_t>(n);
+  }
+  close(fd);
+  return true;
+}
+
 bool Remove(const std::string& path) { return unlink(path.c_str()) == 0; }
 bool Replace(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
 

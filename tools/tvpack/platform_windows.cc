@@ -121,6 +121,17 @@ bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected
   return ok;
 }
 
+bool ReadFilePart(const std::string& path, uint64_t offset, uint8_t* buffer, size_t size, size_t* got) {
+  *got = 0;
+  FILE* file = Open(path, "rb");
+  if (!file) return false;
+  const bool ok = Seek(file, offset);
+  if (ok) *got = fread(buffer, 1, size, file);
+  const bool failed = !ok || ferror(file);
+  fclose(file);
+  return !failed;
+}
+
 bool Remove(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != FALSE; }
 bool Replace(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;

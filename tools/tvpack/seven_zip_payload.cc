@@ -88,34 +88,86 @@ bool IsProgramName(const std::string& name) {
          ext == "scr" || ext == "drv" || ext == "efi";
 }
 
-// Whether LZMA would only spend time on `data`: every 64 KiB looks like
-// random bytes (close to 8 bits per byte) and fast deflate cannot shrink the
-// whole by 2%. Already-compressed media and archives are the usual case.
-bool Incompressible(const std::string& data) {
+constexpr size_t kPart = 1u << 20;  // files are read in parts of this size
+
+// Reads up to `size` bytes of `item` at `offset`; false with `*error` set on a
+// read failure or when the item ends early.
+bool ReadExactPart(ItemSource& source, const PackItem& item, uint64_t offset, uint8_t* buffer,
+                   size_t size, std::string* error) {
+  size_t got = 0;
+  if (!source.ReadPart(item, offset, buffer, size, &got, error)) return false;
+  if (got == size) return true;
+  *error = item.sourcePath + " changed while it was being packed";
+  return false;
+}
+
+// Whether LZMA would only spend time on `item`: every 64 KiB looks like
+// random bytes (close to 8 bits per byte) and fast deflate cannot shrink it
+// by 2%: the whole of a file up to 4 MiB, else 16 slices of 256 KiB spread
+// over it (deflating all of a large file took a tenth of the time LZMA then
+// saved). Already-compressed media and archives are the usual case. Reads
+// the file only as far as it needs to.
+bool Incompressible(ItemSource& source, const PackItem& item, bool* result, std::string* error) {
   constexpr size_t kWindow = 65536;
-  if (data.size() < kWindow) return false;
-  for (size_t at = 0; at + kWindow <= data.size(); at += kWindow) {
-    uint32_t counts[256] = {};
-    for (size_t i = at; i < at + kWindow; ++i) ++counts[static_cast<uint8_t>(data[i])];
-    double bits = 0;
-    for (uint32_t c : counts)
-      if (c) bits -= c * log2(static_cast<double>(c) / kWindow);
-    if (bits / kWindow < 7.9) return false;
+  constexpr uint64_t kWhole = 4u << 20;
+  constexpr size_t kSlices = 16;
+  constexpr size_t kSlice = 256u << 10;
+  *result = false;
+  if (item.size < kWindow) return true;
+  const uint64_t windows = item.size / kWindow;
+  std::string whole;  // a file of up to 4 MiB, kept for deflate
+  std::vector<uint8_t> part(kPart);
+  for (uint64_t at = 0; at < windows * kWindow; at += kPart) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kPart, item.size - at));
+    if (!ReadExactPart(source, item, at, part.data(), size, error)) return false;
+    if (item.size <= kWhole) whole.append(reinterpret_cast<const char*>(part.data()), size);
+    for (size_t w = 0; w + kWindow <= size; w += kWindow) {
+      uint32_t counts[256] = {};
+      for (size_t i = w; i < w + kWindow; ++i) ++counts[part[i]];
+      double bits = 0;
+      for (uint32_t c : counts)
+        if (c) bits -= c * log2(static_cast<double>(c) / kWindow);
+      if (bits / kWindow < 7.9) return true;
+    }
   }
+  if (item.size <= kWhole && whole.size() < item.size) {
+    const size_t rest = static_cast<size_t>(item.size - whole.size());
+    part.resize(rest);
+    if (!ReadExactPart(source, item, whole.size(), part.data(), rest, error)) return false;
+    whole.append(reinterpret_cast<const char*>(part.data()), rest);
+  }
+  const size_t slices = item.size <= kWhole ? 1 : kSlices;
+  const size_t slice = item.size <= kWhole ? static_cast<size_t>(item.size) : kSlice;
   z_stream stream = {};
-  if (deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  if (deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return true;
   std::string out(1u << 16, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
+  part.resize(slice);
+  uint64_t sampled = 0;
   int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    status = deflate(&stream, Z_FINISH);
+  for (size_t i = 0; i < slices && status != Z_STREAM_ERROR; ++i) {
+    const Bytef* in = reinterpret_cast<const Bytef*>(whole.data());
+    if (slices > 1) {
+      const uint64_t begin = (item.size - slice) / (slices - 1) * i;
+      if (!ReadExactPart(source, item, begin, part.data(), slice, error)) {
+        deflateEnd(&stream);
+        return false;
+      }
+      in = part.data();
+    }
+    stream.next_in = const_cast<Bytef*>(in);
+    stream.avail_in = static_cast<uInt>(slice);
+    sampled += slice;
+    const int flush = i + 1 == slices ? Z_FINISH : Z_FULL_FLUSH;
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(out.data());
+      stream.avail_out = static_cast<uInt>(out.size());
+      status = deflate(&stream, flush);
+    } while (status == Z_OK && (stream.avail_in > 0 || stream.avail_out == 0));
   }
   const uint64_t packed = stream.total_out;
   deflateEnd(&stream);
-  return status == Z_STREAM_END && packed * 50 >= data.size() * 49;
+  *result = status == Z_STREAM_END && packed * 50 >= sampled * 49;
+  return true;
 }
 
 // How a block is coded: LZMA, LZMA behind the x86 branch filter, or copied.
@@ -147,8 +199,8 @@ SRes OnProgress(ICompressProgressPtr p, UInt64 inSize, UInt64) {
   return SZ_OK;
 }
 
-bool Encode(const std::string& data, int level, unsigned threads, Block* block,
-            std::string* packed, PackProgress& progress) {
+// Sets up an encoder for `size` bytes at `level`, its properties in `*block`.
+CLzmaEncHandle NewEncoder(int level, unsigned threads, uint64_t size, Block* block) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
@@ -156,71 +208,182 @@ bool Encode(const std::string& data, int level, unsigned threads, Block* block,
   // level 5 takes 32 MiB, which costs about a third more time for next to
   // nothing on installer payloads.
   if (level == 5) props.dictSize = 1u << 24;
-  props.reduceSize = data.size();
+  props.reduceSize = size;
   // Two threads: the match finder's hashing and tree search run beside the
   // coder; the matches, and so the bytes, are the same as with one.
   props.numThreads = threads >= 2 ? 2 : 1;
   props.writeEndMark = 0;
   const ISzAlloc alloc = {SzAlloc, SzFree};
   CLzmaEncHandle encoder = LzmaEnc_Create(&alloc);
-  if (!encoder) return false;
-  SRes result = LzmaEnc_SetProps(encoder, &props);
+  if (!encoder) return nullptr;
   SizeT propsSize = LZMA_PROPS_SIZE;
-  if (result == SZ_OK) result = LzmaEnc_WriteProperties(encoder, block->props, &propsSize);
-  EncodeProgress report = {{OnProgress}, &progress, 0};
+  if (LzmaEnc_SetProps(encoder, &props) != SZ_OK ||
+      LzmaEnc_WriteProperties(encoder, block->props, &propsSize) != SZ_OK) {
+    LzmaEnc_Destroy(encoder, &alloc, &alloc);
+    return nullptr;
+  }
+  return encoder;
+}
+
+// Codes `data` (the header) in memory into `*packed`.
+bool Encode(const std::string& data, int level, Block* block, std::string* packed) {
+  const ISzAlloc alloc = {SzAlloc, SzFree};
   size_t capacity = data.size() + data.size() / 16 + 65536;
   for (;;) {
-    if (result != SZ_OK) break;
+    CLzmaEncHandle encoder = NewEncoder(level, 1, data.size(), block);
+    if (!encoder) return false;
     packed->assign(capacity, '\0');
     SizeT length = capacity;
-    result = LzmaEnc_MemEncode(encoder, reinterpret_cast<Byte*>(packed->data()), &length,
-                               reinterpret_cast<const Byte*>(data.data()), data.size(), 0,
-                               &report.vt, &alloc, &alloc);
+    const SRes result = LzmaEnc_MemEncode(encoder, reinterpret_cast<Byte*>(packed->data()), &length,
+                                          reinterpret_cast<const Byte*>(data.data()), data.size(),
+                                          0, nullptr, &alloc, &alloc);
+    LzmaEnc_Destroy(encoder, &alloc, &alloc);
     if (result == SZ_ERROR_OUTPUT_EOF) {
-      // Only incompressible data needs more room than the first guess.
-      LzmaEnc_Destroy(encoder, &alloc, &alloc);
-      encoder = LzmaEnc_Create(&alloc);
-      if (!encoder) return false;
-      result = LzmaEnc_SetProps(encoder, &props);
-      capacity *= 2;
+      capacity *= 2;  // only incompressible data needs more room than the first guess
       continue;
     }
     if (result == SZ_OK) packed->resize(length);
-    break;
+    return result == SZ_OK;
   }
-  LzmaEnc_Destroy(encoder, &alloc, &alloc);
-  if (report.reported < data.size()) progress.Advance(data.size() - report.reported, 0);
-  return result == SZ_OK;
 }
 
-// Reads the block's files, filters and codes them into `*packed`.
-bool PackBlock(Block* block, int level, unsigned threads, ItemSource& source,
-               PackProgress& progress, std::string* packed, std::string* error) {
-  std::string data, file;
-  if (block->files.size() > 1) data.reserve(block->unpacked);
-  for (const PackItem* item : block->files) {
-    // A block of one file takes the file's bytes as they are read: no copy.
-    std::string* into = block->files.size() == 1 ? &data : &file;
-    if (!source.Read(*item, into, error)) return false;
-    block->sizes.push_back(into->size());
-    block->crcs.push_back(CrcCalc(into->data(), into->size()));
-    if (into == &file) data += file;
-  }
-  std::string().swap(file);
-  block->unpacked = data.size();
-  if (block->branchFilter) {
-    UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
-    z7_BranchConvSt_X86_Enc(reinterpret_cast<Byte*>(data.data()), data.size(), 0, &state);
-  }
-  if (block->coding == Coding::kCopy) {
-    packed->swap(data);
-    progress.Advance(packed->size(), 0);
+// A block's files, one after another, as the coder reads them: read in
+// parts, each file's CRC taken on the way, through the x86 branch filter for
+// a block of programs. The filter converts what it can and keeps the last
+// few bytes (an instruction may continue in the next part) for the next
+// part; at the block's end they go out as they are, exactly as when the
+// whole block is filtered at once.
+struct BlockInput {
+  ISeqInStream vt;
+  Block* block;
+  ItemSource* source;
+  std::string* error;
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(kPart);
+  size_t start = 0;   // next byte to hand out
+  size_t ready = 0;   // bytes filtered (or needing no filter)
+  size_t filled = 0;  // bytes read
+  size_t file = 0;
+  uint64_t fileOffset = 0;
+  uint32_t crc = CRC_INIT_VAL;
+  UInt32 pc = 0;
+  UInt32 state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+  bool failed = false;
+
+  bool Refill() {
+    memmove(buffer.data(), buffer.data() + ready, filled - ready);
+    filled -= ready;
+    start = ready = 0;
+    while (filled < buffer.size() && file < block->files.size()) {
+      const PackItem& item = *block->files[file];
+      const uint64_t remaining = item.size - fileOffset;
+      const size_t room = buffer.size() - filled;
+      // One byte more at a file's end shows a file that grew.
+      const size_t want = remaining < room ? static_cast<size_t>(remaining) + 1 : room;
+      size_t got = 0;
+      if (!source->ReadPart(item, fileOffset, buffer.data() + filled, want, &got, error)) return false;
+      if (got > remaining || (got < want && got < remaining)) {
+        *error = item.sourcePath + " changed while it was being packed";
+        return false;
+      }
+      crc = CrcUpdate(crc, buffer.data() + filled, got);
+      filled += got;
+      fileOffset += got;
+      if (fileOffset == item.size) {
+        block->sizes.push_back(item.size);
+        block->crcs.push_back(CRC_GET_DIGEST(crc));
+        crc = CRC_INIT_VAL;
+        fileOffset = 0;
+        ++file;
+      }
+    }
+    ready = filled;
+    if (block->branchFilter && file < block->files.size()) {
+      ready = static_cast<size_t>(z7_BranchConvSt_X86_Enc(buffer.data(), filled, pc, &state) - buffer.data());
+      pc += static_cast<UInt32>(ready);
+    } else if (block->branchFilter) {
+      z7_BranchConvSt_X86_Enc(buffer.data(), filled, pc, &state);
+    }
     return true;
   }
-  if (!Encode(data, level, threads, block, packed, progress)) {
+};
+
+SRes ReadBlockInput(ISeqInStreamPtr p, void* buffer, size_t* size) {
+  BlockInput* in = Z7_CONTAINER_FROM_VTBL(p, BlockInput, vt);
+  if (in->start == in->ready && !in->Refill()) {
+    in->failed = true;
+    return SZ_ERROR_READ;
+  }
+  const size_t n = std::min(*size, in->ready - in->start);
+  memcpy(buffer, in->buffer.data() + in->start, n);
+  in->start += n;
+  *size = n;
+  return SZ_OK;
+}
+
+// Where a block's packed bytes go: straight into the package for the block
+// whose turn it is, else kept until its turn.
+struct BlockOutput {
+  ISeqOutStream vt;
+  PayloadSink* sink;     // null: into `kept`
+  std::string* kept;
+  uint64_t written = 0;
+  bool failed = false;
+};
+
+size_t WriteBlockOutput(ISeqOutStreamPtr p, const void* data, size_t size) {
+  BlockOutput* out = Z7_CONTAINER_FROM_VTBL(p, BlockOutput, vt);
+  if (out->sink) {
+    if (!out->sink->Write(static_cast<const uint8_t*>(data), size)) {
+      out->failed = true;
+      return 0;
+    }
+  } else {
+    out->kept->append(static_cast<const char*>(data), size);
+  }
+  out->written += size;
+  return size;
+}
+
+// Reads the block's files, filters and codes (or copies) them into `out`;
+// never holds a file whole.
+bool PackBlock(Block* block, int level, unsigned threads, ItemSource& source,
+               PackProgress& progress, BlockOutput* out, std::string* error) {
+  BlockInput in = {{ReadBlockInput}, block, &source, error};
+  if (block->coding == Coding::kCopy) {
+    for (;;) {
+      if (in.start == in.ready && !in.Refill()) return false;
+      if (in.ready == 0) break;
+      const size_t n = in.ready - in.start;
+      if (WriteBlockOutput(&out->vt, in.buffer.data() + in.start, n) != n) {
+        *error = "cannot write the package";
+        return false;
+      }
+      in.start = in.ready;
+      progress.Advance(n, 0);
+    }
+    block->packed = out->written;
+    return true;
+  }
+  const ISzAlloc alloc = {SzAlloc, SzFree};
+  CLzmaEncHandle encoder = NewEncoder(level, threads, block->unpacked, block);
+  if (!encoder) {
     *error = "the LZMA encoder failed (out of memory?)";
     return false;
   }
+  EncodeProgress report = {{OnProgress}, &progress, 0};
+  const SRes result = LzmaEnc_Encode(encoder, &out->vt, &in.vt, &report.vt, &alloc, &alloc);
+  LzmaEnc_Destroy(encoder, &alloc, &alloc);
+  if (report.reported < block->unpacked) progress.Advance(block->unpacked - report.reported, 0);
+  if (in.failed) return false;  // the reason is in *error
+  if (out->failed) {
+    *error = "cannot write the package";
+    return false;
+  }
+  if (result != SZ_OK || block->sizes.size() != block->files.size()) {
+    *error = "the LZMA encoder failed (out of memory?)";
+    return false;
+  }
+  block->packed = out->written;
   return true;
 }
 
@@ -236,11 +399,6 @@ class LockedProgress final : public PackProgress {
  private:
   PackProgress& inner_;
   std::mutex mutex_;
-};
-
-class QuietProgress final : public PackProgress {
- public:
-  void Advance(uint64_t, uint32_t) override {}
 };
 
 std::string Utf16Le(const std::string& utf8) {
@@ -266,19 +424,18 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   // its time on them for nothing. The launcher finds a 7z payload by its
   // first packed stream, which must be LZMA: with nothing else to code, they
   // are coded after all.
-  std::string file;
   std::vector<Coding> codings(items.size(), Coding::kLzma);
   bool anyCoded = false;
   for (size_t i = 0; i < items.size(); ++i) {
     const PackItem& item = items[i];
     if (item.folder || item.size == 0) continue;
-    if (!source.Read(item, &file, error)) return false;
-    codings[i] = Incompressible(file)          ? Coding::kCopy
+    bool copy = false;
+    if (!Incompressible(source, item, &copy, error)) return false;
+    codings[i] = copy                       ? Coding::kCopy
                  : IsProgramName(item.name) ? Coding::kLzmaX86
                                             : Coding::kLzma;
     anyCoded = anyCoded || codings[i] != Coding::kCopy;
   }
-  std::string().swap(file);
   if (!anyCoded)
     for (size_t i = 0; i < items.size(); ++i)
       if (codings[i] == Coding::kCopy)
@@ -331,11 +488,16 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   uint64_t packedTotal = 0;
   for (size_t first = 0; first < blocks.size(); first += wave) {
     const size_t count = std::min<size_t>(wave, blocks.size() - first);
-    std::vector<std::string> packed(count), errors(count);
+    // The wave's first block goes straight into the package; the others are
+    // kept until their turn.
+    std::vector<std::string> kept(count), errors(count);
+    std::vector<BlockOutput> outputs(count);
     std::vector<char> ok(count, 0);
+    for (size_t i = 0; i < count; ++i)
+      outputs[i] = {{WriteBlockOutput}, i == 0 ? &sink : nullptr, &kept[i]};
     auto pack = [&](size_t i) {
-      ok[i] = PackBlock(&blocks[first + i], level, threads, source, shared,
-                        &packed[i], &errors[i]);
+      ok[i] = PackBlock(&blocks[first + i], level, threads, source, shared, &outputs[i],
+                        &errors[i]);
     };
     std::vector<std::thread> helpers;
     for (size_t i = 1; i < count; ++i) helpers.emplace_back(pack, i);
@@ -347,13 +509,12 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
         *error = errors[i];
         return false;
       }
-      block.packed = packed[i].size();
-      packedTotal += packed[i].size();
-      if (!sink.Write(reinterpret_cast<const uint8_t*>(packed[i].data()), packed[i].size())) {
+      packedTotal += block.packed;
+      if (i > 0 && !sink.Write(reinterpret_cast<const uint8_t*>(kept[i].data()), kept[i].size())) {
         *error = "cannot write the package";
         return false;
       }
-      std::string().swap(packed[i]);
+      std::string().swap(kept[i]);
       progress.Advance(0, static_cast<uint32_t>(block.files.size()));
     }
   }
@@ -443,8 +604,7 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   if (h.size() > 256) {
     Block coded;
     std::string packedHeader;
-    QuietProgress quiet;
-    if (!Encode(h, level, 1, &coded, &packedHeader, quiet)) {
+    if (!Encode(h, level, &coded, &packedHeader)) {
       *error = "the LZMA encoder failed (out of memory?)";
       return false;
     }

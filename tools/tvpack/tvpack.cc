@@ -127,6 +127,13 @@ class FileItems final : public ItemSource {
     }
     return true;
   }
+  bool ReadPart(const PackItem& item, uint64_t offset, uint8_t* buffer, size_t size, size_t* got,
+                std::string* error) override {
+    if (item.sourcePath.empty()) return ItemSource::ReadPart(item, offset, buffer, size, got, error);
+    if (platform::ReadFilePart(item.sourcePath, offset, buffer, size, got)) return true;
+    *error = "cannot read " + item.sourcePath;
+    return false;
+  }
 };
 
 class ProgressLine final : public PackProgress {
