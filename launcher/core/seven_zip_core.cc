@@ -25,7 +25,8 @@ bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
 }  // namespace
 
 SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
-                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink) {
+                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink,
+                            SevenZipBlocks* blocks) {
   if (maxNameLength > kSevenZipNameCapacity) maxNameLength = kSevenZipNameCapacity;
 
   Byte lookBuffer[kLookBufferSize];
@@ -97,8 +98,10 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
 
     size_t offset = 0;
     size_t size = 0;
-    result = SzArEx_Extract(&db, &look.vt, i, &blockIndex, &outBuffer, &outBufferSize, &offset,
-                            &size, allocMain, allocTemp);
+    result = blocks ? blocks->Extract(&db, &look.vt, i, &blockIndex, &outBuffer, &outBufferSize,
+                                      &offset, &size, allocMain, allocTemp)
+                    : SzArEx_Extract(&db, &look.vt, i, &blockIndex, &outBuffer, &outBufferSize,
+                                     &offset, &size, allocMain, allocTemp);
     if (result != SZ_OK) break;
 
     const uint8_t* data = size ? outBuffer + offset : nullptr;
@@ -108,6 +111,7 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
     }
   }
 
+  if (blocks) blocks->Release();
   ISzAlloc_Free(allocMain, name);
   ISzAlloc_Free(allocMain, outBuffer);
   SzArEx_Free(&db, allocMain);

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "7z.h"
 #include "7zTypes.h"
 #include "launcher_constants.h"
 
@@ -26,6 +27,22 @@ class SevenZipSink {
 
  protected:
   ~SevenZipSink() = default;
+};
+
+// Brings a file's block into memory, with SzArEx_Extract's contract (the
+// 7z decoder's own call, which the launcher uses). A caller may decode
+// blocks ahead of the walk and hand them over; what it returns must be what
+// SzArEx_Extract would.
+class SevenZipBlocks {
+ public:
+  virtual SRes Extract(const CSzArEx* db, ILookInStreamPtr stream, UInt32 fileIndex,
+                       UInt32* blockIndex, Byte** outBuffer, size_t* outBufferSize, size_t* offset,
+                       size_t* outSizeProcessed, ISzAllocPtr allocMain, ISzAllocPtr allocTemp) = 0;
+  // The walk ends: the archive's database (`db` above) is freed next.
+  virtual void Release() = 0;
+
+ protected:
+  ~SevenZipBlocks() = default;
 };
 
 // Longest name any caller can accept, terminator included (MAX_PATH).
@@ -52,9 +69,11 @@ inline constexpr size_t SevenZipMaxNameLength(uint32_t folderLength) {
 // EntryNameKeptByWindows refuses stop the
 // extraction, before the file's block is decoded; folder items obey the
 // same rules. Everything allocated is
-// released before returning.
+// released before returning. `blocks`, when given, brings the blocks into
+// memory in place of SzArEx_Extract.
 // Returns SZ_OK when every file was handed over and accepted; otherwise the
 // SDK's result, SZ_ERROR_MEM, or SZ_ERROR_FAIL (a refused name or a sink
 // failure). Files handed over before a failure stay with the sink.
 SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
-                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink);
+                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink,
+                            SevenZipBlocks* blocks = nullptr);

@@ -2,7 +2,11 @@
 
 #include <string.h>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "7zAlloc.h"
 #include "launch_descriptor.h"
@@ -263,6 +267,135 @@ SRes PackageSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
   return SZ_OK;
 }
 
+// Reads from several threads at once, one at a time.
+class LockedBytes final : public PackageBytes {
+ public:
+  explicit LockedBytes(PackageBytes& inner) : inner_(inner) {}
+  uint64_t Size() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.Size();
+  }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.ReadAt(offset, buffer, size, got);
+  }
+
+ private:
+  PackageBytes& inner_;
+  std::mutex mutex_;
+};
+
+// Decodes the blocks of a 7z archive ahead of the walk, on threads of its
+// own, a few blocks ahead at most: each with SzArEx_Extract itself, called
+// for the block's first file. When the walk reaches a block, the block is
+// handed over and the walk's own SzArEx_Extract call finds it in memory and
+// only checks the file. A block whose decoding failed is decoded again by
+// that call, so every result is the walk's own.
+class BlocksAhead final : public SevenZipBlocks {
+ public:
+  BlocksAhead(PackageBytes& package, uint64_t start, unsigned threads)
+      : package_(package), start_(start), threads_(threads) {}
+  ~BlocksAhead() { Release(); }
+
+  // Stops the threads (a block being decoded is finished first) before the
+  // walk frees the database they read.
+  void Release() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : workers_) t.join();
+    workers_.clear();
+    for (Slot& slot : slots_) {
+      SzFree(nullptr, slot.buffer);
+      slot.buffer = nullptr;
+    }
+  }
+
+  SRes Extract(const CSzArEx* db, ILookInStreamPtr stream, UInt32 fileIndex, UInt32* blockIndex,
+               Byte** outBuffer, size_t* outBufferSize, size_t* offset, size_t* outSizeProcessed,
+               ISzAllocPtr allocMain, ISzAllocPtr allocTemp) override {
+    const UInt32 folder = db->FileToFolder[fileIndex];
+    if (folder != static_cast<UInt32>(-1) && (*outBuffer == nullptr || *blockIndex != folder)) {
+      if (workers_.empty()) Start(db);
+      std::unique_lock<std::mutex> lock(mutex_);
+      walked_ = folder;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return slots_[folder].done; });
+      Slot& slot = slots_[folder];
+      if (slot.result == SZ_OK && slot.buffer) {
+        ISzAlloc_Free(allocMain, *outBuffer);
+        *outBuffer = slot.buffer;
+        *outBufferSize = slot.size;
+        *blockIndex = folder;
+      } else {
+        SzFree(nullptr, slot.buffer);
+      }
+      slot.buffer = nullptr;
+    }
+    return SzArEx_Extract(db, stream, fileIndex, blockIndex, outBuffer, outBufferSize, offset,
+                          outSizeProcessed, allocMain, allocTemp);
+  }
+
+ private:
+  struct Slot {
+    bool done = false;
+    SRes result = SZ_OK;
+    Byte* buffer = nullptr;
+    size_t size = 0;
+  };
+
+  void Start(const CSzArEx* db) {
+    db_ = db;
+    slots_.resize(db->db.NumFolders);
+    for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back([this] { Work(); });
+  }
+
+  void Work() {
+    static const ISzAlloc alloc = {SzAlloc, SzFree};
+    Byte lookBuffer[1 << 14];
+    for (;;) {
+      UInt32 folder = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] {
+          return stop_ || next_ >= slots_.size() || next_ < walked_ + threads_;
+        });
+        if (stop_ || next_ >= slots_.size()) return;
+        folder = next_++;
+      }
+      PackageInStream in = {{PackageRead, PackageSeek}, &package_, start_, 0};
+      CLookToRead2 look;
+      LookToRead2_CreateVTable(&look, 0);
+      look.buf = lookBuffer;
+      look.bufSize = sizeof(lookBuffer);
+      look.realStream = &in.vt;
+      LookToRead2_INIT(&look);
+      UInt32 blockIndex = static_cast<UInt32>(-1);
+      Byte* buffer = nullptr;
+      size_t size = 0, offset = 0, processed = 0;
+      const SRes result = SzArEx_Extract(db_, &look.vt, db_->FolderToFile[folder], &blockIndex,
+                                         &buffer, &size, &offset, &processed, &alloc, &alloc);
+      std::lock_guard<std::mutex> lock(mutex_);
+      slots_[folder] = {true, result, buffer, size};
+      changed_.notify_all();
+    }
+  }
+
+  PackageBytes& package_;
+  uint64_t start_;
+  unsigned threads_;
+  const CSzArEx* db_ = nullptr;
+  std::vector<Slot> slots_;
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t next_ = 0;     // the next block to decode
+  size_t walked_ = 0;   // the block the walk is at
+  bool stop_ = false;
+};
+
 const char* ZipReason(ZipResult result) {
   switch (result) {
     case ZipResult::kEnded: return "";
@@ -330,12 +463,14 @@ bool HasLauncherMark(const std::string& image) {
   return image.find(wide) != std::string::npos;
 }
 
-VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength) {
+VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength, unsigned threads) {
   StringBytes bytes(package);
-  return VerifyPackage(bytes, folderLength);
+  return VerifyPackage(bytes, folderLength, threads);
 }
 
-VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength) {
+VerifyReport VerifyPackage(PackageBytes& unlocked, uint32_t folderLength, unsigned threads) {
+  LockedBytes locked(unlocked);
+  PackageBytes& package = threads > 1 ? static_cast<PackageBytes&>(locked) : unlocked;
   VerifyReport report;
   uint8_t head[kImageHeadSize];
   size_t headSize = 0;
@@ -390,7 +525,9 @@ VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength) {
     const size_t maxNameLength = SevenZipMaxNameLength(folderLength);
     SevenZipVerifySink sink(extraction, &report, folderLength);
     const size_t before = report.problems.size();
-    const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink);
+    BlocksAhead ahead(package, report.payloadOffset, threads);
+    const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength,
+                                               sink, threads > 1 ? &ahead : nullptr);
     if (result != SZ_OK && report.problems.size() == before)
       report.problems.push_back(SevenZipProblem(result));
   }

@@ -25,6 +25,7 @@ bool Exists(const std::string& path);
 // stdio streams on a path; nullptr on failure. `mode` as for fopen ("rb", "wb+").
 FILE* Open(const std::string& path, const char* mode);
 bool Seek(FILE* file, uint64_t offset);
+bool SizeOf(FILE* file, uint64_t* size);
 // Reads the whole file at `path` into `*data`, room made for `expected`
 // bytes first. False when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected);

@@ -97,6 +97,12 @@ bool Exists(const std::string& path) {
 
 FILE* Open(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
 bool Seek(FILE* file, uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+bool SizeOf(FILE* file, uint64_t* size) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
 bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected) {
   // Straight into the string, without stdio: with many small files the
   // system calls are most of the time (no fstat; one read and the end).

@@ -1,6 +1,7 @@
 // The packaging tool's system layer on Windows. Paths are UTF-8 inside the
 // tool and UTF-16 at every system call.
 #include <windows.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -107,6 +108,12 @@ FILE* Open(const std::string& path, const char* mode) {
   return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 bool Seek(FILE* file, uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
+bool SizeOf(FILE* file, uint64_t* size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &length)) return false;
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return true;
+}
 bool ReadWholeFile(const std::string& path, std::string* data, uint64_t expected) {
   FILE* file = Open(path, "rb");
   if (!file) return false;

@@ -247,13 +247,23 @@ void PrintReport(const VerifyReport& r, uint32_t maxFolder, Console& console) {
                    : "verdict: the launcher refuses this package (exit code 5)\n");
 }
 
+unsigned Processors() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count < 1 ? 1 : count > kMaxThreads ? kMaxThreads : count;
+}
+
 int Verify(const std::string& package, uint32_t maxFolder, Console& console) {
-  std::string bytes;
-  if (!ReadWhole(package, &bytes)) {
+  // Read where the walk asks: a package is never held whole.
+  FILE* file = platform::Open(package, "rb");
+  uint64_t size = 0;
+  if (!file || !platform::SizeOf(file, &size)) {
+    if (file) fclose(file);
     console.Err("tvpack: cannot read " + package + "\n");
     return kTvpackError;
   }
-  const VerifyReport report = VerifyPackage(bytes, maxFolder);
+  FileBytes bytes(file, size);
+  const VerifyReport report = VerifyPackage(bytes, maxFolder, Processors());
+  fclose(file);
   PrintReport(report, maxFolder, console);
   return report.ok ? kTvpackOk : kTvpackRefused;
 }
@@ -295,9 +305,7 @@ int Create(const std::vector<std::string>& args, Console& console) {
     console.Err("tvpack: --level takes 0 to 9\n");
     return kTvpackError;
   }
-  uint32_t threads = std::thread::hardware_concurrency();
-  if (threads < 1) threads = 1;
-  if (threads > kMaxThreads) threads = kMaxThreads;
+  uint32_t threads = Processors();
   if (o.values.count("--threads") && !ParseNumber(o.values.at("--threads"), 1, kMaxThreads, &threads)) {
     console.Err("tvpack: --threads takes 1 to " + Number(kMaxThreads) + "\n");
     return kTvpackError;
@@ -472,7 +480,7 @@ int Create(const std::vector<std::string>& args, Console& console) {
     if (FILE* readBack = platform::Open(partial, "rb")) {
       readBackOpened = true;
       FileBytes bytes(readBack, sink.End());
-      report = VerifyPackage(bytes, maxFolder);
+      report = VerifyPackage(bytes, maxFolder, threads);
       fclose(readBack);
     }
   }
