@@ -321,9 +321,18 @@ class BlocksAhead final : public SevenZipBlocks {
       if (workers_.empty()) Start(db);
       std::unique_lock<std::mutex> lock(mutex_);
       walked_ = folder;
+      // Blocks the walk passed by (none of their files has data) no longer
+      // count against what may be decoded ahead.
+      for (; passed_ < folder; ++passed_) {
+        ahead_ -= slots_[passed_].charged;
+        slots_[passed_].charged = 0;
+      }
       changed_.notify_all();
       changed_.wait(lock, [&] { return slots_[folder].done; });
       Slot& slot = slots_[folder];
+      ahead_ -= slot.charged;
+      slot.charged = 0;
+      changed_.notify_all();
       if (slot.result == SZ_OK && slot.buffer) {
         ISzAlloc_Free(allocMain, *outBuffer);
         *outBuffer = slot.buffer;
@@ -339,11 +348,13 @@ class BlocksAhead final : public SevenZipBlocks {
   }
 
  private:
+  static constexpr uint64_t kAheadBytes = 256u << 20;
   struct Slot {
     bool done = false;
     SRes result = SZ_OK;
     Byte* buffer = nullptr;
     size_t size = 0;
+    uint64_t charged = 0;  // counted in ahead_ until the walk takes it
   };
 
   void Start(const CSzArEx* db) {
@@ -359,11 +370,18 @@ class BlocksAhead final : public SevenZipBlocks {
       UInt32 folder = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
+        // A few blocks ahead of the walk at most, and no more than
+        // kAheadBytes decoded and not yet taken (a 32-bit tvpack has 2 GiB
+        // in all), unless nothing else is.
         changed_.wait(lock, [&] {
-          return stop_ || next_ >= slots_.size() || next_ < walked_ + threads_;
+          if (stop_ || next_ >= slots_.size()) return true;
+          const uint64_t size = SzAr_GetFolderUnpackSize(&db_->db, static_cast<UInt32>(next_));
+          return next_ < walked_ + threads_ && (ahead_ == 0 || ahead_ + size <= kAheadBytes);
         });
         if (stop_ || next_ >= slots_.size()) return;
-        folder = next_++;
+        folder = static_cast<UInt32>(next_++);
+        slots_[folder].charged = SzAr_GetFolderUnpackSize(&db_->db, folder);
+        ahead_ += slots_[folder].charged;
       }
       PackageInStream in = {{PackageRead, PackageSeek}, &package_, start_, 0};
       CLookToRead2 look;
@@ -378,7 +396,11 @@ class BlocksAhead final : public SevenZipBlocks {
       const SRes result = SzArEx_Extract(db_, &look.vt, db_->FolderToFile[folder], &blockIndex,
                                          &buffer, &size, &offset, &processed, &alloc, &alloc);
       std::lock_guard<std::mutex> lock(mutex_);
-      slots_[folder] = {true, result, buffer, size};
+      Slot& slot = slots_[folder];
+      slot.done = true;
+      slot.result = result;
+      slot.buffer = buffer;
+      slot.size = size;
       changed_.notify_all();
     }
   }
@@ -393,6 +415,8 @@ class BlocksAhead final : public SevenZipBlocks {
   std::condition_variable changed_;
   size_t next_ = 0;     // the next block to decode
   size_t walked_ = 0;   // the block the walk is at
+  uint64_t ahead_ = 0;  // bytes of blocks decoded (or being decoded) and not yet taken
+  size_t passed_ = 0;   // blocks before this one were taken or passed by
   bool stop_ = false;
 };
 
