@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "7zAlloc.h"
@@ -58,6 +59,13 @@ class PackageReader final : public ByteReader {
   PackageBytes& data_;
   uint64_t pos_;
 };
+
+std::string FoldedUtf8(const std::wstring& name) {
+  std::wstring key = FoldCase(name);
+  for (wchar_t& c : key)
+    if (c == L'\\') c = L'/';
+  return EncodeUtf8(key);
+}
 
 // What the unpacked folder would hold, by name folded as Windows compares.
 class Extraction {
@@ -113,8 +121,17 @@ class Extraction {
     }
   }
 
+  // Keeps what the choice of the setup program needs of a file's first
+  // bytes: the top-level ".launch", and the heads of files that may be
+  // programs (a Windows program starts with "MZ"; for any other file the
+  // check finds no head, which is no program either).
+  void KeepHead(const std::wstring& name, const std::string& head) {
+    if (name == kDescriptorNameW) descriptor = head;
+    if (head.size() >= 2 && head[0] == 'M' && head[1] == 'Z') heads[FoldedUtf8(name)] = head;
+  }
+
   std::string descriptor;  // the bytes of a top-level ".launch"
-  std::map<std::string, std::string> heads;  // first bytes of each file, by folded name
+  std::map<std::string, std::string> heads;  // first bytes of possible programs, by folded name
 
  private:
   enum Kind { kFile, kFolder };
@@ -144,16 +161,10 @@ class Extraction {
     return true;
   }
 
-  std::map<std::wstring, Kind> kinds_;
+  std::unordered_map<std::wstring, Kind> kinds_;
   VerifyReport* report_;
 };
 
-std::string FoldedUtf8(const std::wstring& name) {
-  std::wstring key = FoldCase(name);
-  for (wchar_t& c : key)
-    if (c == L'\\') c = L'/';
-  return EncodeUtf8(key);
-}
 
 bool EndsWithSeparator(const std::wstring& name) {
   return !name.empty() && (name.back() == L'/' || name.back() == L'\\');
@@ -179,27 +190,26 @@ class ZipVerifySink final : public ZipEntrySink {
   bool CreateOutputFile() override {
     if (!x_.AddFile(current_)) return false;
     report_->entries.push_back({EncodeUtf8(current_), 0});
-    isDescriptor_ = current_ == kDescriptorNameW;
-    headKey_ = FoldedUtf8(current_);
+    head_.clear();
     return true;
   }
   bool Write(const uint8_t* data, uint32_t size) override {
     report_->entries.back().size += size;
-    std::string& head = x_.heads[headKey_];
-    if (head.size() < kImageHeadSize)
-      head.append(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize - head.size()));
-    if (isDescriptor_) x_.descriptor = head;
+    if (head_.size() < kImageHeadSize)
+      head_.append(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize - head_.size()));
     return true;
   }
-  bool CloseOutputFile() override { return true; }
+  bool CloseOutputFile() override {
+    x_.KeepHead(current_, head_);
+    return true;
+  }
 
  private:
   Extraction& x_;
   VerifyReport* report_;
   uint32_t folderLength_;
   std::wstring current_;
-  std::string headKey_;
-  bool isDescriptor_ = false;
+  std::string head_;  // the current file's first bytes
 };
 
 class SevenZipVerifySink final : public SevenZipSink {
@@ -223,9 +233,7 @@ class SevenZipVerifySink final : public SevenZipSink {
     x_.Measure(utf8, folderLength_ + 1 + static_cast<uint32_t>(nameLength - 1));
     if (!x_.AddFile(wide)) return false;
     report_->entries.push_back({utf8, size});
-    const std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize));
-    x_.heads[FoldedUtf8(wide)] = head;
-    if (wide == kDescriptorNameW) x_.descriptor = head;
+    x_.KeepHead(wide, std::string(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize)));
     return true;
   }
 
