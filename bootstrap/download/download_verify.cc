@@ -252,17 +252,11 @@ bool IsCancelled(const volatile LONG* step) { return step != nullptr && *step ==
 // the whole transfer however slowly the bytes come. A process-heap block
 // (*size bytes) or null when the transfer failed, hit a bound, answered
 // other than 2xx, or was cancelled through `step`.
-BYTE* FetchCrlBytes(const URL_COMPONENTSA& address, const volatile LONG* step, DWORD* size) {
+BYTE* FetchCrlBytes(const HttpAddress& address, const volatile LONG* step, DWORD* size) {
   const DownloadLimits& limits = ActiveDownloadLimits();
   HttpTransfer transfer({limits.connectTimeoutMs, limits.sendTimeoutMs, limits.receiveTimeoutMs,
                          limits.crlTotalMs, limits.maxRedirects});
-  char path[2048];
-  if (strlen(address.lpszUrlPath) + strlen(address.lpszExtraInfo) + 2 > sizeof(path)) return nullptr;
-  lstrcpynA(path, address.lpszUrlPath[0] == '/' ? address.lpszUrlPath : "/", sizeof(path));
-  if (address.lpszUrlPath[0] != '/') lstrcatA(path, address.lpszUrlPath);
-  lstrcatA(path, address.lpszExtraInfo);
-  if (transfer.Open(address.lpszHostName, address.nPort, address.nScheme == INTERNET_SCHEME_HTTPS, path) !=
-          HttpTransfer::kOk ||
+  if (transfer.Open(address.host, address.port, address.secure, address.path) != HttpTransfer::kOk ||
       transfer.status() < 200 || transfer.status() > 299) {
     return nullptr;
   }
@@ -315,22 +309,12 @@ BYTE* FetchCrlBytes(const URL_COMPONENTSA& address, const volatile LONG* step, D
 PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
   char narrow[2048];
   int length = WideCharToMultiByte(CP_UTF8, 0, url, -1, narrow, sizeof(narrow), nullptr, nullptr);
-  char host[256] = "";
-  char urlPath[2048] = "";
-  char extra[2048] = "";
-  URL_COMPONENTSA parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = sizeof(host);
-  parts.lpszUrlPath = urlPath;
-  parts.dwUrlPathLength = sizeof(urlPath);
-  parts.lpszExtraInfo = extra;
-  parts.dwExtraInfoLength = sizeof(extra);
-  bool cracked = length > 0 && InternetCrackUrlA(narrow, 0, 0, &parts);
-  if (cracked && (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS)) {
-    if (host[0] == '\0') return nullptr;
+  HttpAddress address;
+  const AddressKind kind = length > 0 ? SplitHttpAddress(narrow, &address) : AddressKind::kNotHttp;
+  if (kind == AddressKind::kUnusable) return nullptr;
+  if (kind == AddressKind::kHttp) {
     DWORD size = 0;
-    BYTE* bytes = FetchCrlBytes(parts, step, &size);
+    BYTE* bytes = FetchCrlBytes(address, step, &size);
     if (bytes == nullptr) return nullptr;
     PCCRL_CONTEXT crl = CertCreateCRLContext(kEncoding, bytes, size);
     HeapFree(GetProcessHeap(), 0, bytes);

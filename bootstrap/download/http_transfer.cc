@@ -96,9 +96,19 @@ bool HttpTransfer::TakeRedirect() {
   size = sizeof(target);
   if (!InternetCombineUrlA(base, location, target, &size, ICU_NO_ENCODE)) return false;
 
-  char host[sizeof(host_)];
-  char path[sizeof(path_)];
-  char extra[sizeof(path_)];
+  HttpAddress next;
+  if (SplitHttpAddress(target, &next) != AddressKind::kHttp) return false;
+  memcpy(host_, next.host, sizeof(host_));
+  memcpy(path_, next.path, sizeof(path_));
+  port_ = next.port;
+  secure_ = next.secure;
+  return true;
+}
+
+AddressKind SplitHttpAddress(const char* address, HttpAddress* out) {
+  char host[sizeof(out->host)];
+  char path[sizeof(out->path)];
+  char extra[sizeof(out->path)];
   URL_COMPONENTSA parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.lpszHostName = host;
@@ -107,15 +117,15 @@ bool HttpTransfer::TakeRedirect() {
   parts.dwUrlPathLength = sizeof(path);
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = sizeof(extra);
-  if (!InternetCrackUrlA(target, 0, 0, &parts) || host[0] == '\0') return false;
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
-  if (strlen(path) + strlen(extra) + 2 > sizeof(path_)) return false;
-  memcpy(host_, host, sizeof(host_));
-  snprintf(path_, sizeof(path_), "%s%s", path[0] == '/' ? "" : "/", path);
-  strncat(path_, extra, sizeof(path_) - strlen(path_) - 1);
-  port_ = parts.nPort;
-  secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  return true;
+  if (!InternetCrackUrlA(address, 0, 0, &parts)) return AddressKind::kNotHttp;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return AddressKind::kNotHttp;
+  if (host[0] == '\0' || strlen(path) + strlen(extra) + 2 > sizeof(out->path)) return AddressKind::kUnusable;
+  memcpy(out->host, host, sizeof(out->host));
+  snprintf(out->path, sizeof(out->path), "%s%s", path[0] == '/' ? "" : "/", path);
+  strncat(out->path, extra, sizeof(out->path) - strlen(out->path) - 1);
+  out->port = parts.nPort;
+  out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return AddressKind::kHttp;
 }
 
 HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, bool secure, const char* path) {

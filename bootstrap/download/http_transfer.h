@@ -17,6 +17,23 @@
 
 namespace tovik {
 
+// An address split the way HttpTransfer::Open takes it.
+struct HttpAddress {
+  char host[256];
+  char path[2048];  // path and query, "/" first
+  INTERNET_PORT port;
+  bool secure;
+};
+
+enum class AddressKind {
+  kHttp,      // an http or https address whose parts fit
+  kNotHttp,   // another scheme, or no address at all
+  kUnusable,  // http or https, but without a host or too long
+};
+
+// Splits `address` into `*out` (filled for kHttp only).
+AddressKind SplitHttpAddress(const char* address, HttpAddress* out);
+
 class HttpTransfer {
  public:
   enum Outcome {
