@@ -1,10 +1,11 @@
 // Fuzzes what the launcher reads from its own file: the PE headers that give
-// the image end, the payload scan, and the ZIP-style entry walker. Every name
+// the image end and the certificate table, the table's check, the payload scan, and the ZIP-style entry walker. Every name
 // that reaches the sink must pass the name rule and stay inside the folder.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "certificate_table.h"
 #include "memory_io.h"
 #include "name_oracle.h"
 #include "payload_scan.h"
@@ -37,7 +38,15 @@ class CheckingSink final : public ZipEntrySink {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t end = 0;
-  ImageEndFromHeaders(data, size, &end);
+  CertificateTable table;
+  if (ImageEndFromHeaders(data, size, &end) && CertificateTableFromHeaders(data, size, &table)) {
+    const std::string file(reinterpret_cast<const char*>(data), size);
+    tvtest::MemoryReader tableReader(table.offset < size ? file.substr(table.offset) : "");
+    PayloadSpan span;
+    if (CheckSeal(end, table, size, tableReader, &span) == SealFault::kNone &&
+        (span.start > span.end || span.end > size || (span.signedFile && span.end != table.offset)))
+      __builtin_trap();
+  }
   if (size == 0) return 0;
 
   // The first byte picks the extraction folder length and how the reader

@@ -66,24 +66,29 @@ bool ChooseSetupProgram() {
   return ReadLaunchDescriptor(descriptor, extractionFolder, setupPath);
 }
 
-// Unpacks the payload behind the image of `ownPath` into the extraction
-// folder.
-bool ExtractPayload(DWORD folderLength) {
-  HANDLE payload = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-  if (payload == INVALID_HANDLE_VALUE) return false;
-  switch (LocatePayload(payload)) {
-    case PayloadSevenZip:
-      if (!ExtractSevenZip(payload, folderLength, outputPath)) return false;
-      break;
-    case PayloadZip:
-      if (ExtractZipEntries(payload, folderLength, outputPath) != ZipResult::kEnded) return false;
-      break;
-    default:
-      return false;
-  }
-  CloseHandle(payload);
-  return true;
+// Opens the launcher's own file and finds its payload, before anything is
+// written: a package whose payload is missing, or lies outside the part its
+// signature covers, ends the run here.
+HANDLE OpenPayload(PayloadKind* kind, PayloadSpan* span) {
+  HANDLE own = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+  if (own == INVALID_HANDLE_VALUE) return own;
+  *kind = LocatePayload(own, span);
+  if (*kind == PayloadZip || *kind == PayloadSevenZip) return own;
+  CloseHandle(own);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Unpacks the payload that OpenPayload found into the extraction folder.
+bool ExtractPayload(HANDLE own, PayloadKind kind, const PayloadSpan& span, DWORD folderLength) {
+  const bool done =
+      kind == PayloadSevenZip
+          ? ExtractSevenZip(own, span.start, span.end, folderLength, outputPath)
+          : ExtractZipEntries(own, span.end - span.start, folderLength, outputPath) ==
+                ZipResult::kEnded;
+  // Best effort: the file was only read.
+  CloseHandle(own);
+  return done;
 }
 
 }  // namespace
@@ -92,6 +97,13 @@ DWORD LauncherMain() {
   HardenLibraryLoading();
   if (!LoadSystemFunctions()) return kFailed;
   const wchar_t* commandLine = GetCommandLineW();
+  DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
+  if (length == 0 || length >= MAX_PATH + 1) return kFailed;
+  PayloadKind kind = PayloadNone;
+  PayloadSpan span;
+  HANDLE own = OpenPayload(&kind, &span);
+  if (own == INVALID_HANDLE_VALUE) return kFailed;
+
   DWORD exitCode = kFailed;
   switch (RelaunchIfFolderHasLibraries(commandLine, &exitCode)) {
     case Relaunch::kNotNeeded:
@@ -106,8 +118,6 @@ DWORD LauncherMain() {
   HANDLE pump = CreateThread(nullptr, 0, MessagePumpThread, nullptr, 0, nullptr);
   (void)pump;  // never used again; the thread lives until ExitProcess
 
-  DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH + 1);
-  if (length == 0 || length >= MAX_PATH + 1) return kFailed;
   length = LauncherTempPath(MAX_PATH + 1, tempPath);
   if (length == 0 || length > MAX_PATH) return kFailed;
   if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return kFailed;
@@ -122,7 +132,7 @@ DWORD LauncherMain() {
   outputPath[folderLength] = L'\\';
   outputPath[folderLength + 1] = L'\0';
 
-  if (!ExtractPayload(folderLength)) return kFailed;
+  if (!ExtractPayload(own, kind, span, folderLength)) return kFailed;
   const wchar_t* tail = CommandLineTail(commandLine);
 
   if (!ChooseSetupProgram()) return kFailed;

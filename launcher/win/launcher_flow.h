@@ -7,8 +7,9 @@
 // for the life of the process).
 DWORD WINAPI MessagePumpThread(void* unused);
 
-// Hardens, relaunches when needed, unpacks the payload, runs the setup
-// program and removes the extraction folder. Returns the exit code for the
+// Hardens, finds the payload in the part of its file a signature would
+// cover, relaunches when needed, unpacks the payload, runs the setup program
+// and removes the extraction folder. Returns the exit code for the
 // process: the setup program's (or the relaunched copy's) exit code, or
 // kLauncherFailureExitCode (5) the moment anything fails; a failure leaves
 // the extraction folder behind.

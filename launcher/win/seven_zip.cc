@@ -2,6 +2,7 @@
 
 #include "7zAlloc.h"
 #include "7zFile.h"
+#include "file_reader.h"
 #include "parent_folders.h"
 #include "seven_zip_core.h"
 
@@ -18,6 +19,44 @@ asm(".section .rdata$k7zSignatureGuard,\"dr\"\n"
 extern "C" const unsigned char k7zSignatureGuard[40] asm("tv_7zSignatureGuard");
 
 namespace {
+
+// The launcher's file as the decoder's stream, cut at `end`: reads stop
+// there and the decoder's "end of file" is there, so an archive whose
+// headers point beyond it is damaged, not read from outside the part a
+// signature covers.
+struct BoundedFileStream {
+  ISeekInStream vt;
+  HANDLE file;
+  uint64_t position;  // the file pointer, kept here so reads need no query
+  uint64_t end;
+};
+
+SRes BoundedRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  BoundedFileStream* s = Z7_CONTAINER_FROM_VTBL(p, BoundedFileStream, vt);
+  const uint64_t left = s->position < s->end ? s->end - s->position : 0;
+  // One call reads at most 1 GiB: a DWORD holds it on every build.
+  DWORD wanted = static_cast<DWORD>(*size < (1u << 30) ? *size : (1u << 30));
+  if (wanted > left) wanted = static_cast<DWORD>(left);
+  *size = 0;
+  if (wanted == 0) return SZ_OK;
+  DWORD read = 0;
+  if (!ReadFile(s->file, buffer, wanted, &read, nullptr)) return SZ_ERROR_READ;
+  s->position += read;
+  *size = read;
+  return SZ_OK;
+}
+
+SRes BoundedSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
+  BoundedFileStream* s = Z7_CONTAINER_FROM_VTBL(p, BoundedFileStream, vt);
+  Int64 base = 0;
+  if (origin == SZ_SEEK_CUR) base = static_cast<Int64>(s->position);
+  if (origin == SZ_SEEK_END) base = static_cast<Int64>(s->end);
+  const Int64 to = base + *pos;
+  if (to < 0 || !SeekTo(s->file, static_cast<uint64_t>(to))) return SZ_ERROR_READ;
+  s->position = static_cast<uint64_t>(to);
+  *pos = to;
+  return SZ_OK;
+}
 
 // Writes each file behind the extraction folder's backslash in the output
 // path, creating its folders on the way.
@@ -62,12 +101,11 @@ class ExtractionFolderSink final : public SevenZipSink {
 
 }  // namespace
 
-bool ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
+bool ExtractSevenZip(HANDLE file, uint64_t start, uint64_t end, DWORD folderLength,
+                     wchar_t* outputPath) {
   if (k7zSignatureGuard[0] != 0xFF) return false;
-  CFileInStream archive;
-  FileInStream_CreateVTable(&archive);
-  archive.file.handle = file;
-  archive.wres = 0;
+  BoundedFileStream archive = {{BoundedRead, BoundedSeek}, file, start, end};
+  if (!SeekTo(file, start)) return false;
 
   const ISzAlloc allocMain = {SzAlloc, SzFree};
   const ISzAlloc allocTemp = {SzAlloc, SzFree};

@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
-// Unpacks the 7z archive at the file's position (the signature) in place.
+#include <stdint.h>
+
+// Unpacks the 7z archive whose signature lies at offset `start` of the file,
+// in place; no byte at or behind offset `end` is read (the archive's end, as
+// far as the decoder can tell, is there).
 // `outputPath` as for ExtractZipEntries. False when the archive is damaged,
 // a name is refused or does not fit, a folder or file cannot be created (a
 // second file of the same name included) or a write fails; what was written
 // before stays.
-bool ExtractSevenZip(HANDLE file, DWORD folderLength, wchar_t* outputPath);
+bool ExtractSevenZip(HANDLE file, uint64_t start, uint64_t end, DWORD folderLength,
+                     wchar_t* outputPath);

@@ -41,8 +41,8 @@ class FileSink final : public ZipEntrySink {
 
 }  // namespace
 
-ZipResult ExtractZipEntries(HANDLE file, DWORD folderLength, wchar_t* outputPath) {
-  FileReader reader(file);
+ZipResult ExtractZipEntries(HANDLE file, uint64_t length, DWORD folderLength, wchar_t* outputPath) {
+  FileReader reader(file, length);
   FileSink sink(folderLength, outputPath);
   return WalkZipEntries(reader, folderLength, sink);
 }

@@ -16,6 +16,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import threading
@@ -148,7 +149,8 @@ class Tier:
         expect(not left, "left in the temporary folder: %s" % left)
 
 
-def case_zip_package(t):
+def zip_payload(t):
+    """The payload tree as a ZIP file (deflated), in the work folder."""
     tree = t.payload_tree()
     payload = os.path.join(t.work, "payload.zip")
     with zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED) as z:
@@ -156,6 +158,11 @@ def case_zip_package(t):
             for name in sorted(files):
                 path = os.path.join(folder, name)
                 z.write(path, os.path.relpath(path, tree).replace(os.sep, "/"))
+    return payload
+
+
+def case_zip_package(t):
+    payload = zip_payload(t)
     package = os.path.join(t.work, "package.exe")
     t.append_to_launcher(package, payload)
     t.run_package(package, [])
@@ -200,6 +207,58 @@ def case_sevenzip_relaunch(t):
     t.run_package(package, [])
     expect(sorted(os.listdir(folder)) == ["helper.dll", "package.exe"],
            "the package's folder changed: %s" % os.listdir(folder))
+
+
+def grow_into_signature_table(signed, hidden):
+    """`signed` with `hidden` grown into its last signature table entry, the
+    entry's length and the directory's size counting it: the signature still
+    checks where padding is not checked."""
+    b = bytearray(signed)
+    optional = struct.unpack_from("<I", b, 0x3C)[0] + 24
+    directory = optional + (112 if b[optional + 1] == 2 else 96) + 32
+    table, size = struct.unpack_from("<II", b, directory)
+    last = at = table
+    while at < table + size:
+        last = at
+        at += (struct.unpack_from("<I", b, at)[0] + 7) & ~7
+    entry_end = (struct.unpack_from("<I", b, last)[0] + 7) & ~7
+    hidden += b"\0" * (-len(hidden) % 8)
+    b = b[:last + entry_end] + hidden
+    struct.pack_into("<I", b, last, entry_end + len(hidden))
+    struct.pack_into("<I", b, directory + 4, size + len(hidden))
+    return bytes(b)
+
+
+def case_signed_package(t):
+    """A signed package runs; a signed bare launcher with a payload grown
+    into its signature table is refused before anything is written."""
+    payload = zip_payload(t)
+    unsigned = os.path.join(t.work, "unsigned.exe")
+    t.append_to_launcher(unsigned, payload)
+    key, cert = os.path.join(t.work, "key.pem"), os.path.join(t.work, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Shipped tier", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    signed = {}
+    for name, source in (("package", unsigned), ("launcher", t.c["launcher"])):
+        out = os.path.join(t.work, "signed-%s.exe" % name)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source,
+                        "-out", out], check=True, capture_output=True)
+        signed[name] = out
+    t.run_package(signed["package"], [])
+
+    injected = os.path.join(t.work, "injected.exe")
+    with open(signed["launcher"], "rb") as f, open(payload, "rb") as p:
+        grown = grow_into_signature_table(f.read(), p.read())
+    with open(injected, "wb") as f:
+        f.write(grown)
+    before = t.temp_entries(t.LAUNCHER_NAMES)
+    record = os.path.join(t.work, "record-injected.txt")
+    code, _ = t.wine([injected], env={"TV_RECORD": win_path(record), "TV_EXIT_CODE": "7"})
+    expect(code == 5, "injected package: exit code %d, expected 5" % code)
+    expect(not os.path.exists(record), "injected package: its setup program ran")
+    left = sorted(t.temp_entries(t.LAUNCHER_NAMES) - before)
+    expect(not left, "injected package left in the temporary folder: %s" % left)
 
 
 def launcher_folder_security(user, full_token):
@@ -395,6 +454,7 @@ CASES = {
     "zip_package": case_zip_package,
     "zip_folders": case_zip_folders,
     "sevenzip_relaunch": case_sevenzip_relaunch,
+    "signed_package": case_signed_package,
     "folder_security": case_folder_security,
     "tovik_version": case_tovik_version,
     "tovik_runtime": case_tovik_runtime,

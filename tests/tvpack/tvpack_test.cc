@@ -15,6 +15,7 @@
 #include "memory_io.h"
 #include "package_verify.h"
 #include "seven_zip_core.h"
+#include "signature_table.h"
 #include "zip_builder.h"
 #include "zip_entries.h"
 
@@ -451,14 +452,19 @@ TEST(TvpackVerify, SevenZipArchiveNotStartingWithLzmaIsRefused) {
 
 // --- sign ---
 
+// A throwaway signing certificate and key, cert.pem and key.pem in `dir`.
+void MakeSigningKey(const Scratch& dir) {
+  ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tvpack-test -keyout '" +
+                    dir / "key.pem' -out '" + dir / "cert.pem' 2>/dev/null")
+                       .c_str()),
+            0);
+}
+
 TEST(TvpackSign, SignsAndTheSignedPackageVerifies) {
   Source s;
   ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
   const std::string unsignedBytes = ReadBytes(s.dir / "p.exe");
-  ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tvpack-test -keyout '" +
-                    s.dir / "key.pem' -out '" + s.dir / "cert.pem' 2>/dev/null")
-                       .c_str()),
-            0);
+  MakeSigningKey(s.dir);
   const ToolRun run = Tvpack({"sign", s.dir / "p.exe", "--cert", s.dir / "cert.pem", "--key",
                               s.dir / "key.pem", "--description", "Test package"});
   ASSERT_EQ(run.code, kTvpackOk) << run.err << run.out;
@@ -474,6 +480,47 @@ TEST(TvpackSign, SignsAndTheSignedPackageVerifies) {
   EXPECT_EQ(bad.code, kTvpackError) << bad.err;
   EXPECT_TRUE(ReadBytes(s.dir / "p.exe") == signedBytes);
   EXPECT_NE(access((s.dir / "p.exe.partial").c_str(), F_OK), 0);
+}
+
+// What an attacker does to a signed package or a signed bare launcher, and
+// the reason verify gives. Growing a payload into the table keeps the
+// signature valid for the signing tool; the launcher refuses every one.
+TEST(TvpackVerify, PayloadsOutsideTheSignedPartAreRefusedWithTheirReason) {
+  Source s;
+  ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
+  WriteBytes(s.dir / "launcher-signed.exe", FakeLauncher());
+  MakeSigningKey(s.dir);
+  for (const char* name : {"p", "launcher-signed"}) {
+    ASSERT_EQ(system(("osslsigncode sign -certs '" + s.dir / "cert.pem' -key '" + s.dir / "key.pem' -in '" +
+                      s.dir / name + ".exe' -out '" + s.dir / name + "-s.exe' >/dev/null")
+                         .c_str()),
+              0);
+  }
+  const std::string signedPackage = ReadBytes(s.dir / "p-s.exe");
+  const std::string signedLauncher = ReadBytes(s.dir / "launcher-signed-s.exe");
+  const std::string other = ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = kSetup}});
+  const std::string grown = GrowLastEntry(signedLauncher, other);
+  WriteBytes(s.dir / "grown.exe", grown);
+  EXPECT_EQ(system(("osslsigncode verify -CAfile '" + s.dir / "cert.pem' -in '" + s.dir /
+                    "grown.exe' >/dev/null 2>&1").c_str()), 0);
+  struct {
+    const char* what;
+    std::string bytes;
+    const char* reason;
+  } rows[] = {
+      {"grown into a signed launcher's table", grown, "data hidden in the signature table"},
+      {"grown into a signed package's table", GrowLastEntry(signedPackage, other),
+       "data hidden in the signature table"},
+      {"appended behind the table", signedPackage + other, "bytes behind the signature table"},
+      {"inside the signature itself", WithTable(FakeLauncher(), DerSequence(other)),
+       "payload outside the signed part"},
+  };
+  for (const auto& row : rows) {
+    std::string err;
+    EXPECT_EQ(VerifyCode(s, row.bytes, &err), kTvpackRefused) << row.what;
+    EXPECT_NE(err.find(row.reason), std::string::npos) << row.what << "\n" << err;
+  }
+  EXPECT_EQ(VerifyCode(s, signedPackage), kTvpackOk);
 }
 
 }  // namespace

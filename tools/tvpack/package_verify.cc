@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "7zAlloc.h"
+#include "certificate_table.h"
 #include "launch_descriptor.h"
 #include "pack_rules.h"
 #include "payload_scan.h"
@@ -33,6 +34,23 @@ class StringBytes final : public PackageBytes {
 
  private:
   const std::string& data_;
+};
+
+// The package cut at `end`: the part a payload may come from.
+class ClippedBytes final : public PackageBytes {
+ public:
+  ClippedBytes(PackageBytes& inner, uint64_t end) : inner_(inner), end_(end) {}
+  uint64_t Size() override { return end_; }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
+    const uint64_t left = offset < end_ ? end_ - offset : 0;
+    if (size > left) size = static_cast<size_t>(left);
+    *got = 0;
+    return size == 0 || inner_.ReadAt(offset, buffer, size, got);
+  }
+
+ private:
+  PackageBytes& inner_;
+  uint64_t end_;
 };
 
 // The package from `start` on, forward only; a read failure is remembered.
@@ -483,6 +501,40 @@ std::string SevenZipProblem(SRes result) {
   }
 }
 
+
+std::string SealProblem(SealFault fault, const CertificateTable& table, uint64_t fileSize) {
+  switch (fault) {
+    case SealFault::kTableMisplaced:
+      return "the signature table (" + std::to_string(table.size) + " bytes at offset " +
+             std::to_string(table.offset) + ") does not lie between the image's end and the file's end";
+    case SealFault::kBytesBehind:
+      return "bytes behind the signature table: " +
+             std::to_string(fileSize - table.offset - table.size) +
+             " bytes that the signature does not cover follow it";
+    case SealFault::kHiddenData:
+      return "data hidden in the signature table: it holds more than its signature entries "
+             "(each a signature and at most 7 zero bytes of padding)";
+    case SealFault::kUnreadable:
+    case SealFault::kNone:
+      break;
+  }
+  return "cannot read the package";
+}
+
+// After no payload was found in the signed part: names one that lies in the
+// signature table instead, where the signature does not cover it.
+void ReportPayloadOutsideSignedPart(PackageBytes& package, const PayloadSpan& span,
+                                    VerifyReport* report) {
+  PackageReader reader(package, span.end);
+  PayloadKind kind = PayloadNone;
+  uint64_t offset = 0;
+  if (!ScanForPayload(reader, &kind, &offset) || kind == PayloadNone) return;
+  report->problems.push_back(
+      "payload outside the signed part: a payload at offset " + std::to_string(span.end + offset) +
+      " lies in the signature table, which the signature does not cover; the launcher reads a "
+      "signed package's payload only between its image and its signature table");
+}
+
 }  // namespace
 
 bool HasLauncherMark(const std::string& image) {
@@ -502,31 +554,46 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength, un
 
 VerifyReport VerifyPackage(PackageBytes& unlocked, uint32_t folderLength, unsigned threads) {
   LockedBytes locked(unlocked);
-  PackageBytes& package = threads > 1 ? static_cast<PackageBytes&>(locked) : unlocked;
+  PackageBytes& whole = threads > 1 ? static_cast<PackageBytes&>(locked) : unlocked;
   VerifyReport report;
   uint8_t head[kImageHeadSize];
   size_t headSize = 0;
-  if (!package.ReadAt(0, head, sizeof(head), &headSize)) {
+  if (!whole.ReadAt(0, head, sizeof(head), &headSize)) {
     report.problems.push_back("cannot read the package");
     return report;
   }
-  if (!ImageEndFromHeaders(head, headSize, &report.imageEnd)) {
+  CertificateTable table;
+  if (!ImageEndFromHeaders(head, headSize, &report.imageEnd) ||
+      !CertificateTableFromHeaders(head, headSize, &table)) {
     report.problems.push_back("not a Windows program: no PE headers in its first " +
                               std::to_string(kImageHeadSize) + " bytes");
     return report;
   }
-  PackageReader scanReader(package, report.imageEnd);
-  uint64_t offset = 0;
-  if (!ScanForPayload(scanReader, &report.kind, &offset)) {
-    report.problems.push_back(scanReader.failed
-                                  ? "cannot read the package"
-                                  : "nothing appended behind the launcher's image (fewer than 33 bytes)");
+  // The launcher reads a signed package's payload only from the part its
+  // signature covers, and refuses one whose table is more than signatures.
+  report.signedFile = table.size != 0;
+  PayloadSpan span;
+  PackageReader tableReader(whole, table.offset);
+  const SealFault fault = CheckSeal(report.imageEnd, table, whole.Size(), tableReader, &span);
+  if (fault != SealFault::kNone) {
+    report.problems.push_back(SealProblem(fault, table, whole.Size()));
     return report;
   }
-  if (report.kind == PayloadNone) {
-    report.problems.push_back(
-        "no payload found behind the image (no ZIP local header, and no 7z signature whose "
-        "first packed stream is LZMA)");
+  ClippedBytes package(whole, span.end);
+  PackageReader scanReader(package, report.imageEnd);
+  uint64_t offset = 0;
+  const bool scanned = ScanForPayload(scanReader, &report.kind, &offset);
+  if (scanReader.failed) {
+    report.problems.push_back("cannot read the package");
+    return report;
+  }
+  if (!scanned || report.kind == PayloadNone) {
+    if (span.signedFile) ReportPayloadOutsideSignedPart(whole, span, &report);
+    if (report.problems.empty())
+      report.problems.push_back(
+          !scanned ? "nothing appended behind the launcher's image (fewer than 33 bytes)"
+                   : "no payload found behind the image (no ZIP local header, and no 7z signature "
+                     "whose first packed stream is LZMA)");
     return report;
   }
   report.payloadOffset = report.imageEnd + offset;

@@ -22,6 +22,7 @@ struct VerifyReport {
   PayloadKind kind = PayloadNone;
   uint64_t imageEnd = 0;            // where the launcher's image ends in the file
   uint64_t payloadOffset = 0;       // file offset of the payload's first byte
+  bool signedFile = false;          // the headers name a certificate table
   std::vector<VerifiedEntry> entries;  // files and folder entries, in payload order
   std::string setup;                // relative name of the setup program
   uint32_t longestPath = 0;         // folder + 1 + name, in the format's measure

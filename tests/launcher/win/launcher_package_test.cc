@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "signature_table.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -52,6 +53,8 @@ class Package {
   const std::wstring& dir() const { return dir_.path(); }
   // The token the next runs get.
   void RunWith(tvtest::ChildToken token) { token_ = token; }
+  // Makes the package `bytes`, whole.
+  void SetBytes(const std::string& bytes) { tvtest::WriteFileBytes(path_, bytes); }
   // Gives the package another payload.
   void SetPayload(const std::string& payload) {
     tvtest::WriteFileBytes(path_, Launcher() + payload);
@@ -219,6 +222,38 @@ TEST(LauncherPackage, SignedPackageRunsLikeUnsigned) {
   EXPECT_EQ(a.record.siblings, b.record.siblings);
   EXPECT_EQ(b.record.commandLine, L"\"" + FolderOf(FolderOf(b.record.self)) + L"\\bin/setup.exe\"  1 2");
   EXPECT_TRUE(b.tempLeft.empty());
+}
+
+// The launcher reads only what a signature covers: signed packages run (also
+// nested-signed, also 7z); a payload in or behind the signature table never
+// does, and is refused before anything is written.
+TEST(LauncherPackage, SignedPackagesRunOnlyWhatTheSignatureCovers) {
+  const auto prebuilt = [](const wchar_t* name) {
+    return tvtest::ReadFileBytes(Packages() + L"\\" + name);
+  };
+  const std::string signedPackage = prebuilt(L"signed.exe");
+  const std::string signedLauncher = prebuilt(L"signed-launcher.exe");
+  const std::string other = tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()}});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    DWORD exitCode;
+  } cases[] = {
+      {"nested signatures", prebuilt(L"nested.exe"), 7},
+      {"7z, signed", prebuilt(L"signed-7z.exe"), 7},
+      {"payload grown into a signed launcher's table", tvtest::GrowLastEntry(signedLauncher, other), 5},
+      {"payload grown into a signed package's table", tvtest::GrowLastEntry(signedPackage, other), 5},
+      {"payload appended behind the table", signedPackage + other, 5},
+      {"signed launcher without a payload", signedLauncher, 5},
+  };
+  for (const auto& c : cases) {
+    Package package(std::string{});
+    package.SetBytes(c.bytes);
+    PackageRun run = package.Start(L"", 7);
+    EXPECT_EQ(run.result.exitCode, c.exitCode) << c.what;
+    EXPECT_EQ(run.record.present, c.exitCode == 7) << c.what;
+    EXPECT_TRUE(run.tempLeft.empty()) << c.what;
+  }
 }
 
 std::string WithSetup(std::vector<ZipEntry> entries) {
@@ -451,9 +486,8 @@ TEST(LauncherPackage, NoPayloadFails) {
     PackageRun run = package.Start(L"", 0);
     EXPECT_EQ(run.result.exitCode, 5u) << c.what;
     EXPECT_FALSE(run.record.present) << c.what;
-    // The extraction folder was made before the scan and stays, empty.
-    ASSERT_EQ(run.tempLeft.size(), 1u) << c.what;
-    EXPECT_TRUE(run.extractionLeft.empty()) << c.what;
+    // The payload is looked for before anything is written.
+    EXPECT_TRUE(run.tempLeft.empty()) << c.what;
   }
   // Junk between the image and the payload is passed over.
   Package padded(std::string(70000, 'P') + zip);

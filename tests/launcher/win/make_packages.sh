@@ -4,6 +4,9 @@
 #   deflated.zip  zip -6: a .launch (CR LF lines) naming bin/setup.exe
 #   unsigned.exe  launcher + deflated.zip
 #   signed.exe    the same, Authenticode-signed with a throwaway certificate
+#   nested.exe    signed.exe with a second, nested signature
+#   signed-7z.exe launcher + the stored tree as 7z (LZMA), signed
+#   signed-launcher.exe  the bare launcher, signed (as a maker ships it)
 # Usage: make_packages.sh <launcher.exe> <recorder.exe> <output folder>
 set -eu
 launcher=$1
@@ -17,7 +20,7 @@ mkdir -p "$s/data/nested/deep" "$s/emptydir"
 cp "$recorder" "$s/Tessaro Vantel Installer.exe"
 printf 'deep\n' >"$s/data/nested/deep/file.txt"
 printf 'readme\n' >"$s/data/readme.txt"
-(cd "$s" && zip -q -0 -r ../../stored.zip .)
+(cd "$s" && zip -q -0 -r ../../stored.zip . && 7zz a -bd -bso0 -m0=LZMA ../../stored.7z . >/dev/null)
 
 d=$out/stage/deflated
 mkdir -p "$d/bin/lib"
@@ -30,7 +33,11 @@ cat "$launcher" "$out/deflated.zip" >"$out/unsigned.exe"
 # A certificate made for this build only; its key is deleted at once.
 openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=Tessaro Vantel Test Publisher" \
   -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
-osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "Tessaro Vantel test package" \
-  -in "$out/unsigned.exe" -out "$out/signed.exe" >/dev/null
-rm -f "$out/key.pem"
+sign() { osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "Tessaro Vantel test package" "$@" >/dev/null; }
+sign -in "$out/unsigned.exe" -out "$out/signed.exe"
+sign -nest -in "$out/signed.exe" -out "$out/nested.exe"
+cat "$launcher" "$out/stored.7z" >"$out/unsigned-7z.exe"
+sign -in "$out/unsigned-7z.exe" -out "$out/signed-7z.exe"
+sign -in "$launcher" -out "$out/signed-launcher.exe"
+rm -f "$out/key.pem" "$out/stored.7z" "$out/unsigned-7z.exe"
 rm -rf "$out/stage"

@@ -62,9 +62,8 @@ TEST(SevenZipPackage, DamagedStreamEndsWith5AndKeepsEarlierFiles) {
 TEST(SevenZipPackage, Lzma2FirstArchiveIsNoPayload) {
   PackageRun run("lzma2_first");
   EXPECT_EQ(run.Run(L"").exitCode, 5u);
-  const auto folders = ExtractionFolders(run.temp.path());
-  ASSERT_EQ(folders.size(), 1u);
-  EXPECT_TRUE(ListDir(folders[0]).empty());
+  // Refused before anything is written.
+  EXPECT_TRUE(ExtractionFolders(run.temp.path()).empty());
 }
 
 class RefusedName : public testing::TestWithParam<const char*> {};

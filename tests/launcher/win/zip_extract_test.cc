@@ -14,8 +14,10 @@ using namespace tvtest;
 namespace {
 
 
-// Writes `stream` to a file in `scratch` and unpacks it into `folder`.
-ZipResult Extract(const TempDir& scratch, const std::string& stream, const std::wstring& folder) {
+// Writes `stream` to a file in `scratch` and unpacks it into `folder`,
+// reading at most `limit` bytes of it.
+ZipResult Extract(const TempDir& scratch, const std::string& stream, const std::wstring& folder,
+                  uint64_t limit = UINT64_MAX) {
   const std::wstring payload = scratch / L"payload.bin";
   WriteFileBytes(payload, stream);
   HANDLE file = CreateFileW(payload.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -26,7 +28,7 @@ ZipResult Extract(const TempDir& scratch, const std::string& stream, const std::
   const DWORD folderLength = static_cast<DWORD>(folder.size());
   outputPath[folderLength] = L'\\';
   outputPath[folderLength + 1] = L'\0';
-  const ZipResult result = ExtractZipEntries(file, folderLength, outputPath);
+  const ZipResult result = ExtractZipEntries(file, limit, folderLength, outputPath);
   CloseHandle(file);
   return result;
 }
@@ -41,6 +43,20 @@ TEST(ExtractZipEntries, UnpacksIntoTheExtractionFolder) {
   EXPECT_EQ(Extract(scratch, stream, folder), ZipResult::kEnded);
   EXPECT_EQ(ReadFileBytes(folder + L"\\top.txt"), "1");
   EXPECT_EQ(ReadFileBytes(folder + L"\\d\\e\\deflated.txt"), std::string(5000, 'x'));
+}
+
+TEST(ExtractZipEntries, ReadsNothingBeyondItsLimit) {
+  TempDir scratch(L"zip_extract_limit");
+  const std::wstring folder = scratch / L"out";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::string first = ZipStream({{.name = "a.txt", .data = "1"}});
+  // The stream goes on behind the limit, central directory and all.
+  const std::string stream = ZipStream({{.name = "a.txt", .data = "1"}, {.name = "b.txt", .data = "2"}});
+  const uint64_t firstEntry = 30 + 5 + 1;
+  ASSERT_EQ(stream.compare(0, firstEntry, first, 0, firstEntry), 0);
+  EXPECT_NE(Extract(scratch, stream, folder, firstEntry + 29), ZipResult::kEnded);
+  EXPECT_TRUE(Exists(folder + L"\\a.txt"));
+  EXPECT_FALSE(Exists(folder + L"\\b.txt"));
 }
 
 TEST(ExtractZipEntries, AFolderThatCannotBeMadeIsReported) {
