@@ -11,6 +11,7 @@
 #include "private_folder.h"
 #include "setup_process.h"
 #include "system_functions.h"
+#include "tree_delete.h"
 
 namespace {
 
@@ -142,6 +143,25 @@ bool RunCopyAndWait(const wchar_t* copyPath, const wchar_t* parameters, DWORD* e
   return true;
 }
 
+namespace {
+
+// Writes the private copy of `ownPath` to `copyPath`, runs it with `tail` and
+// waits for it. False when it could not be written or started.
+bool CopyAndRun(const wchar_t* ownPath, const wchar_t* copyPath, const wchar_t* tail,
+                DWORD* exitCode) {
+  if (!CopyFileW(ownPath, copyPath, TRUE)) return false;
+  // The copy stays as it was written until it has ended; it only reads
+  // itself, which the sharing allows.
+  HANDLE held = HoldForStart(copyPath);
+  if (held == INVALID_HANDLE_VALUE) return false;
+  const bool ran = RunCopyAndWait(copyPath, CopyParameters(tail), exitCode);
+  // Best effort: the file was only read.
+  CloseHandle(held);
+  return ran;
+}
+
+}  // namespace
+
 const wchar_t* CopyParameters(const wchar_t* tail) {
   // The shell puts one space between the program and its parameters; leaving
   // out one leading space gives the copy the very tail this launcher got.
@@ -160,28 +180,18 @@ Relaunch RelaunchIfFolderHasLibraries(const wchar_t* commandLine, DWORD* exitCod
   *exitCode = 0;
   wchar_t copyPath[MAX_PATH];
   if (!MakeUniqueTempFolder(copyPath)) return Relaunch::kFailed;
-  if (!CopyFileW(ownPath, copyPath, TRUE)) return Relaunch::kFailed;
-  // The copy stays as it was written until it has ended; it only reads
-  // itself, which the sharing allows.
-  HANDLE held = HoldForStart(copyPath);
-  if (held == INVALID_HANDLE_VALUE) return Relaunch::kFailed;
-  const bool ran = RunCopyAndWait(copyPath, CopyParameters(CommandLineTail(commandLine)), exitCode);
-  // Best effort: the file was only read.
-  CloseHandle(held);
-  if (!ran) return Relaunch::kFailed;
+  const bool ran = CopyAndRun(ownPath, copyPath, CommandLineTail(commandLine), exitCode);
 
   wchar_t copyFolder[MAX_PATH];
   lstrcpynW(copyFolder, copyPath, MAX_PATH);
   RemoveLastElement(copyFolder);
-  // Best effort: a copy that still runs keeps its file and folder. One that
-  // has ended may still hold them (its image, its current folder) for a
-  // moment after its process handle was signalled, so an ended copy gets
-  // up to two seconds.
-  const int attempts = *exitCode == STILL_ACTIVE ? 1 : 20;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) Sleep(100);
-    DeleteFileW(copyPath);
-    if (RemoveDirectoryW(copyFolder)) break;
-  }
-  return Relaunch::kDone;
+  // Best effort: the folder goes with the copy, also after a failure (a copy
+  // cut short by a full disk). A copy that still runs keeps its file and
+  // folder; one that has ended may still hold them (its image, its current
+  // folder) for a moment after its process handle was signalled.
+  if (ran && *exitCode == STILL_ACTIVE)
+    DeleteTree(copyFolder);
+  else
+    DeleteTreePatiently(copyFolder);
+  return ran ? Relaunch::kDone : Relaunch::kFailed;
 }

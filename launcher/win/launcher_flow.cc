@@ -1,7 +1,9 @@
 // The launcher's main sequence: one straight line from start-up to its exit
 // code. The operations report their failures; this is the one place that
-// turns a failure into exit code 5, at once, leaving the extraction folder
-// behind.
+// turns a failure into exit code 5. Once the extraction folder exists, a
+// failure removes it like a finished run does: a failed run (a full disk, a
+// damaged payload) leaves nothing behind that would fill the disk for the
+// next one.
 #include "launcher_flow.h"
 
 #include "command_line_tail.h"
@@ -91,6 +93,38 @@ bool ExtractPayload(HANDLE own, PayloadKind kind, const PayloadSpan& span, DWORD
   return done;
 }
 
+// Makes the run's extraction folder, a fresh private folder in the
+// temporary folder, and puts it with a backslash into the output path.
+bool MakeExtractionFolder() {
+  const DWORD length = LauncherTempPath(MAX_PATH + 1, tempPath);
+  if (length == 0 || length > MAX_PATH) return false;
+  if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return false;
+  // Best effort: the empty file GetTempFileNameW made gives way to a folder of
+  // the same name; if it cannot be deleted (or someone else's folder took the
+  // name in between), the creation fails below.
+  DeleteFileW(extractionFolder);
+  if (!CreatePrivateFolder(extractionFolder)) return false;
+  const DWORD folderLength = lstrlenW(extractionFolder);
+  lstrcpynW(outputPath, extractionFolder, MAX_PATH + 2);
+  outputPath[folderLength] = L'\\';
+  outputPath[folderLength + 1] = L'\0';
+  return true;
+}
+
+// Unpacks the payload into the extraction folder and runs the setup program
+// with `tail`; its exit code, or kFailed.
+DWORD RunFromExtractionFolder(HANDLE own, PayloadKind kind, const PayloadSpan& span,
+                              const wchar_t* tail) {
+  if (!ExtractPayload(own, kind, span, lstrlenW(extractionFolder))) return kFailed;
+  if (!ChooseSetupProgram()) return kFailed;
+  // From here until the shell has started it, the chosen file stays as it is.
+  HANDLE held = HoldForStart(setupPath);
+  if (held == INVALID_HANDLE_VALUE) return kFailed;
+  DWORD exitCode = kFailed;
+  if (!RunSetupProgram(setupPath, tail, held, &exitCode)) return kFailed;
+  return exitCode;
+}
+
 }  // namespace
 
 DWORD LauncherMain() {
@@ -118,31 +152,10 @@ DWORD LauncherMain() {
   HANDLE pump = CreateThread(nullptr, 0, MessagePumpThread, nullptr, 0, nullptr);
   (void)pump;  // never used again; the thread lives until ExitProcess
 
-  length = LauncherTempPath(MAX_PATH + 1, tempPath);
-  if (length == 0 || length > MAX_PATH) return kFailed;
-  if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return kFailed;
-  // Best effort: the empty file GetTempFileNameW made gives way to a folder of
-  // the same name; if it cannot be deleted (or someone else's folder took the
-  // name in between), the creation fails below.
-  DeleteFileW(extractionFolder);
-  if (!CreatePrivateFolder(extractionFolder)) return kFailed;
-
-  const DWORD folderLength = lstrlenW(extractionFolder);
-  lstrcpynW(outputPath, extractionFolder, MAX_PATH + 2);
-  outputPath[folderLength] = L'\\';
-  outputPath[folderLength + 1] = L'\0';
-
-  if (!ExtractPayload(own, kind, span, folderLength)) return kFailed;
-  const wchar_t* tail = CommandLineTail(commandLine);
-
-  if (!ChooseSetupProgram()) return kFailed;
-  // From here until the shell has started it, the chosen file stays as it is.
-  HANDLE held = HoldForStart(setupPath);
-  if (held == INVALID_HANDLE_VALUE) return kFailed;
-  if (!RunSetupProgram(setupPath, tail, held, &exitCode)) return kFailed;
-
+  if (!MakeExtractionFolder()) return kFailed;
+  exitCode = RunFromExtractionFolder(own, kind, span, CommandLineTail(commandLine));
   // Best effort: whatever cannot be deleted stays; the exit code is the
-  // setup program's either way.
-  DeleteTree(extractionFolder);
+  // setup program's (or 5) either way.
+  DeleteTreePatiently(extractionFolder);
   return exitCode;
 }

@@ -14,8 +14,20 @@ WIN32_FIND_DATAW found;
 // Deeper trees are left as they are rather than risk the stack.
 constexpr int kMaxDepth = 512;
 
+// Set by a delete that failed because something holds the entry: worth
+// another try in a moment.
+bool held = false;
+
 bool IsDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// Notes why a delete failed.
+void NoteFailure() {
+  const DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+      error == ERROR_ACCESS_DENIED)
+    held = true;
 }
 
 void ClearReadOnly(DWORD attributes) {
@@ -24,8 +36,9 @@ void ClearReadOnly(DWORD attributes) {
     SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-// Empties the folder named by path[0, length) and removes it.
-void DeleteFolder(DWORD length, DWORD attributes, int depth) {
+// Empties the folder named by path[0, length) and removes it; true when it
+// is gone.
+bool DeleteFolder(DWORD length, DWORD attributes, int depth) {
   if (depth < kMaxDepth && length + 3 < kPathCapacity) {
     path[length] = L'\\';
     path[length + 1] = L'*';
@@ -42,14 +55,14 @@ void DeleteFolder(DWORD length, DWORD attributes, int depth) {
           if (entryAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             // A junction or a folder link: removing it leaves its target.
             ClearReadOnly(entryAttributes);
-            RemoveDirectoryW(path);  // Best effort.
+            if (!RemoveDirectoryW(path)) NoteFailure();
           } else {
             DeleteFolder(length + 1 + nameLength, entryAttributes, depth + 1);
           }
         } else {
           // A file link is deleted as the link too.
           ClearReadOnly(entryAttributes);
-          DeleteFileW(path);  // Best effort.
+          if (!DeleteFileW(path)) NoteFailure();
         }
       } while (FindNextFileW(search, &found));
       FindClose(search);
@@ -57,12 +70,15 @@ void DeleteFolder(DWORD length, DWORD attributes, int depth) {
   }
   path[length] = L'\0';
   ClearReadOnly(attributes);
-  RemoveDirectoryW(path);  // Best effort: a folder that still holds something stays.
+  // A folder that still holds something stays.
+  if (RemoveDirectoryW(path)) return true;
+  NoteFailure();
+  return false;
 }
 
 }  // namespace
 
-void DeleteTree(const wchar_t* folder) {
+TreeDelete DeleteTree(const wchar_t* folder) {
   // A drive path gets the long-path prefix so that the setup program's
   // leftovers deeper than MAX_PATH go too; other forms are used as they are.
   DWORD length = 0;
@@ -71,15 +87,27 @@ void DeleteTree(const wchar_t* folder) {
     length = 4;
   }
   const DWORD folderLength = lstrlenW(folder);
-  if (folderLength == 0 || length + folderLength >= kPathCapacity) return;
+  if (folderLength == 0 || length + folderLength >= kPathCapacity) return TreeDelete::kStays;
   CopyMemory(path + length, folder, (folderLength + 1) * sizeof(wchar_t));
   length += folderLength;
   while (length > 0 && path[length - 1] == L'\\') path[--length] = L'\0';
   const DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TreeDelete::kGone;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return TreeDelete::kStays;
+  held = false;
+  bool gone = false;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    RemoveDirectoryW(path);  // Best effort: the link goes, its target stays.
-    return;
+    gone = RemoveDirectoryW(path) != FALSE;  // the link goes, its target stays
+    if (!gone) NoteFailure();
+  } else {
+    gone = DeleteFolder(length, attributes, 0);
   }
-  DeleteFolder(length, attributes, 0);
+  if (gone) return TreeDelete::kGone;
+  return held ? TreeDelete::kHeld : TreeDelete::kStays;
+}
+
+void DeleteTreePatiently(const wchar_t* folder, DWORD patienceMs) {
+  for (DWORD waited = 0; DeleteTree(folder) == TreeDelete::kHeld && waited < patienceMs;
+       waited += kDeleteRetryMs)
+    Sleep(kDeleteRetryMs);
 }

@@ -56,6 +56,8 @@ foreach(test seven_zip_package_test relaunch_test planted_library_test)
   target_link_libraries(${test} PRIVATE launcher_core tv_test_support GTest::gtest_main)
   add_dependencies(${test} sevenzip_archives launcher dll_probe planted_version planted_tvplanted)
 endforeach()
+# The 7z test also calls the launcher's own extraction.
+target_link_libraries(seven_zip_package_test PRIVATE launcher_platform)
 tv_add_wine_test(NAME seven_zip_package_test COMMAND seven_zip_package_test LABELS launcher TIMEOUT 900)
 tv_add_wine_test(NAME relaunch_test COMMAND relaunch_test LABELS launcher TIMEOUT 900)
 # Wine runs a planted version.dll only with this override, and takes it from

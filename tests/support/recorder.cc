@@ -13,8 +13,11 @@
 //   renamed=<file>|<1 when it could be renamed, else 0>  (when TV_TRY_RENAME
 //                  names a folder: each file directly in each folder directly
 //                  in it; a file that could be renamed is renamed back)
-// then sleeps TV_SLEEP_MS milliseconds if set, and exits with TV_EXIT_CODE
-// (decimal, default 0). Command lines hold no line breaks, so lines suffice.
+// then, when TV_HOLD_MS is set, leaves behind a process of its own (a copy
+// of itself) that holds "held.txt" in its folder open, sharing nothing, for
+// that many milliseconds, as an updater or crash reporter a setup program
+// starts may do; then sleeps TV_SLEEP_MS milliseconds if set, and exits with
+// TV_EXIT_CODE (decimal, default 0). Command lines hold no line breaks, so lines suffice.
 #include <windows.h>
 
 #include <string>
@@ -91,7 +94,39 @@ static void PutSecurity(HANDLE h, const std::wstring& folder) {
   Put(h, L"security", folder + L"|" + tvtest::DescriptorText(sd.data()));
 }
 
-int wmain() {
+// The process TV_HOLD_MS leaves behind: "--hold <file> <ms>".
+static int Hold(const wchar_t* file, const wchar_t* ms) {
+  HANDLE h = CreateFileW(file, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  Sleep(wcstoul(ms, nullptr, 10));
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return 0;
+}
+
+// Starts the holder and returns once it holds the file.
+static void LeaveHolder(const std::wstring& ms) {
+  wchar_t self[4096];
+  const DWORD n = GetModuleFileNameW(nullptr, self, 4096);
+  const std::wstring path(self, n);
+  const std::wstring held = path.substr(0, path.find_last_of(L'\\')) + L"\\held.txt";
+  std::wstring line = L"\"" + path + L"\" --hold \"" + held + L"\" " + ms;
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (int i = 0; i < 500; ++i) {
+    HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    Sleep(10);
+  }
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 4 && std::wstring(argv[1]) == L"--hold") return Hold(argv[2], argv[3]);
   std::wstring record = Env(L"TV_RECORD");
   if (!record.empty()) {
     HANDLE h = CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -135,6 +170,8 @@ int wmain() {
       CloseHandle(h);
     }
   }
+  std::wstring hold = Env(L"TV_HOLD_MS");
+  if (!hold.empty()) LeaveHolder(hold);
   std::wstring sleep = Env(L"TV_SLEEP_MS");
   if (!sleep.empty()) Sleep(wcstoul(sleep.c_str(), nullptr, 10));
   std::wstring code = Env(L"TV_EXIT_CODE");

@@ -29,8 +29,6 @@ struct PackageRun {
   tvtest::ProcessResult result;
   tvtest::Record record;
   std::vector<std::wstring> tempLeft;
-  std::wstring extractionFolder;             // the one folder left behind, if any
-  std::vector<std::wstring> extractionLeft;  // its entries
   std::wstring cwd;
 };
 
@@ -53,6 +51,10 @@ class Package {
   const std::wstring& dir() const { return dir_.path(); }
   // The token the next runs get.
   void RunWith(tvtest::ChildToken token) { token_ = token; }
+  // Sets an environment variable for the next runs.
+  void SetEnv(const std::wstring& name, const std::wstring& value) { env_.push_back({name, value}); }
+  // Moves the run's temporary folder to `folder`, which must exist.
+  void UseTemp(const std::wstring& folder) { temp_ = folder; }
   // Makes the package `bytes`, whole.
   void SetBytes(const std::string& bytes) { tvtest::WriteFileBytes(path_, bytes); }
   // Gives the package another payload.
@@ -77,15 +79,12 @@ class Package {
     DeleteFileW(record.c_str());
     tvtest::EnvList env = tvtest::TempEnv(temp());
     for (auto& e : tvtest::RecorderEnv(record, exitCode)) env.push_back(e);
+    for (auto& e : env_) env.push_back(e);
     const std::wstring line = commandLine.empty() ? L"\"" + path_ + L"\"" + arguments : commandLine;
     run.result = tvtest::RunProcess(path_, line, env, dir_ / L"cwd", 120000, token_);
     run.record = tvtest::ReadRecord(record);
     std::sort(run.record.siblings.begin(), run.record.siblings.end());
     run.tempLeft = tvtest::ListDir(temp());
-    if (run.tempLeft.size() == 1 && tvtest::IsDirectory(temp() + L"\\" + run.tempLeft[0])) {
-      run.extractionFolder = temp() + L"\\" + run.tempLeft[0];
-      run.extractionLeft = tvtest::ListDir(run.extractionFolder);
-    }
     run.cwd = dir_ / L"cwd";
     return run;
   }
@@ -101,22 +100,17 @@ class Package {
   std::wstring path_;
   std::wstring temp_;
   tvtest::ChildToken token_ = tvtest::ChildToken::kOwn;
+  tvtest::EnvList env_;
 };
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
 
-// "Van" + hex + ".tmp", as the system names the extraction folder.
-bool LooksLikeExtractionFolder(const std::wstring& name) {
-  return name.size() > 7 && name.compare(0, 3, L"Van") == 0 &&
-         name.compare(name.size() - 4, 4, L".tmp") == 0;
-}
-
-void ExpectFailedRunLeftFolder(const PackageRun& run, const char* what) {
+// A failed run removes what it unpacked: nothing stays in the temporary
+// folder, nothing was written outside it.
+void ExpectFailedRunLeftNothing(const PackageRun& run, const char* what) {
   EXPECT_EQ(run.result.exitCode, 5u) << what;
   EXPECT_FALSE(run.record.present) << what << ": the setup program ran";
-  ASSERT_EQ(run.tempLeft.size(), 1u) << what;
-  EXPECT_TRUE(LooksLikeExtractionFolder(run.tempLeft[0])) << what;
-  EXPECT_FALSE(run.extractionFolder.empty()) << what;
+  EXPECT_TRUE(run.tempLeft.empty()) << what;
 }
 
 std::string Payload(const wchar_t* name) {
@@ -294,10 +288,7 @@ TEST(LauncherPackage, DescriptorsThatFail) {
   for (const auto& c : cases) {
     Package package(WithSetup({{.name = ".launch", .data = c.descriptor}}));
     PackageRun run = package.Start(L"", 0);
-    ExpectFailedRunLeftFolder(run, c.what);
-    // Everything was unpacked before the descriptor was read.
-    EXPECT_EQ(run.extractionLeft, (std::vector<std::wstring>{L".launch", L"setup.exe", L"sub"}))
-        << c.what;
+    ExpectFailedRunLeftNothing(run, c.what);
   }
 }
 
@@ -325,10 +316,7 @@ TEST(LauncherPackage, DescriptorsOutsideTheFolderFail) {
     package.SetPayload(WithSetup({{.name = ".launch", .data = descriptor},
                                   {.name = "x.exe", .data = Recorder()}}));
     PackageRun run = package.Start(L"", 0);
-    ExpectFailedRunLeftFolder(run, c.what);
-    EXPECT_EQ(run.extractionLeft,
-              (std::vector<std::wstring>{L".launch", L"setup.exe", L"sub", L"x.exe"}))
-        << c.what;
+    ExpectFailedRunLeftNothing(run, c.what);
   }
 }
 
@@ -346,23 +334,18 @@ TEST(LauncherPackage, DamagedStreamsFailInsteadOfDroppingTheRest) {
   badSignature[b] = 'X';
   std::vector<ZipEntry> enlarged = entries;
   enlarged[1].packedSize = uint32_t(tvtest::RawDeflate(entries[1].data).size() + 12);
-  const std::vector<std::wstring> firstTwo = {L"Tessaro Vantel Installer.exe", L"a.txt"};
   struct Case {
     const char* what;
     std::string payload;
-    std::vector<std::wstring> left;
   } cases[] = {
-      {"corrupted signature", badSignature, firstTwo},
-      {"enlarged compressed size", tvtest::ZipStream(enlarged), firstTwo},
-      {"30 bytes of junk after the last entry",
-       tvtest::ZipStream(entries, false) + std::string(30, 'j'),
-       {L"Tessaro Vantel Installer.exe", L"a.txt", L"b.txt", L"c.txt"}},
+      {"corrupted signature", badSignature},
+      {"enlarged compressed size", tvtest::ZipStream(enlarged)},
+      {"30 bytes of junk after the last entry", tvtest::ZipStream(entries, false) + std::string(30, 'j')},
   };
   for (const auto& c : cases) {
     Package package(c.payload);
     PackageRun run = package.Start(L"", 0);
-    ExpectFailedRunLeftFolder(run, c.what);
-    EXPECT_EQ(run.extractionLeft, c.left) << c.what;
+    ExpectFailedRunLeftNothing(run, c.what);
   }
   // The same entries, ended by an end record alone, run.
   Package whole(tvtest::ZipStream(entries, false) + std::string("PK\x05\x06", 4) + std::string(18, '\0'));
@@ -377,16 +360,14 @@ TEST(LauncherPackage, DeviceNamesFail) {
     Package package(tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
                                        {.name = name, .data = "lost"}}));
     PackageRun run = package.Start(L"", 0);
-    ExpectFailedRunLeftFolder(run, name);
-    EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"Tessaro Vantel Installer.exe"}) << name;
+    ExpectFailedRunLeftNothing(run, name);
   }
 }
 
 TEST(LauncherPackage, MissingDefaultSetupProgramFails) {
   Package package(tvtest::ZipStream({{.name = "readme.txt", .data = "r"}}));
   PackageRun run = package.Start(L"", 0);
-  ExpectFailedRunLeftFolder(run, "no setup program");
-  EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"readme.txt"});
+  ExpectFailedRunLeftNothing(run, "no setup program");
 }
 
 // With a long temporary folder the default setup program's path does not fit
@@ -395,8 +376,7 @@ TEST(LauncherPackage, SetupPathThatDoesNotFitFails) {
   Package package(tvtest::ZipStream({{.name = "a.txt", .data = "1"}}));
   package.UseTempOfLength(225);
   PackageRun run = package.Start(L"", 0);
-  ExpectFailedRunLeftFolder(run, "default name too long");
-  EXPECT_EQ(run.extractionLeft, std::vector<std::wstring>{L"a.txt"});
+  ExpectFailedRunLeftNothing(run, "default name too long");
 }
 
 // A .launch that another process holds open without sharing cannot be opened,
@@ -436,38 +416,80 @@ TEST(LauncherPackage, LockedDescriptorFallsBackToDefaultName) {
   EXPECT_EQ(run.record.self.substr(run.record.self.rfind(L'\\') + 1), kDefaultSetup);
 }
 
-TEST(LauncherPackage, BadPayloadsFailAndLeaveTheExtractionFolder) {
+TEST(LauncherPackage, BadPayloadsFailAndLeaveNothing) {
   const std::string text(200000, 'q');
   struct Case {
     const char* what;
     std::string payload;
-    std::vector<std::wstring> left;  // what stays in the extraction folder
   } cases[] = {
       {"bad CRC",
-       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "b.txt", .data = "2", .crc = 7}}),
-       {L"a.txt", L"b.txt"}},
+       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "b.txt", .data = "2", .crc = 7}})},
       {"deflate stream shorter than its size",
        tvtest::ZipStream({{.name = "a.txt", .data = text, .deflate = true,
-                           .size = uint32_t(text.size() + 10)}}),
-       {L"a.txt"}},
-      {"ended by the end of the file", tvtest::ZipStream({{.name = "a.txt", .data = "1"}}, false),
-       {L"a.txt"}},
+                           .size = uint32_t(text.size() + 10)}})},
+      {"ended by the end of the file", tvtest::ZipStream({{.name = "a.txt", .data = "1"}}, false)},
       {"duplicate name",
-       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "a.txt", .data = "2"}}),
-       {L"a.txt"}},
-      {"empty name", tvtest::ZipStream({{.name = "", .data = "1"}}), {}},
-      {"parent folder", tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "../evil.txt"}}),
-       {L"a.txt"}},
-      {"parent folder, backslashes", tvtest::ZipStream({{.name = "d\\..\\..\\evil.txt"}}), {}},
-      {"drive letter", tvtest::ZipStream({{.name = "C:evil.txt"}}), {}},
-      {"stream", tvtest::ZipStream({{.name = "a.txt:evil"}}), {}},
-      {"leading separator", tvtest::ZipStream({{.name = "\\evil.txt"}}), {}},
+       tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "a.txt", .data = "2"}})},
+      {"empty name", tvtest::ZipStream({{.name = "", .data = "1"}})},
+      {"parent folder", tvtest::ZipStream({{.name = "a.txt", .data = "1"}, {.name = "../evil.txt"}})},
+      {"parent folder, backslashes", tvtest::ZipStream({{.name = "d\\..\\..\\evil.txt"}})},
+      {"drive letter", tvtest::ZipStream({{.name = "C:evil.txt"}})},
+      {"stream", tvtest::ZipStream({{.name = "a.txt:evil"}})},
+      {"leading separator", tvtest::ZipStream({{.name = "\\evil.txt"}})},
   };
   for (const auto& c : cases) {
     Package package(c.payload);
     PackageRun run = package.Start(L"", 0);
-    ExpectFailedRunLeftFolder(run, c.what);
-    EXPECT_EQ(run.extractionLeft, c.left) << c.what;
+    ExpectFailedRunLeftNothing(run, c.what);
+  }
+}
+
+// A process the setup program left (an updater, a crash reporter) holds a
+// file of the folder for two seconds: the clean-up waits for it.
+TEST(LauncherPackage, CleanUpWaitsForAFileHeldForAMoment) {
+  Package package(tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()}}));
+  package.SetEnv(L"TV_HOLD_MS", L"2000");
+  PackageRun run = package.Start(L"", 4);
+  EXPECT_EQ(run.result.exitCode, 4u);
+  EXPECT_TRUE(run.tempLeft.empty());
+}
+
+// A temporary folder on a file system of 2 MiB (mounted by the ctest
+// fixture SmallTemp; without the rights to mount, these cases skip).
+std::wstring SmallTemp() { return tvtest::WinPath(TV_SMALL_TEMP); }
+
+// A run that fills the disk removes what it wrote, on the relaunch path too,
+// so the next, smaller install still has room.
+TEST(LauncherPackage, AFullDiskLeavesNothingBehind) {
+  if (!tvtest::Exists(SmallTemp() + L"\\.mounted")) GTEST_SKIP() << "no small file system here";
+  std::string noise(6 << 20, '\0');
+  uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string setup = tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()}});
+  const std::string bigZip =
+      tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
+                         {.name = "noise.bin", .data = noise}});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool besideLibrary;
+    DWORD exitCode;
+  } cases[] = {
+      {"ZIP-style, 6 MB", Launcher() + bigZip, false, 5},
+      {"7z, 6 MB", tvtest::ReadFileBytes(Packages() + L"\\noise-7z.exe"), false, 5},
+      {"relaunch copy of 6 MB", Launcher() + bigZip, true, 5},
+      {"the next, small package", Launcher() + setup, false, 3},
+  };
+  const std::wstring temp = SmallTemp() + L"\\temp";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  for (const auto& c : cases) {
+    Package package(std::string{});
+    package.SetBytes(c.bytes);
+    package.UseTemp(temp);
+    if (c.besideLibrary) tvtest::WriteFileBytes(package.dir() + L"\\helper.dll", "MZ");
+    PackageRun run = package.Start(L"", 3);
+    EXPECT_EQ(run.result.exitCode, c.exitCode) << c.what;
+    EXPECT_TRUE(run.tempLeft.empty()) << c.what;
   }
 }
 

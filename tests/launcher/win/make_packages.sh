@@ -7,6 +7,7 @@
 #   nested.exe    signed.exe with a second, nested signature
 #   signed-7z.exe launcher + the stored tree as 7z (LZMA), signed
 #   signed-launcher.exe  the bare launcher, signed (as a maker ships it)
+#   noise-7z.exe  launcher + a 7z (LZMA) of the default setup program and 6 MB of noise
 # Usage: make_packages.sh <launcher.exe> <recorder.exe> <output folder>
 set -eu
 launcher=$1
@@ -40,4 +41,11 @@ cat "$launcher" "$out/stored.7z" >"$out/unsigned-7z.exe"
 sign -in "$out/unsigned-7z.exe" -out "$out/signed-7z.exe"
 sign -in "$launcher" -out "$out/signed-launcher.exe"
 rm -f "$out/key.pem" "$out/stored.7z" "$out/unsigned-7z.exe"
+
+n=$out/stage/noise
+mkdir -p "$n"
+cp "$recorder" "$n/Tessaro Vantel Installer.exe"
+head -c 6291456 /dev/urandom >"$n/noise.bin"
+(cd "$n" && 7zz a -bd -bso0 -m0=LZMA ../noise.7z . >/dev/null)
+cat "$launcher" "$out/stage/noise.7z" >"$out/noise-7z.exe"
 rm -rf "$out/stage"
