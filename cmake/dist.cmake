@@ -54,6 +54,21 @@ install(PROGRAMS "${_images}/tools/tvpack/tvpack.exe" DESTINATION bin COMPONENT 
 install(PROGRAMS ${_programs} DESTINATION bin COMPONENT programs)
 install(FILES "${CMAKE_BINARY_DIR}/PUBLISHING.md" DESTINATION . COMPONENT programs)
 
+# The CMake package of the release (find_package(TessaroVantel CONFIG)): the
+# tool as an imported executable, tvpack_add_package() and the CPack route.
+set(TV_LAUNCHER_FILE_NAME "${TV_LAUNCHER_OUTPUT_NAME}.exe")
+configure_file("${CMAKE_SOURCE_DIR}/cmake/package/TessaroVantelConfig.cmake.in"
+               "${CMAKE_BINARY_DIR}/package/TessaroVantelConfig.cmake" @ONLY)
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file("${CMAKE_BINARY_DIR}/package/TessaroVantelConfigVersion.cmake"
+                                 VERSION "${PROJECT_VERSION}" COMPATIBILITY SameMajorVersion
+                                 ARCH_INDEPENDENT)
+install(FILES "${CMAKE_BINARY_DIR}/package/TessaroVantelConfig.cmake"
+              "${CMAKE_BINARY_DIR}/package/TessaroVantelConfigVersion.cmake"
+              "${CMAKE_SOURCE_DIR}/cmake/package/TessaroVantelCPack.cmake"
+              "${CMAKE_SOURCE_DIR}/cmake/package/TessaroVantelCPackExternal.cmake"
+        DESTINATION lib/cmake/TessaroVantel COMPONENT programs)
+
 # The README's sections for publishers and the maker, as the archives' guide.
 file(READ "${CMAKE_SOURCE_DIR}/README.md" _readme)
 string(FIND "${_readme}" "## For publishers" _from)
