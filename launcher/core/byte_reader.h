@@ -1,5 +1,6 @@
-// The two small interfaces the portable core reads and writes through, so the
-// same payload logic runs on a Windows file handle and on bytes in memory.
+// The small interface the portable core reads through, so the same payload
+// logic runs on a Windows file handle, on a package's bytes in tvpack and on
+// bytes in memory in the tests.
 #pragma once
 
 #include <stdint.h>

@@ -13,12 +13,17 @@
 #include "path_join.h"
 #include "payload_locate.h"
 #include "private_folder.h"
+#include "relaunch.h"
 #include "setup_process.h"
 #include "seven_zip.h"
 #include "system_functions.h"
 #include "tree_delete.h"
 #include "zip_extract.h"
 
+namespace {
+
+// Pumps the thread's messages until WM_QUIT or an error (a thread of its own
+// for the life of the process).
 DWORD WINAPI MessagePumpThread(void*) {
   MSG message;
   while (gSystem.getMessage(&message, nullptr, 0, 0) > 0) {
@@ -27,8 +32,6 @@ DWORD WINAPI MessagePumpThread(void*) {
   }
   return 1;
 }
-
-namespace {
 
 constexpr DWORD kFailed = kLauncherFailureExitCode;
 
@@ -43,12 +46,9 @@ wchar_t setupPath[MAX_PATH];
 
 void AttachParentConsole() {
   using AttachConsoleFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return;
-  auto attach = reinterpret_cast<AttachConsoleFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "AttachConsole")));
   // Best effort: without a parent console nothing changes.
-  if (attach) attach(ATTACH_PARENT_PROCESS);
+  if (auto attach = OptionalKernel32Function<AttachConsoleFn>("AttachConsole"))
+    attach(ATTACH_PARENT_PROCESS);
 }
 
 // Joins `name` to the extraction folder in `path` (MAX_PATH characters). A

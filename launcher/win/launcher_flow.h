@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-// Pumps the thread's messages until WM_QUIT or an error (a thread of its own
-// for the life of the process).
-DWORD WINAPI MessagePumpThread(void* unused);
-
 // Hardens, finds the payload in the part of its file a signature would
 // cover, relaunches when needed, unpacks the payload, runs the setup program
 // and removes the extraction folder (waiting up to kDeletePatienceMs for

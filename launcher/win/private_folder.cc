@@ -73,10 +73,8 @@ DWORD LauncherTempPath(DWORD capacity, wchar_t* buffer) {
     // folder that only SYSTEM may open, where the user's temporary folder of
     // a service is open to more.
     using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, wchar_t*);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto getTempPath2 = reinterpret_cast<GetTempPath2Fn>(
-        kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")) : nullptr);
-    if (getTempPath2) return getTempPath2(capacity, buffer);
+    if (auto getTempPath2 = OptionalKernel32Function<GetTempPath2Fn>("GetTempPath2W"))
+      return getTempPath2(capacity, buffer);
   }
   return GetTempPathW(capacity, buffer);
 }

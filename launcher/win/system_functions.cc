@@ -25,6 +25,11 @@ bool Resolve(HMODULE module, const char* name, Function* slot) {
 
 }  // namespace
 
+void* OptionalKernel32Export(const char* name) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
+}
+
 bool LoadSystemFunctions() {
   if (gSystem.convertStringSecurityDescriptor) return true;
   HMODULE user32 = LoadFromSystemFolder(L"user32.dll");

@@ -33,6 +33,14 @@ struct SystemFunctions {
   decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW) convertStringSecurityDescriptor;
 };
 
+// A kernel32 function that older releases of the system lack, looked up in
+// the loaded kernel32 at run time: null where this system has none.
+void* OptionalKernel32Export(const char* name);
+template <typename Function>
+Function OptionalKernel32Function(const char* name) {
+  return reinterpret_cast<Function>(OptionalKernel32Export(name));
+}
+
 // Filled by LoadSystemFunctions; all null before.
 extern SystemFunctions gSystem;
 

@@ -4,8 +4,8 @@ namespace {
 
 // The long-path form of the folder, then each entry's name below it. The
 // system's limit for such a path is 32767 characters.
-constexpr DWORD kPathCapacity = 32768;
-wchar_t path[kPathCapacity];
+constexpr DWORD kLongPathCapacity = 32768;
+wchar_t path[kLongPathCapacity];
 
 // Shared by every level of the walk: a level reads what it needs of an entry
 // before it descends, and the next FindNextFileW fills it anew.
@@ -39,7 +39,7 @@ void ClearReadOnly(DWORD attributes) {
 // Empties the folder named by path[0, length) and removes it; true when it
 // is gone.
 bool DeleteFolder(DWORD length, DWORD attributes, int depth) {
-  if (depth < kMaxDepth && length + 3 < kPathCapacity) {
+  if (depth < kMaxDepth && length + 3 < kLongPathCapacity) {
     path[length] = L'\\';
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
@@ -48,7 +48,7 @@ bool DeleteFolder(DWORD length, DWORD attributes, int depth) {
       do {
         if (IsDotOrDotDot(found.cFileName)) continue;
         const DWORD nameLength = lstrlenW(found.cFileName);
-        if (length + 1 + nameLength >= kPathCapacity) continue;
+        if (length + 1 + nameLength >= kLongPathCapacity) continue;
         CopyMemory(path + length + 1, found.cFileName, (nameLength + 1) * sizeof(wchar_t));
         const DWORD entryAttributes = found.dwFileAttributes;
         if (entryAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -83,11 +83,11 @@ TreeDelete DeleteTree(const wchar_t* folder) {
   // leftovers deeper than MAX_PATH go too; other forms are used as they are.
   DWORD length = 0;
   if (folder[0] != L'\0' && folder[1] == L':' && folder[2] == L'\\') {
-    lstrcpynW(path, L"\\\\?\\", kPathCapacity);
+    lstrcpynW(path, L"\\\\?\\", kLongPathCapacity);
     length = 4;
   }
   const DWORD folderLength = lstrlenW(folder);
-  if (folderLength == 0 || length + folderLength >= kPathCapacity) return TreeDelete::kStays;
+  if (folderLength == 0 || length + folderLength >= kLongPathCapacity) return TreeDelete::kStays;
   CopyMemory(path + length, folder, (folderLength + 1) * sizeof(wchar_t));
   length += folderLength;
   while (length > 0 && path[length - 1] == L'\\') path[--length] = L'\0';

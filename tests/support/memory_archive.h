@@ -35,7 +35,7 @@ inline std::string SevenZipArchive(const std::string& packed, const std::string&
 }
 
 // An ISeekInStream over `size` bytes at `data` (not copied), at position 0:
-// the launcher core's own (memory_source.h).
+// memory_source.h's.
 using MemoryArchive = MemoryInStream;
 
 // Keeps every file by its name (narrowed to UTF-8 for ASCII names; other

@@ -1,5 +1,5 @@
 // In-memory reader and sink for host tests and the fuzz target of the
-// launcher's portable core (the reader is the core's own, memory_source.h).
+// launcher's portable core (the reader is memory_source.h's).
 #pragma once
 
 #include <algorithm>

@@ -1,9 +1,11 @@
-// The hardening and relaunch operations, called directly under Wine.
+// The relaunch operations and the system function table, called directly
+// under Wine.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
-#include "hardening.h"
+#include "relaunch.h"
 #include "system_functions.h"
 #include "test_support.h"
 
@@ -15,23 +17,15 @@ namespace {
 // the start-up hardening; the operations under test rely on them.
 const bool kSystemFunctionsLoaded = LoadSystemFunctions();
 
-TEST(LoadSystemFunctions, ResolvesEveryFunction) {
+// Every slot of the table is filled: a member added to the table but not
+// resolved would be called as a null pointer. The table is read as the array
+// of function pointers it is, so a new member is checked without being named.
+TEST(LoadSystemFunctions, FillsEverySlotOfTheTable) {
   ASSERT_TRUE(kSystemFunctionsLoaded);
-  const void* slots[] = {
-      reinterpret_cast<void*>(gSystem.getMessage),
-      reinterpret_cast<void*>(gSystem.translateMessage),
-      reinterpret_cast<void*>(gSystem.dispatchMessage),
-      reinterpret_cast<void*>(gSystem.getForegroundWindow),
-      reinterpret_cast<void*>(gSystem.shellExecuteEx),
-      reinterpret_cast<void*>(gSystem.coCreateGuid),
-      reinterpret_cast<void*>(gSystem.stringFromGuid2),
-      reinterpret_cast<void*>(gSystem.openProcessToken),
-      reinterpret_cast<void*>(gSystem.getTokenInformation),
-      reinterpret_cast<void*>(gSystem.checkTokenMembership),
-      reinterpret_cast<void*>(gSystem.convertSidToStringSid),
-      reinterpret_cast<void*>(gSystem.convertStringSecurityDescriptor),
-  };
-  for (const void* slot : slots) EXPECT_NE(slot, nullptr);
+  static_assert(sizeof(SystemFunctions) % sizeof(void*) == 0);
+  void* slots[sizeof(SystemFunctions) / sizeof(void*)];
+  memcpy(slots, &gSystem, sizeof(slots));
+  for (size_t i = 0; i < sizeof(slots) / sizeof(slots[0]); ++i) EXPECT_NE(slots[i], nullptr) << i;
 }
 
 TEST(FolderHasLibraries, AnyEntryNamedDllCounts) {

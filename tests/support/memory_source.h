@@ -1,9 +1,9 @@
 // A payload held in memory, read the way the launcher reads its own file: a
 // ByteReader for the scan and the ZIP-style walk, and an ISeekInStream for
-// the 7z reader. The packaging tool verifies packages through them; the tests
-// and the fuzzers feed payloads through them. The launcher itself reads its
-// file (launcher/win/file_reader.h). Nothing is copied: the bytes must
-// outlive the reader.
+// the 7z reader. The tests and the fuzzers feed payloads to the launcher's
+// portable core through them (the launcher reads its file through
+// launcher/win/file_reader.h, tvpack through its own package readers).
+// Nothing is copied: the bytes must outlive the reader.
 #pragma once
 
 #include <stddef.h>
@@ -61,5 +61,30 @@ struct MemoryInStream {
   uint64_t start;
   uint64_t position;  // from `data`
 
-  MemoryInStream(const uint8_t* bytes, size_t count, uint64_t from = 0);
+  MemoryInStream(const uint8_t* bytes, size_t count, uint64_t from = 0)
+      : vt{Read, Seek}, data(bytes), size(count), start(from), position(from) {}
+
+ private:
+  static MemoryInStream* Self(ISeekInStreamPtr p) {
+    return Z7_CONTAINER_FROM_VTBL(p, MemoryInStream, vt);
+  }
+  static SRes Read(ISeekInStreamPtr p, void* buffer, size_t* size) {
+    MemoryInStream* s = Self(p);
+    const uint64_t left = s->position < s->size ? s->size - s->position : 0;
+    if (*size > left) *size = static_cast<size_t>(left);
+    if (*size) memcpy(buffer, s->data + s->position, *size);
+    s->position += *size;
+    return SZ_OK;
+  }
+  static SRes Seek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
+    MemoryInStream* s = Self(p);
+    Int64 base = 0;
+    if (origin == SZ_SEEK_CUR) base = static_cast<Int64>(s->position);
+    if (origin == SZ_SEEK_END) base = static_cast<Int64>(s->size);
+    const Int64 to = base + *pos;
+    if (to < static_cast<Int64>(s->start)) return SZ_ERROR_READ;
+    s->position = static_cast<uint64_t>(to);
+    *pos = to;
+    return SZ_OK;
+  }
 };
