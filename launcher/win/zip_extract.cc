@@ -7,9 +7,11 @@
 
 namespace {
 
-class FileSink final : public ZipEntrySink {
+// Writes each entry behind the extraction folder's backslash in the output
+// path, creating its folders on the way.
+class ZipFolderSink final : public ZipEntrySink {
  public:
-  FileSink(DWORD folderLength, wchar_t* outputPath)
+  ZipFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
 
   bool CreateFolders(const wchar_t* name, uint32_t length) override {
@@ -43,6 +45,6 @@ class FileSink final : public ZipEntrySink {
 
 ZipResult ExtractZipEntries(HANDLE file, uint64_t length, DWORD folderLength, wchar_t* outputPath) {
   FileReader reader(file, length);
-  FileSink sink(folderLength, outputPath);
+  ZipFolderSink sink(folderLength, outputPath);
   return WalkZipEntries(reader, folderLength, sink);
 }
