@@ -1,9 +1,10 @@
 #include "runtime.h"
 
 #include <windows.h>
-#include <msi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+
+#include "system_libraries.h"
 
 namespace tovik {
 
@@ -25,9 +26,12 @@ class ComponentFolderSource : public RuntimeFolderSource {
 
 int32_t FindRuntimeFolder(uint32_t extraChars, wchar_t** folder) {
   *folder = nullptr;
+  // Without the Windows Installer no component can be registered.
+  const MsiFunctions* msi = LoadMsi();
+  if (msi == nullptr) return 0;
   // Wine answers -2 for a null length pointer, so the count is always given.
   DWORD count = 0;
-  INSTALLSTATE state = MsiLocateComponentW(kRuntimeComponent, nullptr, &count);
+  INSTALLSTATE state = msi->locateComponent(kRuntimeComponent, nullptr, &count);
   // An absent key file still leaves the registered path usable.
   if (state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_ABSENT) return 0;
   const SIZE_T capacity = static_cast<SIZE_T>(count) + 1 + extraChars;
@@ -37,7 +41,7 @@ int32_t FindRuntimeFolder(uint32_t extraChars, wchar_t** folder) {
   DWORD length = static_cast<DWORD>(capacity);
   // The answer was taken above; a path that changed in between shows up as
   // a folder that does not hold the runtime.
-  MsiLocateComponentW(kRuntimeComponent, block, &length);
+  msi->locateComponent(kRuntimeComponent, block, &length);
   block[capacity - 1] = L'\0';
   PathRemoveFileSpecW(block);
   *folder = block;
@@ -74,16 +78,18 @@ int32_t ReadRuntimeVersion(RuntimeVersion& version) {
   wchar_t path[MAX_PATH];
   if (MultiByteToWideChar(CP_UTF8, 0, folder, -1, path, MAX_PATH) <= 0) return -3;
 
+  const VersionFunctions* resources = LoadVersion();
+  if (resources == nullptr) return -3;
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeW(path, &handle);
+  DWORD size = resources->getFileVersionInfoSize(path, &handle);
   if (size == 0) return -3;
   void* block = HeapAlloc(GetProcessHeap(), 0, size);
   if (block == nullptr) return -3;
   int32_t result = -3;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT infoLength = 0;
-  if (GetFileVersionInfoW(path, 0, size, block) &&
-      VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoLength) &&
+  if (resources->getFileVersionInfo(path, 0, size, block) &&
+      resources->verQueryValue(block, L"\\", reinterpret_cast<void**>(&info), &infoLength) &&
       info != nullptr && infoLength >= sizeof(VS_FIXEDFILEINFO)) {
     version.major = HIWORD(info->dwFileVersionMS);
     version.minor = LOWORD(info->dwFileVersionMS);

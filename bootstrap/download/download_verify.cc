@@ -9,6 +9,7 @@
 #include "http_transfer.h"
 #include "log.h"
 #include "root_certificate.h"
+#include "system_libraries.h"
 
 namespace tovik {
 
@@ -32,10 +33,17 @@ constexpr NameRule kSignerName[] = {
     {"2.5.4.11", L"Tessaro Trust Services"},
 };
 
+// The functions of crypt32 and cryptnet. The public members below first make
+// sure that they can be had, and fail as their contracts say when not; the
+// helpers here run only below them.
+const Crypt32Functions& Crypt32() { return *LoadCrypt32(); }
+const CryptnetFunctions& Cryptnet() { return *LoadCryptnet(); }
+
 // `subject` is signed by `issuer`'s key and inside its validity period now.
 bool PassesLinkTest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+  const Crypt32Functions& crypt = Crypt32();
   DWORD flags = kLinkFlags;
-  return CertVerifySubjectCertificateContext(subject, issuer, &flags) && flags == 0;
+  return crypt.certVerifySubjectCertificateContext(subject, issuer, &flags) && flags == 0;
 }
 
 // The address as UTF-8 in at most 259 bytes plus the terminator; a longer
@@ -58,10 +66,11 @@ void AddressForLog(const wchar_t* address, char* out) {
 // A message parameter in a process-heap block (free with HeapFree); null
 // when the message has none.
 void* GetMessageParam(HCRYPTMSG message, DWORD type, DWORD index, DWORD* size) {
+  const Crypt32Functions& crypt = Crypt32();
   *size = 0;
-  if (!CryptMsgGetParam(message, type, index, nullptr, size) || *size == 0) return nullptr;
+  if (!crypt.cryptMsgGetParam(message, type, index, nullptr, size) || *size == 0) return nullptr;
   void* value = HeapAlloc(GetProcessHeap(), 0, *size);
-  if (value != nullptr && !CryptMsgGetParam(message, type, index, value, size)) {
+  if (value != nullptr && !crypt.cryptMsgGetParam(message, type, index, value, size)) {
     HeapFree(GetProcessHeap(), 0, value);
     value = nullptr;
   }
@@ -101,6 +110,7 @@ bool ContentDigest(HCRYPTPROV provider, ALG_ID algorithm, const DownloadBuffer* 
 // The message-digest attribute among the signed attributes equals `digest`
 // (exactly one such attribute, with exactly one value).
 bool SignedDigestMatches(const CRYPT_ATTRIBUTES* attributes, const BYTE* digest, DWORD digestSize) {
+  const Crypt32Functions& crypt = Crypt32();
   const CRYPT_ATTRIBUTE* found = nullptr;
   for (DWORD i = 0; i < attributes->cAttr; ++i) {
     const CRYPT_ATTRIBUTE& a = attributes->rgAttr[i];
@@ -112,7 +122,7 @@ bool SignedDigestMatches(const CRYPT_ATTRIBUTES* attributes, const BYTE* digest,
   if (found == nullptr) return false;
   CRYPT_DATA_BLOB* value = nullptr;
   DWORD size = 0;
-  if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
+  if (!crypt.cryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &value, &size)) {
     return false;
   }
@@ -131,8 +141,9 @@ bool SignedDigestMatches(const CRYPT_ATTRIBUTES* attributes, const BYTE* digest,
 bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer* installer,
                            PCCERT_CONTEXT* signer) {
   *signer = nullptr;
+  const Crypt32Functions& crypt = Crypt32();
   HANDLE heap = GetProcessHeap();
-  HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
+  HCRYPTMSG message = crypt.cryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
   if (message == nullptr) return false;
   HCERTSTORE store = nullptr;
   HCRYPTPROV provider = 0;
@@ -144,22 +155,22 @@ bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer
   BYTE* encodedAttributes = nullptr;
   bool verified = false;
   do {
-    if (!CryptMsgUpdate(message, signature->data, signature->size, TRUE)) break;
+    if (!crypt.cryptMsgUpdate(message, signature->data, signature->size, TRUE)) break;
     DWORD type = 0;
     DWORD size = sizeof(type);
-    if (!CryptMsgGetParam(message, CMSG_TYPE_PARAM, 0, &type, &size) || type != CMSG_SIGNED) break;
+    if (!crypt.cryptMsgGetParam(message, CMSG_TYPE_PARAM, 0, &type, &size) || type != CMSG_SIGNED) break;
     signerId = static_cast<CERT_INFO*>(GetMessageParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &size));
     info = static_cast<CMSG_SIGNER_INFO*>(GetMessageParam(message, CMSG_SIGNER_INFO_PARAM, 0, &size));
     if (signerId == nullptr || info == nullptr || info->EncryptedHash.cbData == 0) break;
     const DWORD encryptedSize = info->EncryptedHash.cbData;
     encrypted = static_cast<BYTE*>(HeapAlloc(heap, 0, encryptedSize));
     if (encrypted == nullptr) break;
-    store = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
+    store = crypt.certOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
     if (store == nullptr) break;
-    *signer = CertGetSubjectCertificateFromStore(store, kEncoding, signerId);
+    *signer = crypt.certGetSubjectCertificateFromStore(store, kEncoding, signerId);
     if (*signer == nullptr) break;
 
-    const ALG_ID algorithm = CertOIDToAlgId(info->HashAlgorithm.pszObjId);
+    const ALG_ID algorithm = crypt.certOidToAlgId(info->HashAlgorithm.pszObjId);
     if (algorithm != CALG_SHA_256 && algorithm != CALG_SHA_384 && algorithm != CALG_SHA_512 &&
         algorithm != CALG_SHA1) {
       break;
@@ -175,7 +186,7 @@ bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer
       // content only through their message digest.
       if (!SignedDigestMatches(attributes, digest, digestSize)) break;
       DWORD encodedSize = 0;
-      if (!CryptEncodeObjectEx(kEncoding, PKCS_ATTRIBUTES, const_cast<CRYPT_ATTRIBUTES*>(attributes),
+      if (!crypt.cryptEncodeObjectEx(kEncoding, PKCS_ATTRIBUTES, const_cast<CRYPT_ATTRIBUTES*>(attributes),
                                CRYPT_ENCODE_ALLOC_FLAG, nullptr,
                                &encodedAttributes, &encodedSize)) {
         break;
@@ -189,7 +200,7 @@ bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer
       }
     }
     if (signedHash == 0) break;
-    if (!CryptImportPublicKeyInfo(provider, kEncoding, &(*signer)->pCertInfo->SubjectPublicKeyInfo, &key)) break;
+    if (!crypt.cryptImportPublicKeyInfo(provider, kEncoding, &(*signer)->pCertInfo->SubjectPublicKeyInfo, &key)) break;
     // The message holds the signature big-endian; the key functions take it
     // the other way round.
     for (DWORD i = 0; i < encryptedSize; ++i) encrypted[i] = info->EncryptedHash.pbData[encryptedSize - 1 - i];
@@ -202,10 +213,10 @@ bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer
   if (encrypted != nullptr) HeapFree(heap, 0, encrypted);
   if (info != nullptr) HeapFree(heap, 0, info);
   if (signerId != nullptr) HeapFree(heap, 0, signerId);
-  if (store != nullptr) CertCloseStore(store, 0);
-  CryptMsgClose(message);
+  if (store != nullptr) crypt.certCloseStore(store, 0);
+  crypt.cryptMsgClose(message);
   if (!verified && *signer != nullptr) {
-    CertFreeCertificateContext(*signer);
+    crypt.certFreeCertificateContext(*signer);
     *signer = nullptr;
   }
   return verified;
@@ -216,23 +227,24 @@ bool VerifySignerSignature(const DownloadBuffer* signature, const DownloadBuffer
 // constraints say it is a CA, their path-length limit (if any) allows that
 // many, and its key usage, where present, includes certificate signing.
 bool IsCertificateAuthority(PCCERT_CONTEXT cert, DWORD below) {
+  const Crypt32Functions& crypt = Crypt32();
   const CERT_INFO* info = cert->pCertInfo;
-  PCERT_EXTENSION constraints = CertFindExtension(szOID_BASIC_CONSTRAINTS2, info->cExtension, info->rgExtension);
+  PCERT_EXTENSION constraints = crypt.certFindExtension(szOID_BASIC_CONSTRAINTS2, info->cExtension, info->rgExtension);
   if (constraints == nullptr) return false;
   CERT_BASIC_CONSTRAINTS2_INFO basic = {};
   DWORD size = sizeof(basic);
-  if (!CryptDecodeObjectEx(kEncoding, X509_BASIC_CONSTRAINTS2, constraints->Value.pbData, constraints->Value.cbData,
+  if (!crypt.cryptDecodeObjectEx(kEncoding, X509_BASIC_CONSTRAINTS2, constraints->Value.pbData, constraints->Value.cbData,
                            0, nullptr, &basic, &size) ||
       !basic.fCA) {
     return false;
   }
   if (basic.fPathLenConstraint && below > basic.dwPathLenConstraint) return false;
-  PCERT_EXTENSION usage = CertFindExtension(szOID_KEY_USAGE, info->cExtension, info->rgExtension);
+  PCERT_EXTENSION usage = crypt.certFindExtension(szOID_KEY_USAGE, info->cExtension, info->rgExtension);
   if (usage == nullptr) return true;
   CRYPT_BIT_BLOB* bits = nullptr;
   size = 0;
   // A key usage that cannot be read grants nothing.
-  if (!CryptDecodeObjectEx(kEncoding, X509_KEY_USAGE, usage->Value.pbData, usage->Value.cbData,
+  if (!crypt.cryptDecodeObjectEx(kEncoding, X509_KEY_USAGE, usage->Value.pbData, usage->Value.cbData,
                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &bits, &size)) {
     return false;
   }
@@ -242,7 +254,8 @@ bool IsCertificateAuthority(PCCERT_CONTEXT cert, DWORD below) {
 }
 
 bool IsSelfIssued(PCCERT_CONTEXT cert) {
-  return CertCompareCertificateName(kEncoding, &cert->pCertInfo->Subject, &cert->pCertInfo->Issuer) != FALSE;
+  const Crypt32Functions& crypt = Crypt32();
+  return crypt.certCompareCertificateName(kEncoding, &cert->pCertInfo->Subject, &cert->pCertInfo->Issuer) != FALSE;
 }
 
 bool IsCancelled(const volatile LONG* step) { return step != nullptr && *step == Finished; }
@@ -307,6 +320,8 @@ BYTE* FetchCrlBytes(const HttpAddress& address, const volatile LONG* step, DWORD
 // be. Addresses over HTTP are fetched within the CRL bounds; others are left
 // to the platform's retrieval with its time-out.
 PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
+  const Crypt32Functions& crypt = Crypt32();
+  const CryptnetFunctions& cryptnet = Cryptnet();
   char narrow[2048];
   int length = WideCharToMultiByte(CP_UTF8, 0, url, -1, narrow, sizeof(narrow), nullptr, nullptr);
   HttpAddress address;
@@ -316,12 +331,12 @@ PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
     DWORD size = 0;
     BYTE* bytes = FetchCrlBytes(address, step, &size);
     if (bytes == nullptr) return nullptr;
-    PCCRL_CONTEXT crl = CertCreateCRLContext(kEncoding, bytes, size);
+    PCCRL_CONTEXT crl = crypt.certCreateCrlContext(kEncoding, bytes, size);
     HeapFree(GetProcessHeap(), 0, bytes);
     return crl;
   }
   void* object = nullptr;
-  if (!CryptRetrieveObjectByUrlW(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object, nullptr,
+  if (!cryptnet.cryptRetrieveObjectByUrl(url, CONTEXT_OID_CRL, CRYPT_WIRE_ONLY_RETRIEVAL, kCrlTimeoutMs, &object, nullptr,
                                  nullptr, nullptr, nullptr)) {
     return nullptr;
   }
@@ -331,6 +346,7 @@ PCCRL_CONTEXT RetrieveCrl(const wchar_t* url, const volatile LONG* step) {
 enum Revocation { kNotRevoked, kRevoked, kCancelled };
 
 Revocation CheckRevocation(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, DownloadHelper::CrlBudget* budget) {
+  const Crypt32Functions& crypt = Crypt32();
   PCRL_INFO* crls = nullptr;
   PCCRL_CONTEXT* contexts = nullptr;
   DWORD count = 0;
@@ -341,25 +357,27 @@ Revocation CheckRevocation(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, DownloadH
     return kCancelled;
   }
   if (!any) return kNotRevoked;
-  bool revoked = !CertVerifyCRLRevocation(kEncoding, cert->pCertInfo, count, crls);
+  bool revoked = !crypt.certVerifyCrlRevocation(kEncoding, cert->pCertInfo, count, crls);
   DownloadHelper::FreeCrls(crls, contexts, count);
   return revoked ? kRevoked : kNotRevoked;
 }
 
 // The CRL names `issuer` as its issuer and carries a signature by its key.
 bool IsIssuedBy(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
-  return CertCompareCertificateName(kEncoding, &crl->pCrlInfo->Issuer, &issuer->pCertInfo->Subject) &&
-         CryptVerifyCertificateSignatureEx(0, kEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL,
+  const Crypt32Functions& crypt = Crypt32();
+  return crypt.certCompareCertificateName(kEncoding, &crl->pCrlInfo->Issuer, &issuer->pCertInfo->Subject) &&
+         crypt.cryptVerifyCertificateSignatureEx(0, kEncoding, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL,
                                            const_cast<CRL_CONTEXT*>(crl), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
                                            const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
 }
 
 bool PassesAnchorTest(PCCERT_CONTEXT top, DWORD below) {
-  PCCERT_CONTEXT anchor = CertCreateCertificateContext(kEncoding, kRootCertificate,
+  const Crypt32Functions& crypt = Crypt32();
+  PCCERT_CONTEXT anchor = crypt.certCreateCertificateContext(kEncoding, kRootCertificate,
                                                        static_cast<DWORD>(kRootCertificateSize));
   if (anchor == nullptr) return false;
   bool passed = PassesLinkTest(top, anchor) && IsCertificateAuthority(anchor, below);
-  CertFreeCertificateContext(anchor);
+  crypt.certFreeCertificateContext(anchor);
   return passed;
 }
 
@@ -367,27 +385,35 @@ bool PassesAnchorTest(PCCERT_CONTEXT top, DWORD below) {
 
 bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, const DownloadBuffer* signature,
                                              const volatile LONG* step) {
+  // Without crypt32 nothing can be verified: the signature test fails.
+  if (LoadCrypt32() == nullptr) {
+    LogSignatureFailed("Detatched");
+    return false;
+  }
+  const Crypt32Functions& crypt = Crypt32();
   PCCERT_CONTEXT signer = nullptr;
   bool verified = signature != nullptr && signature->data != nullptr && signature->size != 0 &&
                   VerifySignerSignature(signature, installer, &signer);
   if (!verified) {
-    if (signer != nullptr) CertFreeCertificateContext(signer);
+    if (signer != nullptr) crypt.certFreeCertificateContext(signer);
     LogSignatureFailed("Detatched");
     return false;
   }
   if (signer == nullptr) return false;
   if (!VerifyEKU(signer) || !VerifySignerName(signer)) {
     LogSignatureFailed("Detached");
-    CertFreeCertificateContext(signer);
+    crypt.certFreeCertificateContext(signer);
     return false;
   }
   LogSignatureVerified("Detached");
   bool trusted = VerifyCertChain(signature, signer, step);
-  CertFreeCertificateContext(signer);
+  crypt.certFreeCertificateContext(signer);
   return trusted;
 }
 
 bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
+  if (LoadCrypt32() == nullptr) return false;
+  const Crypt32Functions& crypt = Crypt32();
   const CERT_INFO* info = cert->pCertInfo;
   if (info->cExtension < 2) return false;
   bool listed = false;
@@ -397,7 +423,7 @@ bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
     if (extension.pszObjId == nullptr || strcmp(extension.pszObjId, szOID_ENHANCED_KEY_USAGE) != 0) continue;
     CERT_ENHKEY_USAGE* usage = nullptr;
     DWORD size = 0;
-    if (!CryptDecodeObjectEx(kEncoding, X509_ENHANCED_KEY_USAGE, extension.Value.pbData, extension.Value.cbData,
+    if (!crypt.cryptDecodeObjectEx(kEncoding, X509_ENHANCED_KEY_USAGE, extension.Value.pbData, extension.Value.cbData,
                              CRYPT_DECODE_ALLOC_FLAG, nullptr, &usage, &size)) {
       continue;
     }
@@ -422,8 +448,10 @@ bool DownloadHelper::VerifySignerName(PCCERT_CONTEXT cert) {
 }
 
 bool DownloadHelper::VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const wchar_t* value) {
+  if (LoadCrypt32() == nullptr) return false;
+  const Crypt32Functions& crypt = Crypt32();
   wchar_t text[256];
-  DWORD count = CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), text, 256);
+  DWORD count = crypt.certGetNameString(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), text, 256);
   if (count <= 1) return false;
   // Exact, character for character: a locale comparison would pass names
   // that differ in characters it gives no weight.
@@ -433,15 +461,20 @@ bool DownloadHelper::VerifyDNField(PCCERT_CONTEXT cert, const char* oid, const w
 bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer,
                                      const volatile LONG* step) {
   LogChainBegin();
+  if (LoadCrypt32() == nullptr) {
+    LogChainFailed();
+    return false;
+  }
+  const Crypt32Functions& crypt = Crypt32();
   bool passed = false;
   // chain[0] is the signer, chain[i + 1] the issuer of chain[i].
   PCCERT_CONTEXT chain[kMaxChainLinks + 1] = {};
   int length = 0;
   HCERTSTORE store = nullptr;
   if (signature != nullptr && signature->data != nullptr && signature->size != 0) {
-    store = CryptGetMessageCertificates(kEncoding, 0, 0, signature->data, signature->size);
+    store = crypt.cryptGetMessageCertificates(kEncoding, 0, 0, signature->data, signature->size);
   }
-  chain[0] = CertDuplicateCertificateContext(signer);
+  chain[0] = crypt.certDuplicateCertificateContext(signer);
   if (chain[0] != nullptr) length = 1;
   if (store != nullptr && length == 1) {
     bool failed = false;
@@ -450,15 +483,15 @@ bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CON
     DWORD below = 0;
     for (;;) {
       PCCERT_CONTEXT current = chain[length - 1];
-      PCCERT_CONTEXT issuer = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ISSUER_OF, current, nullptr);
+      PCCERT_CONTEXT issuer = crypt.certFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ISSUER_OF, current, nullptr);
       if (issuer == nullptr) break;
-      if (CertCompareCertificate(kEncoding, issuer->pCertInfo, current->pCertInfo)) {
-        CertFreeCertificateContext(issuer);
+      if (crypt.certCompareCertificate(kEncoding, issuer->pCertInfo, current->pCertInfo)) {
+        crypt.certFreeCertificateContext(issuer);
         break;
       }
       // Certificates that issue each other would otherwise keep the walk going.
       if (length > kMaxChainLinks || !PassesLinkTest(current, issuer) || !IsCertificateAuthority(issuer, below)) {
-        CertFreeCertificateContext(issuer);
+        crypt.certFreeCertificateContext(issuer);
         failed = true;
         break;
       }
@@ -477,8 +510,8 @@ bool DownloadHelper::VerifyCertChain(const DownloadBuffer* signature, PCCERT_CON
       if (state != kNotRevoked) passed = false;
     }
   }
-  for (int i = 0; i < length; ++i) CertFreeCertificateContext(chain[i]);
-  if (store != nullptr) CertCloseStore(store, 0);
+  for (int i = 0; i < length; ++i) crypt.certFreeCertificateContext(chain[i]);
+  if (store != nullptr) crypt.certCloseStore(store, 0);
   if (passed) {
     LogChainSucceeded();
   } else {
@@ -492,10 +525,14 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
   *crls = nullptr;
   *contexts = nullptr;
   *count = 0;
+  // Without either library no CRL can be had, as when none is named.
+  if (LoadCrypt32() == nullptr || LoadCryptnet() == nullptr) return false;
+  const Crypt32Functions& crypt = Crypt32();
+  const CryptnetFunctions& cryptnet = Cryptnet();
   const DWORD urlFlags = CRYPT_GET_URL_FROM_PROPERTY | CRYPT_GET_URL_FROM_EXTENSION;
   void* certParameter = const_cast<CERT_CONTEXT*>(cert);
   DWORD size = 0;
-  if (!CryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, nullptr, &size, nullptr,
+  if (!cryptnet.cryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, nullptr, &size, nullptr,
                          nullptr, nullptr) ||
       size < sizeof(CRYPT_URL_ARRAY)) {
     return false;
@@ -503,7 +540,7 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
   HANDLE heap = GetProcessHeap();
   auto* urls = static_cast<CRYPT_URL_ARRAY*>(HeapAlloc(heap, 0, size));
   if (urls == nullptr) return false;
-  if (!CryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, urls, &size, nullptr,
+  if (!cryptnet.cryptGetObjectUrl(URL_OID_CERTIFICATE_CRL_DIST_POINT, certParameter, urlFlags, urls, &size, nullptr,
                          nullptr, nullptr)) {
     HeapFree(heap, 0, urls);
     return false;
@@ -536,7 +573,7 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
         ++obtained;
       } else {
         // Not the issuer's word on the certificate: it says nothing.
-        CertFreeCRLContext(crl);
+        crypt.certFreeCrlContext(crl);
       }
     } else {
       LogDownloadFailure("could not retrieve crl crypt object");
@@ -557,8 +594,10 @@ bool DownloadHelper::RetrieveCrls(PCCERT_CONTEXT cert, PCCERT_CONTEXT issuer, Cr
 void DownloadHelper::FreeCrls(PCRL_INFO* crls, PCCRL_CONTEXT* contexts, DWORD count) {
   HANDLE heap = GetProcessHeap();
   if (contexts != nullptr) {
+    // Contexts come from RetrieveCrls, which had the functions.
+    const Crypt32Functions& crypt = Crypt32();
     for (DWORD i = 0; i < count; ++i) {
-      if (contexts[i] != nullptr) CertFreeCRLContext(contexts[i]);
+      if (contexts[i] != nullptr) crypt.certFreeCrlContext(contexts[i]);
     }
     HeapFree(heap, 0, contexts);
   }

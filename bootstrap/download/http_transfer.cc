@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "system_libraries.h"
 #include "version.h"
 
 namespace tovik {
@@ -21,13 +22,13 @@ bool IsRedirect(DWORD status) {
 
 // Best effort: a handle that refuses a time-out keeps the system's, and the
 // waits below are bounded by the one set on the open connection.
-void SetTimeouts(HINTERNET handle, const HttpTransfer::Bounds& bounds) {
+void SetTimeouts(const WininetFunctions& net, HINTERNET handle, const HttpTransfer::Bounds& bounds) {
   DWORD value = bounds.connectTimeoutMs;
-  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+  net.internetSetOption(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
   value = bounds.sendTimeoutMs;
-  InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value));
+  net.internetSetOption(handle, INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value));
   value = bounds.receiveTimeoutMs;
-  InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
+  net.internetSetOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
 }
 
 // The decimal digits of `text` as a number; false for anything else or a
@@ -53,12 +54,12 @@ HttpTransfer::HttpTransfer(const Bounds& bounds) : bounds_(bounds) {}
 
 HttpTransfer::~HttpTransfer() {
   CloseRequest();
-  if (internet_ != nullptr) InternetCloseHandle(internet_);
+  if (internet_ != nullptr) net_->internetCloseHandle(internet_);
 }
 
 void HttpTransfer::CloseRequest() {
-  if (request_ != nullptr) InternetCloseHandle(request_);
-  if (connection_ != nullptr) InternetCloseHandle(connection_);
+  if (request_ != nullptr) net_->internetCloseHandle(request_);
+  if (connection_ != nullptr) net_->internetCloseHandle(connection_);
   request_ = nullptr;
   connection_ = nullptr;
 }
@@ -75,7 +76,7 @@ bool HttpTransfer::ArmReceiveTimeout() {
   if (left == 0) return false;
   if (left > armed_ || left + kRearmSlackMs < armed_) {
     // Best effort, as in SetTimeouts.
-    InternetSetOptionA(request_, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+    net_->internetSetOption(request_, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
     armed_ = left;
   }
   return true;
@@ -84,7 +85,7 @@ bool HttpTransfer::ArmReceiveTimeout() {
 bool HttpTransfer::TakeRedirect() {
   char location[2048];
   DWORD size = sizeof(location);
-  if (!HttpQueryInfoA(request_, HTTP_QUERY_LOCATION, location, &size, nullptr) || location[0] == '\0') {
+  if (!net_->httpQueryInfo(request_, HTTP_QUERY_LOCATION, location, &size, nullptr) || location[0] == '\0') {
     return false;
   }
   // The Location may be relative to the address just asked.
@@ -94,7 +95,7 @@ bool HttpTransfer::TakeRedirect() {
   if (written < 0 || static_cast<size_t>(written) >= sizeof(base)) return false;
   char target[2048];
   size = sizeof(target);
-  if (!InternetCombineUrlA(base, location, target, &size, ICU_NO_ENCODE)) return false;
+  if (!net_->internetCombineUrl(base, location, target, &size, ICU_NO_ENCODE)) return false;
 
   HttpAddress next;
   if (SplitHttpAddress(target, &next) != AddressKind::kHttp) return false;
@@ -109,6 +110,8 @@ AddressKind SplitHttpAddress(const char* address, HttpAddress* out) {
   char host[sizeof(out->host)];
   char path[sizeof(out->path)];
   char extra[sizeof(out->path)];
+  const WininetFunctions* net = LoadWininet();
+  if (net == nullptr) return AddressKind::kUnusable;
   URL_COMPONENTSA parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.lpszHostName = host;
@@ -117,7 +120,7 @@ AddressKind SplitHttpAddress(const char* address, HttpAddress* out) {
   parts.dwUrlPathLength = sizeof(path);
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = sizeof(extra);
-  if (!InternetCrackUrlA(address, 0, 0, &parts)) return AddressKind::kNotHttp;
+  if (!net->internetCrackUrl(address, 0, 0, &parts)) return AddressKind::kNotHttp;
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return AddressKind::kNotHttp;
   if (host[0] == '\0' || strlen(path) + strlen(extra) + 2 > sizeof(out->path)) return AddressKind::kUnusable;
   memcpy(out->host, host, sizeof(out->host));
@@ -137,35 +140,37 @@ HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, b
   port_ = port;
   secure_ = secure;
 
-  internet_ = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  net_ = LoadWininet();
+  if (net_ == nullptr) return kUnableToConnect;
+  internet_ = net_->internetOpen(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (internet_ == nullptr) return kUnableToConnect;
-  SetTimeouts(internet_, bounds_);
+  SetTimeouts(*net_, internet_, bounds_);
 
   for (uint32_t redirects = 0;; ++redirects) {
-    connection_ = InternetConnectA(internet_, host_, port_, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    connection_ = net_->internetConnect(internet_, host_, port_, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (connection_ == nullptr) return kUnableToConnect;
-    SetTimeouts(connection_, bounds_);
+    SetTimeouts(*net_, connection_, bounds_);
     // Always from the server and never kept in the cache; redirects are
     // counted here, not followed by the system without end.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (secure_) flags |= INTERNET_FLAG_SECURE;
-    request_ = HttpOpenRequestA(connection_, "GET", path_, "HTTP/1.0", nullptr, nullptr, flags, 0);
+    request_ = net_->httpOpenRequest(connection_, "GET", path_, "HTTP/1.0", nullptr, nullptr, flags, 0);
     if (request_ == nullptr) return kUnableToConnect;
-    SetTimeouts(request_, bounds_);
+    SetTimeouts(*net_, request_, bounds_);
     armed_ = 0;
-    if (!HttpSendRequestExA(request_, nullptr, nullptr, 0, 0)) {
+    if (!net_->httpSendRequestEx(request_, nullptr, nullptr, 0, 0)) {
       return GetLastError() == ERROR_INTERNET_TIMEOUT ? kFailed : kUnableToConnect;
     }
     // The connection is open now: from here on the time-out holds.
     lastByte_ = GetTickCount();
     if (!ArmReceiveTimeout()) return kFailed;
-    if (!HttpEndRequestA(request_, nullptr, 0, 0)) {
+    if (!net_->httpEndRequest(request_, nullptr, 0, 0)) {
       DWORD error = GetLastError();
       return error == ERROR_INTERNET_TIMEOUT || error == WSAETIMEDOUT ? kFailed : kUnableToConnect;
     }
     DWORD code = 0;
     DWORD size = sizeof(code);
-    if (HttpQueryInfoA(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr) &&
+    if (net_->httpQueryInfo(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr) &&
         code != 0) {
       lastByte_ = GetTickCount();
     } else {
@@ -185,7 +190,7 @@ HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, b
 
   char text[32];
   DWORD size = sizeof(text);
-  hasLength_ = HttpQueryInfoA(request_, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr) &&
+  hasLength_ = net_->httpQueryInfo(request_, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr) &&
                ParseLength(text, &length_);
   if (!hasLength_) length_ = 0;
   return kOk;
@@ -194,6 +199,8 @@ HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, b
 HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
   *got = 0;
   if (want == 0) return kOk;
+  // Nothing was opened.
+  if (request_ == nullptr) return kFailed;
   if (!ArmReceiveTimeout()) return kFailed;
   // Some platforms wait until a read's whole buffer is filled. Under an
   // overall limit only what has arrived is taken, so that no read outlasts
@@ -203,11 +210,11 @@ HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
   // own under some platforms, so it is asked only under an overall limit.
   if (bounds_.totalMs != 0) {
     DWORD available = 0;
-    if (!InternetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
+    if (!net_->internetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
     if (available == 0) return kOk;
     if (available < want) want = available;
   }
-  if (!InternetReadFile(request_, into, want, got)) return kFailed;
+  if (!net_->internetReadFile(request_, into, want, got)) return kFailed;
   // Never more than asked, whatever the platform says.
   if (*got > want) return kFailed;
   if (*got != 0) lastByte_ = GetTickCount();

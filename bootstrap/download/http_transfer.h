@@ -17,6 +17,8 @@
 
 namespace tovik {
 
+struct WininetFunctions;
+
 // An address split the way HttpTransfer::Open takes it.
 struct HttpAddress {
   char host[256];
@@ -28,7 +30,7 @@ struct HttpAddress {
 enum class AddressKind {
   kHttp,      // an http or https address whose parts fit
   kNotHttp,   // another scheme, or no address at all
-  kUnusable,  // http or https, but without a host or too long
+  kUnusable,  // http or https, but without a host or too long; or wininet is missing
 };
 
 // Splits `address` into `*out` (filled for kHttp only).
@@ -40,8 +42,8 @@ class HttpTransfer {
     kOk = 0,
     // Timed out, too many redirects, a redirect nowhere, or a failed read.
     kFailed,
-    // The internet handle, the connection or the request could not be made
-    // or sent.
+    // wininet could not be loaded, or the internet handle, the connection
+    // or the request could not be made or sent.
     kUnableToConnect,
   };
 
@@ -90,6 +92,7 @@ class HttpTransfer {
   bool TakeRedirect();
 
   Bounds bounds_;
+  const WininetFunctions* net_ = nullptr;  // set by Open; null when wininet is missing
   HINTERNET internet_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "link_markup.h"
+#include "system_libraries.h"
 #include "ui_resources.h"
 
 namespace tovik {
@@ -84,7 +85,7 @@ void AppendMarkedUpText(HWND control, const ErrorDialogParams* params) {
 void ShowErrorDialog(HWND owner, const wchar_t* messageText) {
   // Best effort: without the library the dialog cannot be created and
   // DialogBoxParamW fails at once, which ends the run as if it was closed.
-  LoadLibraryW(L"riched20.dll");
+  LoadSystemLibrary(L"riched20.dll");
   ErrorDialogParams params = {owner, messageText};
   DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ERROR), owner, ErrorDialogProc,
                   reinterpret_cast<LPARAM>(&params));

@@ -29,15 +29,6 @@ if(NOT WIN32)
   return()
 endif()
 
-# A library to plant beside programs, under a system library's name and an
-# unknown one, kept in a folder of its own so no test program sees it.
-set(_planted "${CMAKE_CURRENT_BINARY_DIR}/planted")
-foreach(name version tvplanted)
-  add_library(planted_${name} SHARED win/planted_dll.cc)
-  set_target_properties(planted_${name} PROPERTIES OUTPUT_NAME ${name} PREFIX ""
-                        RUNTIME_OUTPUT_DIRECTORY "${_planted}" ARCHIVE_OUTPUT_DIRECTORY "${_planted}/lib")
-endforeach()
-
 add_executable(dll_probe win/dll_probe.cc)
 target_link_options(dll_probe PRIVATE -municode)
 target_link_libraries(dll_probe PRIVATE launcher_platform)
@@ -51,10 +42,10 @@ tv_add_wine_test(NAME hardening_test COMMAND hardening_test LABELS launcher)
 foreach(test seven_zip_package_test relaunch_test planted_library_test)
   add_executable(${test} win/${test}.cc)
   target_compile_definitions(${test} PRIVATE
-    TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${_planted}"
+    TV_7Z_ARCHIVES="${TV_7Z_ARCHIVES}" TV_PLANTED_DIR="${TV_PLANTED_DIR}"
     TV_DLL_PROBE_EXE="$<TARGET_FILE:dll_probe>")
   target_link_libraries(${test} PRIVATE launcher_core tv_test_support GTest::gtest_main)
-  add_dependencies(${test} sevenzip_archives launcher dll_probe planted_version planted_tvplanted)
+  add_dependencies(${test} sevenzip_archives launcher dll_probe planted_libraries)
 endforeach()
 # The 7z test also calls the launcher's own extraction.
 target_link_libraries(seven_zip_package_test PRIVATE launcher_platform)

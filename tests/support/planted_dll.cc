@@ -1,7 +1,8 @@
-// A library planted beside a program, built under the names of a system
-// library ("version.dll") and of an unknown one ("tvplanted.dll"). When the
-// system loads it, it appends the loading program's path to the file named
-// by env TV_DLL_MARKER, then its own path: proof that its code ran.
+// A library planted beside a program, built under the names of system
+// libraries ("version.dll", "wininet.dll", ...) and of an unknown one
+// ("tvplanted.dll"). When the system loads it, it appends the loading
+// program's path to the file named by env TV_DLL_MARKER, then its own path:
+// proof that its code ran. It exports nothing.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
