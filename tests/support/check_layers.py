@@ -2,8 +2,12 @@
 """Which folder may include which. Each product is a stack of folders, and an
 include may only point to the same folder or one below it:
 
-  bootstrap: app -> ui -> download -> core
-  launcher:  win -> core        (and launcher/core includes no <windows.h>)
+  bootstrap: app -> ui -> download -> core, each layer (but app) in two
+             folders: portable/ (built natively too) and win/ above it
+  launcher:  win -> core
+
+A portable folder (launcher/core and bootstrap's */portable) includes no
+<windows.h> and nothing of a folder that needs Windows.
 
 tools/tvpack and fuzz/ see the launcher's portable core only, never its
 Win32 shell. The bootstrapper's build links its layers in order (no link
@@ -20,11 +24,14 @@ import tempfile
 
 # Each stack, lowest folder first.
 STACKS = {
-    "bootstrap": ["core", "download", "ui", "app"],
+    "bootstrap": ["core/portable", "core/win", "download/portable", "download/win", "ui/portable",
+                  "ui/win", "app"],
     "launcher": ["core", "win"],
 }
-# Folders below their stack's top that must not include the platform header.
-PORTABLE = ["launcher/core"]
+# Folders that build natively: no platform header, nothing from a folder that
+# needs Windows.
+PORTABLE = ["launcher/core", "bootstrap/core/portable", "bootstrap/download/portable",
+            "bootstrap/ui/portable"]
 # Consumers outside the stacks and the folders they must not reach.
 CONSUMERS = {
     "tools/tvpack": ["launcher/win"],
@@ -91,6 +98,9 @@ def check(root):
                     target = owner(root, path, name, present)
                     if target is not None and folders.index(target) > rank:
                         problems.append("%s includes \"%s\" of %s, a layer above %s" % (rel, name, target, folder))
+                    elif target is not None and folder in PORTABLE and target not in PORTABLE:
+                        problems.append("%s includes \"%s\" of %s, which needs Windows, but %s is portable"
+                                        % (rel, name, target, folder))
     for consumer, banned in CONSUMERS.items():
         banned = [b for b in banned if os.path.isdir(os.path.join(root, b))]
         if not banned or not os.path.isdir(os.path.join(root, consumer)):
@@ -131,10 +141,12 @@ def self_test():
     """A small tree in both layouts of includes (bare and folder-qualified),
     clean and then with one fault at a time."""
     clean = {
-        "bootstrap/core/log.h": "#pragma once\n",
-        "bootstrap/download/download_helper.h": '#include "log.h"\n#include "stored_installer.h"\n',
-        "bootstrap/download/stored_installer.h": "#include <windows.h>\n",
-        "bootstrap/ui/install_context.h": '#include "stored_installer.h"\n',
+        "bootstrap/core/portable/log_format.h": "#include <stdint.h>\n",
+        "bootstrap/core/win/log.h": '#include "log_format.h"\n',
+        "bootstrap/download/portable/sha256.h": '#include "log_format.h"\n',
+        "bootstrap/download/win/download_helper.h": '#include "log.h"\n#include "stored_installer.h"\n',
+        "bootstrap/download/win/stored_installer.h": "#include <windows.h>\n",
+        "bootstrap/ui/win/install_context.h": '#include "stored_installer.h"\n#include "sha256.h"\n',
         "bootstrap/app/bootstrapper.cc": '#include "install_context.h"\n#include "log.h"\n',
         "bootstrap/app/CMakeLists.txt": "target_link_libraries(tovik PRIVATE tovik_ui tovik_core)\n",
         "launcher/core/payload_scan.h": "#include <stdint.h>\n",
@@ -144,10 +156,14 @@ def self_test():
         "tools/tvpack/pack.h": "#pragma once\n",
     }
     faults = [
-        ("download includes the UI", "bootstrap/download/download_helper.h",
+        ("download includes the UI", "bootstrap/download/win/download_helper.h",
          '#include "install_context.h"\n', "a layer above bootstrap/download"),
-        ("core includes the entry", "bootstrap/core/log.cc", '#include "../app/bootstrapper.cc"\n',
+        ("core includes the entry", "bootstrap/core/win/log.cc", '#include "../../app/bootstrapper.cc"\n',
          "a layer above bootstrap/core"),
+        ("portable download includes the core's platform part", "bootstrap/download/portable/sha256.cc",
+         '#include "log.h"\n', "which needs Windows"),
+        ("portable UI includes windows.h", "bootstrap/ui/portable/link_markup.cc", "#include <windows.h>\n",
+         "includes <windows.h>"),
         ("launcher core includes the shell", "launcher/core/scan.cc", '#include "setup.h"\n',
          "a layer above launcher/core"),
         ("launcher core includes windows.h", "launcher/core/scan.cc", "#include <Windows.h>\n",
