@@ -19,10 +19,7 @@ class Store : public tovik::ParamCheckerCore {
   explicit Store(std::vector<std::string> args) : args_(std::move(args)) {}
   uint32_t paramCount() const override { return static_cast<uint32_t>(args_.size()); }
   const char* param(uint32_t index) const override { return args_.at(index).c_str(); }
-  void appendOption(const char* text, bool quoteIfSpaced) override {
-    if (quoteIfSpaced) tovik::OptionNeedsQuotes(text);
-    ++appended;
-  }
+  void appendOption(const char*, bool) override { ++appended; }
   void setAuxText(const char*) override {}
   size_t appended = 0;
 

@@ -131,13 +131,6 @@ INSTANTIATE_TEST_SUITE_P(
             "-location \"C:\\\xC3\xBC ber\" -programMenu", ""},
         Row{{"-location", "", "-programMenu"}, true, 0, false, false, "-location \"\" -programMenu", "" }));
 
-TEST(OptionNeedsQuotes, EmptyOrWithWhiteSpaceOrQuote) {
-  for (const char* text : {"a b", " ", "a\"b c", "\"a b", "a\tb", "", "\"", "a\nb", "a\vb"}) {
-    EXPECT_TRUE(tovik::OptionNeedsQuotes(text)) << text;
-  }
-  for (const char* text : {"C:\\a", "C:\\a\\", "-x", "\xC3\xBC"}) EXPECT_FALSE(tovik::OptionNeedsQuotes(text)) << text;
-}
-
 }  // namespace
 
 // The check's text output, captured for the table above.

@@ -25,8 +25,6 @@ bool Reject() {
 
 }  // namespace
 
-bool OptionNeedsQuotes(const char* text) { return text[0] == '\0' || strpbrk(text, " \t\n\v\"") != nullptr; }
-
 bool ParamCheckerCore::check(bool& allowDownload, bool& silent, int32_t& exitCode) {
   allowDownload = false;
   silent = false;

@@ -15,8 +15,8 @@ class ParamCheckerCore {
   // Argument `index` (below paramCount) as UTF-8; owned by the store.
   virtual const char* param(uint32_t index) const = 0;
   // Appends `text` (UTF-8) to the pass-through options, joined by one space;
-  // with `quoteIfSpaced`, quoted as one argument of a command line (see
-  // command_line.h; in quotes when OptionNeedsQuotes).
+  // with `quoteIfSpaced`, quoted as one argument of a command line
+  // (QuoteArgument in command_line.h).
   virtual void appendOption(const char* text, bool quoteIfSpaced) = 0;
   // Keeps `text` (UTF-8) as a further wide text; not used by the check.
   virtual void setAuxText(const char* text) = 0;
@@ -27,11 +27,6 @@ class ParamCheckerCore {
   // (go on) with exitCode 0.
   bool check(bool& allowDownload, bool& silent, int32_t& exitCode);
 };
-
-// True when `text` (UTF-8) is empty or holds a space, a tab, a line break, a
-// vertical tab or a double quote: what a command-line argument must be
-// quoted for.
-bool OptionNeedsQuotes(const char* text);
 
 // The texts the check prints, each followed by its line end.
 extern const char kUsageLine[];

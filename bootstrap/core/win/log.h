@@ -43,6 +43,10 @@ void LogDownloadBegin(const char* what, const char* address);  // INFO
 void LogDownloadSuccess();                              // INFO
 void LogDownloadFailure(const char* reason);            // ERR
 void LogSignatureVerified(const char* kind);            // INFO
+// `kind` is a fixed word of the log's texts, two spellings that readers of
+// the log tell apart: "Detatched" (sic) for a signature that does not verify
+// over the installer, "Detached" for a valid one whose signer fails the
+// usage or name test. Neither is a typo to mend.
 void LogSignatureFailed(const char* kind);              // ERR
 void LogChainBegin();                                   // INFO
 void LogChainSucceeded();                               // INFO

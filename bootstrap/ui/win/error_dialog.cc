@@ -10,6 +10,12 @@
 namespace tovik {
 namespace {
 
+// Initialisation record of the dialog.
+struct ErrorDialogParams {
+  HWND ownerWindow;
+  const wchar_t* messageText;  // link markup; not owned; may be absent
+};
+
 class RichEditSink final : public MarkupSink {
  public:
   explicit RichEditSink(HWND control) : control_(control) {}
@@ -73,14 +79,19 @@ void OpenLink(const ENLINK* link) {
   HeapFree(GetProcessHeap(), 0, text);
 }
 
-}  // namespace
-
+// Fills the rich-edit `control` from the params' message: plain runs as
+// text, each link as a hidden address and marker followed by its label,
+// formatted as one link.
 void AppendMarkedUpText(HWND control, const ErrorDialogParams* params) {
   if (params == nullptr) return;
   RichEditSink sink(control);
   // Best effort: a copy that cannot be made leaves the control empty.
   AppendMarkup(params->messageText, sink);
 }
+
+INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace
 
 void ShowErrorDialog(HWND owner, const wchar_t* messageText) {
   // Best effort: without the library the dialog cannot be created and
@@ -90,6 +101,8 @@ void ShowErrorDialog(HWND owner, const wchar_t* messageText) {
   DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ERROR), owner, ErrorDialogProc,
                   reinterpret_cast<LPARAM>(&params));
 }
+
+namespace {
 
 INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -130,5 +143,7 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       return FALSE;
   }
 }
+
+}  // namespace
 
 }  // namespace tovik

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <set>
 #include <string>
 
 #include "tovik_website.h"
@@ -47,43 +50,54 @@ TEST(FindLanguageRow, EveryRowFindsItself) {
   }
 }
 
-TEST(LanguageTable, ShortTextsAreExact) {
-  struct Short {
-    const char* code;
-    uint32_t id;
-    const wchar_t* cancel;
-    const wchar_t* wait;
-    const wchar_t* verifying;
-    const wchar_t* prefix;
-  };
-  const Short rows[kLanguageRowCount] = {
-      {"de", 0x0407, L"Abbrechen", L"Bitte warten.", L"Download wird überprüft...", L"Installation von "},
-      {"en", 0x0409, L"Cancel", L"Please wait.", L"Verifying download...", L"Installing "},
-      {"es", 0x0C0A, L"Cancelar", L"Espere.", L"Verificando la descarga...", L"Instalando "},
-      {"fr", 0x040C, L"Annuler", L"Veuillez patienter.", L"Téléchargement en cours de vérification...",
-       L"Installation en cours "},
-      {"it", 0x0410, L"Annulla", L"Attendete.", L"Verifica del download...", L"Installazione "},
-      {"ja", 0x0411, L"キャンセル", L"お待ちください。", L"ダウンロードを確認しています...", L"インストール中："},
-      {"ko", 0x0412, L"취소", L"잠시 기다려 주십시오.", L"다운로드 확인 중...", L"설치 중 "},
-      {"pt", 0x0416, L"Cancelar", L"Aguarde.", L"Verificando o download...", L"Instalando  "},
-      {"ru", 0x0419, L"Отмена", L"Подождите...", L"Проверка загрузки...", L"Установка..."},
-      {"zh-Hans", 0x0804, L"取消", L"请稍候。", L"正在验证下载...", L"正在安装 "},
-      {"zh-Hant", 0x0404, L"取消", L"請稍候。", L"正在驗證下載...", L"正在安裝  "},
-      {"cs", 0x0405, L"Zrušit", L"Počkejte prosím.", L"Ověřování stažení...", L"Instalace… "},
-      {"nl", 0x0413, L"Annuleren", L"Een ogenblik geduld...", L"Download controleren...", L"Installeren…"},
-      {"pl", 0x0415, L"Anuluj", L"Czekaj.", L"Sprawdzanie poprawności pobranego pliku...", L"Instalowanie "},
-      {"sv", 0x041D, L"Avbryt", L"Vänta.", L"Verifierar hämtning...", L"Installerar  "},
-      {"tr", 0x041F, L"İptal", L"Lütfen bekleyin.", L"İndirme doğrulanıyor...", L"Yükleniyor "},
-      {"", 0x0000, L"Cancel", L"Please wait.", L"Verifying download...", L"Installing "},
-  };
+// Mis-decoded UTF-8: a lead byte read as Latin-1 ("Ã", "Ð", ...) followed by a
+// continuation byte read the same way (U+0080 to U+00BF), or a replacement
+// character. What a source compiled with the wrong input charset shows.
+bool LooksMisdecoded(const std::wstring& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == 0xFFFD) return true;
+    if (i + 1 < text.size() && text[i] >= 0xC2 && text[i] <= 0xF4 && text[i + 1] >= 0x80 &&
+        text[i + 1] <= 0xBF)
+      return true;
+  }
+  return false;
+}
+
+// The short texts the screens show: there, decoded from the source as UTF-8,
+// translated rather than copied from English, each row with a language of
+// its own.
+TEST(LanguageTable, ShortTextsArePresentDecodedAndTranslated) {
+  std::set<std::string> codes;
+  std::set<uint32_t> ids;
+  const LanguageTexts& en = kLanguageTable[1];
   for (int row = 0; row < kLanguageRowCount; ++row) {
     const LanguageTexts& t = kLanguageTable[row];
-    EXPECT_STREQ(t.languageCode, rows[row].code) << row;
-    EXPECT_EQ(t.languageId, rows[row].id) << row;
-    EXPECT_EQ(std::wstring(t.cancelLabel), rows[row].cancel) << row;
-    EXPECT_EQ(std::wstring(t.pleaseWait), rows[row].wait) << row;
-    EXPECT_EQ(std::wstring(t.verifying), rows[row].verifying) << row;
-    EXPECT_EQ(std::wstring(t.installingPrefix), rows[row].prefix) << row;
+    for (const wchar_t* text : {t.cancelLabel, t.pleaseWait, t.verifying, t.installingPrefix}) {
+      EXPECT_GT(wcslen(text), 1u) << row;
+      EXPECT_FALSE(LooksMisdecoded(text)) << row;
+    }
+    if (row == kFallbackLanguageRow) {
+      EXPECT_STREQ(t.languageCode, "") << row;
+      EXPECT_EQ(t.languageId, 0u) << row;
+      continue;
+    }
+    EXPECT_TRUE(codes.insert(t.languageCode).second) << row;
+    EXPECT_TRUE(ids.insert(t.languageId).second) << row;
+    if (row != 1) EXPECT_NE(std::wstring(t.verifying), en.verifying) << row;
+    // A row in a script of its own says so in its status line: a row that
+    // got another language's texts does not.
+    const struct {
+      const char* code;
+      wchar_t first, last;
+    } scripts[] = {{"ja", 0x3040, 0x30FF}, {"ko", 0xAC00, 0xD7A3}, {"ru", 0x0400, 0x04FF},
+                   {"zh-Hans", 0x4E00, 0x9FFF}, {"zh-Hant", 0x4E00, 0x9FFF}};
+    for (const auto& script : scripts) {
+      if (std::string(t.languageCode) != script.code) continue;
+      const std::wstring verifying = t.verifying;
+      EXPECT_TRUE(std::any_of(verifying.begin(), verifying.end(),
+                              [&](wchar_t c) { return c >= script.first && c <= script.last; }))
+          << script.code;
+    }
   }
 }
 
