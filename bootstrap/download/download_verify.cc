@@ -9,6 +9,7 @@
 #include "http_transfer.h"
 #include "log.h"
 #include "root_certificate.h"
+#include "signer_rules.h"
 
 namespace tovik {
 
@@ -16,21 +17,8 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kLinkFlags = CERT_STORE_SIGNATURE_FLAG | CERT_STORE_TIME_VALIDITY_FLAG;
-constexpr char kMakerUsage[] = "1.2.840.201946.1.1.12";
 constexpr DWORD kCrlTimeoutMs = 5000;
 constexpr int kLoggedAddressBytes = 260;
-
-struct NameRule {
-  const char* oid;
-  const wchar_t* value;
-};
-
-constexpr NameRule kSignerName[] = {
-    {"2.5.4.6", L"US"},
-    {"2.5.4.3", L"Tessaro Vantel"},
-    {"2.5.4.10", L"Tessaro Systems Incorporated"},
-    {"2.5.4.11", L"Tessaro Trust Services"},
-};
 
 // `subject` is signed by `issuer`'s key and inside its validity period now.
 bool PassesLinkTest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
@@ -389,7 +377,7 @@ bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, co
 
 bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
   const CERT_INFO* info = cert->pCertInfo;
-  if (info->cExtension < 2) return false;
+  if (info->cExtension < static_cast<DWORD>(kSignerMinExtensions)) return false;
   bool listed = false;
   // Every extension is visited, even after a match.
   for (DWORD i = 0; i < info->cExtension; ++i) {
@@ -415,8 +403,8 @@ bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
 
 bool DownloadHelper::VerifySignerName(PCCERT_CONTEXT cert) {
   // In order; the first mismatch ends the test.
-  for (const NameRule& rule : kSignerName) {
-    if (!VerifyDNField(cert, rule.oid, rule.value)) return false;
+  for (const SignerNameRule& rule : kSignerName) {
+    if (!VerifyDNField(cert, rule.oid, rule.wideValue)) return false;
   }
   return true;
 }

@@ -192,7 +192,7 @@ TEST(TvpackCreate, RefusalTable) {
       {"path too long for --max-folder", {{std::string(150, 'm'), "x"}}, {"--max-folder", "120"},
        std::string(150, 'm'), "271 characters under a 120-character"},
       {"UTF-8 bytes count in zip", {{Accented(), "x"}}, {}, Accented(), "counts the name's UTF-8 bytes"},
-      {"setup program missing", {}, {"--setup", "bin/nothing.exe"}, "bin/nothing.exe", "not in the folder"},
+      {"setup program missing", {}, {"--setup", "bin/nothing.exe"}, "bin/nothing.exe", "not in the payload"},
       {"setup program not a program", {{"bin/setup.exe", "MZ text"}}, {"--setup", "bin/setup.exe"},
        "bin/setup.exe", "not a Windows program"},
       {"descriptor with a byte-order mark", {{".launch", "\xEF\xBB\xBFTessaro Vantel Installer.exe"}}, {},

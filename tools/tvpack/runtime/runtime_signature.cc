@@ -12,23 +12,16 @@
 
 #include <memory>
 
+#include "bootstrap/core/signer_rules.h"
+
 namespace {
 
-// The maker's rules, as tovik applies them.
-constexpr char kMakerUsage[] = "1.2.840.201946.1.1.12";
-constexpr int kMaxChainLinks = 8;
-
-struct NameRule {
-  const char* oid;
-  const char* label;
-  const char* value;
-};
-constexpr NameRule kSignerName[] = {
-    {"2.5.4.6", "C", "US"},
-    {"2.5.4.3", "CN", "Tessaro Vantel"},
-    {"2.5.4.10", "O", "Tessaro Systems Incorporated"},
-    {"2.5.4.11", "OU", "Tessaro Trust Services"},
-};
+// The maker's rules, from tovik's own header.
+using tovik::kMakerUsage;
+using tovik::kMaxChainLinks;
+using tovik::kSignerMinExtensions;
+using tovik::kSignerName;
+using tovik::SignerNameRule;
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
@@ -209,13 +202,14 @@ RuntimeCheck CheckRuntime(const std::string& installer, const std::string& p7Der
     }
     EXTENDED_KEY_USAGE_free(usage);
   }
-  if (X509_get_ext_count(signer) < 2) return fail("usage", "the signer's certificate has fewer than two extensions");
+  if (X509_get_ext_count(signer) < kSignerMinExtensions)
+    return fail("usage", "the signer's certificate has fewer than two extensions");
   if (!listed) return fail("usage", std::string("the signer's extended key usage does not list ") + kMakerUsage);
   result.lines.push_back(std::string("usage: the signer's certificate lists ") + kMakerUsage);
 
   // 3. The signer's name, attribute by attribute, exactly.
   X509_NAME* subject = X509_get_subject_name(signer);
-  for (const NameRule& rule : kSignerName) {
+  for (const SignerNameRule& rule : kSignerName) {
     ASN1_OBJECT* oid = OBJ_txt2obj(rule.oid, 1);
     const int index = X509_NAME_get_index_by_OBJ(subject, oid, -1);
     ASN1_OBJECT_free(oid);
@@ -229,7 +223,10 @@ RuntimeCheck CheckRuntime(const std::string& installer, const std::string& p7Der
     if (value != rule.value)
       return fail("name", std::string(rule.label) + " is \"" + value + "\", not \"" + rule.value + "\"");
   }
-  result.lines.push_back("name: C=US, CN=Tessaro Vantel, O=Tessaro Systems Incorporated, OU=Tessaro Trust Services");
+  std::string names;
+  for (const SignerNameRule& rule : kSignerName)
+    names += std::string(names.empty() ? "" : ", ") + rule.label + "=" + rule.value;
+  result.lines.push_back("name: " + names);
 
   // 4. The chain from the certificates in the signature.
   STACK_OF(X509)* certs = p7->d.sign->cert;
