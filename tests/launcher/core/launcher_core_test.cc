@@ -309,7 +309,7 @@ TEST(SelectSetupProgram, Table) {
       {L"..\\setup.exe", 60, SetupFault::kRefused, nullptr},
       {L"bin", 60, SetupFault::kFolder, nullptr},
       {L"other.exe", 60, SetupFault::kMissing, nullptr},
-      // Folder, "\\", 28 characters and the terminator in 260: 230 fits, 231 does not.
+      // Folder, backslash, 28 characters and the terminator in 260: 230 fits, 231 does not.
       {nullptr, 231, SetupFault::kDoesNotFit, nullptr},
       {nullptr, 230, SetupFault::kNone, kDefaultSetupNameW},
       {longName.c_str(), 60, SetupFault::kDoesNotFit, nullptr},
