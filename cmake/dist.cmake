@@ -45,7 +45,7 @@ ExternalProject_Add(windows_images
   BUILD_ALWAYS ON
   USES_TERMINAL_BUILD ON)
 
-set(_launcher "${_images}/launcher/Tessaro Vantel Installer.exe")
+set(_launcher "${_images}/launcher/${TV_LAUNCHER_OUTPUT_NAME}.exe")
 set(_programs "${_launcher}" "${_images}/bootstrap/tovik.exe")
 
 # Components: the Linux tool, the Windows tool, and what both archives hold.

@@ -14,6 +14,7 @@
 #include "payload_locate.h"
 #include "private_folder.h"
 #include "relaunch.h"
+#include "setup_choice.h"
 #include "setup_process.h"
 #include "seven_zip.h"
 #include "system_functions.h"
@@ -57,15 +58,25 @@ bool JoinToExtractionFolder(wchar_t* path, const wchar_t* name) {
   return JoinPath(path, MAX_PATH, extractionFolder, name);
 }
 
-// Chooses the setup program: the descriptor's first line, or the default name
-// when the payload carries no descriptor that can be opened.
+// Chooses the setup program (setup_choice.h): the descriptor's first line,
+// or the default name when the payload carries no descriptor that can be
+// opened.
 bool ChooseSetupProgram() {
   if (!JoinToExtractionFolder(descriptorPath, kDescriptorNameW)) return false;
   HANDLE descriptor = CreateFileW(descriptorPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (descriptor == INVALID_HANDLE_VALUE)
-    return JoinToExtractionFolder(setupPath, kDefaultSetupNameW);
-  return ReadLaunchDescriptor(descriptor, extractionFolder, setupPath);
+  wchar_t line[MAX_PATH];
+  const wchar_t* named = nullptr;
+  if (descriptor != INVALID_HANDLE_VALUE) {
+    if (!ReadLaunchDescriptor(descriptor, line)) return false;
+    named = line;
+  }
+  ExtractedFolder folder(extractionFolder);
+  const wchar_t* chosen = nullptr;
+  if (SelectSetupProgram(named, named ? lstrlenW(named) : 0, lstrlenW(extractionFolder), folder,
+                         &chosen) != SetupFault::kNone)
+    return false;
+  return JoinToExtractionFolder(setupPath, chosen);
 }
 
 // Opens the launcher's own file and finds its payload, before anything is
@@ -98,7 +109,9 @@ bool ExtractPayload(HANDLE own, PayloadKind kind, const PayloadSpan& span, DWORD
 bool MakeExtractionFolder() {
   const DWORD length = LauncherTempPath(MAX_PATH + 1, tempPath);
   if (length == 0 || length > MAX_PATH) return false;
-  if (GetTempFileNameW(tempPath, L"Vantel", 0, extractionFolder) == 0) return false;
+  // tvpack's kDefaultMaxFolder counts on the name this makes: three
+  // characters of the prefix kept (launcher_constants.h).
+  if (GetTempFileNameW(tempPath, kTempNamePrefixW, 0, extractionFolder) == 0) return false;
   // Best effort: the empty file GetTempFileNameW made gives way to a folder of
   // the same name; if it cannot be deleted (or someone else's folder took the
   // name in between), the creation fails below.

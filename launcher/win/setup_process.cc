@@ -4,7 +4,7 @@
 #include "path_join.h"
 #include "system_functions.h"
 
-bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* setupPath) {
+bool ReadLaunchDescriptor(HANDLE descriptor, wchar_t* name) {
   char bytes[kDescriptorBytes + 1];
   DWORD read = 0;
   const BOOL ok = ReadFile(descriptor, bytes, kDescriptorBytes, &read, nullptr);
@@ -16,18 +16,15 @@ bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* set
 
   // A first line of 260 bytes needs 261 characters with its terminator: the
   // decoding then fails instead of leaving an unterminated name.
-  wchar_t name[MAX_PATH];
-  if (MultiByteToWideChar(CP_UTF8, 0, bytes, -1, name, MAX_PATH) == 0) return false;
-  if (CheckDescriptorName(name, lstrlenW(name)) != DescriptorVerdict::kAccepted) return false;
+  return MultiByteToWideChar(CP_UTF8, 0, bytes, -1, name, MAX_PATH) != 0;
+}
 
+SetupFolder::Kind ExtractedFolder::KindOf(const wchar_t* name) {
   wchar_t joined[MAX_PATH];
-  if (!JoinPath(joined, MAX_PATH, folder, name)) return false;
-
-  // A folder would be opened by the shell instead of being run.
+  if (!JoinPath(joined, MAX_PATH, folder_, name)) return Kind::kNothing;
   const DWORD attributes = GetFileAttributesW(joined);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  lstrcpynW(setupPath, joined, MAX_PATH);
-  return true;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::kNothing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::kFolder : Kind::kFile;
 }
 
 HANDLE HoldForStart(const wchar_t* path) {

@@ -4,11 +4,25 @@
 
 #include <windows.h>
 
-// Resolves the setup program named by the descriptor's first line against
-// `folder` into `setupPath`, by the descriptor rule (launch_descriptor.h).
-// Always closes `descriptor`. False when the name is empty, is refused,
-// names nothing that exists or a folder, or does not fit.
-bool ReadLaunchDescriptor(HANDLE descriptor, const wchar_t* folder, wchar_t* setupPath);
+#include "setup_choice.h"
+
+// Reads the descriptor's first line, decoded from UTF-8 as the system decodes
+// it, into `name` (MAX_PATH characters with the terminator). Always closes
+// `descriptor`. False when it cannot be read, is empty, or its first line
+// does not fit `name`.
+bool ReadLaunchDescriptor(HANDLE descriptor, wchar_t* name);
+
+// The extraction folder as the choice of the setup program sees it
+// (setup_choice.h): each name is joined to `folder` and asked of the file
+// system.
+class ExtractedFolder final : public SetupFolder {
+ public:
+  explicit ExtractedFolder(const wchar_t* folder) : folder_(folder) {}
+  Kind KindOf(const wchar_t* name) override;
+
+ private:
+  const wchar_t* folder_;
+};
 
 // Opens the program at `path` for reading and lets others only read it too:
 // while the handle is open the file can be neither written nor deleted nor

@@ -2,16 +2,21 @@
 """Which folder may include which. Each product is a stack of folders, and an
 include may only point to the same folder or one below it:
 
-  bootstrap: app -> ui -> download -> core, each layer (but app) in two
-             folders: portable/ (built natively too) and win/ above it
-  launcher:  win -> core
+  bootstrap:    app -> ui -> download -> core, each layer (but app) in two
+                folders: portable/ (built natively too) and win/ above it
+  launcher:     win -> core
+  tools/tvpack: commands -> runtime -> writers -> check -> platform -> rules
 
 A portable folder (launcher/core and bootstrap's */portable) includes no
 <windows.h> and nothing of a folder that needs Windows.
 
 tools/tvpack and fuzz/ see the launcher's portable core only, never its
-Win32 shell. The bootstrapper's build links its layers in order (no link
-group scanned until it resolves) and gives no folder another's include path.
+Win32 shell. tvpack sees nothing of the bootstrapper but the one header that
+holds the runtime signer's rules (bootstrap/core/portable/signer_rules.h), which its
+check-runtime applies as tovik does. Every source of tvpack lies in one of
+its parts, and a part's library links only the parts below it. The
+bootstrapper's build links its layers in order (no link group scanned until
+it resolves) and gives no folder another's include path.
 
 usage: check_layers.py <source tree>      report every upward include; exit 1 if any
        check_layers.py --self-test        the check must catch planted faults
@@ -27,15 +32,23 @@ STACKS = {
     "bootstrap": ["core/portable", "core/win", "download/portable", "download/win", "ui/portable",
                   "ui/win", "app"],
     "launcher": ["core", "win"],
+    "tools/tvpack": ["rules", "platform", "check", "writers", "runtime", "commands"],
 }
+# The stack whose parts are libraries named <prefix><part>, and the prefix.
+LIBRARY_PREFIX = {"tools/tvpack": "tvpack_"}
 # Folders that build natively: no platform header, nothing from a folder that
 # needs Windows.
 PORTABLE = ["launcher/core", "bootstrap/core/portable", "bootstrap/download/portable",
             "bootstrap/ui/portable"]
 # Consumers outside the stacks and the folders they must not reach.
 CONSUMERS = {
-    "tools/tvpack": ["launcher/win"],
+    "tools/tvpack": ["launcher/win", "bootstrap/app", "bootstrap/ui", "bootstrap/download",
+                     "bootstrap/core"],
     "fuzz": ["launcher/win"],
+}
+# The only headers of a banned folder that a consumer may include.
+ALLOWED = {
+    "tools/tvpack": ["bootstrap/core/portable/signer_rules.h"],
 }
 SOURCES = (".cc", ".c", ".h", ".inc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
@@ -112,9 +125,13 @@ def check(root):
                 if kind != '"' or owner(root, path, name, own) is not None:
                     continue
                 target = owner(root, path, name, banned)
-                if target is not None:
+                allowed = [a for a in ALLOWED.get(consumer, [])
+                           if target is not None and a.startswith(target + "/")
+                           and os.path.basename(a) == os.path.basename(name)]
+                if target is not None and not allowed:
                     problems.append("%s includes \"%s\" of %s, which it may not see"
                                     % (os.path.relpath(path, root), name, target))
+    problems += check_parts(root)
     build = os.path.join(root, "bootstrap")
     for top, _, names in os.walk(build):
         if "CMakeLists.txt" not in names:
@@ -127,6 +144,31 @@ def check(root):
         for call in re.findall(r"target_include_directories\s*\(([^)]*)\)", text):
             if re.search(r"CMAKE_SOURCE_DIR\}/bootstrap|\.\./|PRIVATE\s+(core|download|ui|app)\b", call):
                 problems.append("%s gives a folder another's include path: %s" % (rel, " ".join(call.split())))
+    return problems
+
+
+def check_parts(root):
+    """A stack whose folders are libraries: no source outside its parts, and
+    each part's library links no part above it."""
+    problems = []
+    for stack, prefix in LIBRARY_PREFIX.items():
+        base = os.path.join(root, stack)
+        if not os.path.isdir(base):
+            continue
+        layers = STACKS[stack]
+        for name in sorted(os.listdir(base)):
+            if name.endswith(SOURCES):
+                problems.append("%s/%s lies outside the parts of %s" % (stack, name, stack))
+        for rank, layer in enumerate(layers):
+            path = os.path.join(base, layer, "CMakeLists.txt")
+            if not os.path.isfile(path):
+                continue
+            text = open(path, encoding="utf-8").read()
+            for call in re.findall(r"target_link_libraries\s*\(\s*%s%s\b([^)]*)\)" % (prefix, layer), text):
+                for other in re.findall(r"\b%s(\w+)" % prefix, call):
+                    if other in layers and layers.index(other) > rank:
+                        problems.append("%s/%s/CMakeLists.txt links %s%s, a part above %s"
+                                        % (stack, layer, prefix, other, layer))
     return problems
 
 
@@ -152,8 +194,14 @@ def self_test():
         "launcher/core/payload_scan.h": "#include <stdint.h>\n",
         "launcher/win/flow.cc": '#include <windows.h>\n#include "core/payload_scan.h"\n#include "setup.h"\n',
         "launcher/win/setup.h": "#pragma once\n",
-        "tools/tvpack/pack.cc": '#include "launcher/core/payload_scan.h"\n#include "pack.h"\n',
-        "tools/tvpack/pack.h": "#pragma once\n",
+        "bootstrap/core/portable/signer_rules.h": "#pragma once\n",
+        "tools/tvpack/rules/pack.cc": '#include "launcher/core/payload_scan.h"\n#include "pack.h"\n',
+        "tools/tvpack/rules/pack.h": "#pragma once\n",
+        "tools/tvpack/rules/CMakeLists.txt": "target_link_libraries(tvpack_rules PUBLIC launcher_core)\n",
+        "tools/tvpack/writers/zip.h": '#include "pack.h"\n',
+        "tools/tvpack/writers/CMakeLists.txt": "target_link_libraries(tvpack_writers PUBLIC tvpack_rules)\n",
+        "tools/tvpack/runtime/sign.cc": '#include "bootstrap/core/portable/signer_rules.h"\n',
+        "tools/tvpack/commands/main.cc": '#include "zip.h"\n',
     }
     faults = [
         ("download includes the UI", "bootstrap/download/win/download_helper.h",
@@ -168,8 +216,16 @@ def self_test():
          "a layer above launcher/core"),
         ("launcher core includes windows.h", "launcher/core/scan.cc", "#include <Windows.h>\n",
          "includes <windows.h>"),
-        ("tvpack sees the shell", "tools/tvpack/pack2.cc", '#include "launcher/win/setup.h"\n',
+        ("tvpack sees the shell", "tools/tvpack/rules/pack2.cc", '#include "launcher/win/setup.h"\n',
          "which it may not see"),
+        ("tvpack sees more of the bootstrapper", "tools/tvpack/runtime/sign2.cc",
+         '#include "bootstrap/core/win/log.h"\n', "which it may not see"),
+        ("tvpack rules include a writer", "tools/tvpack/rules/pack3.cc", '#include "zip.h"\n',
+         "a layer above tools/tvpack/rules"),
+        ("tvpack part links up", "tools/tvpack/rules/CMakeLists.txt",
+         "target_link_libraries(tvpack_rules PUBLIC tvpack_writers)\n", "a part above rules"),
+        ("tvpack source outside the parts", "tools/tvpack/loose.cc", '#include "pack.h"\n',
+         "lies outside the parts"),
         ("link group", "bootstrap/app/CMakeLists.txt",
          "target_link_libraries(tovik PRIVATE \"$<LINK_GROUP:RESCAN,a,b>\")\n", "links a group"),
         ("cross-folder include path", "bootstrap/core/CMakeLists.txt",

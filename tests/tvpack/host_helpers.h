@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher_constants.h"
 #include "pe_builder.h"
 #include "tvpack.h"
 
@@ -46,7 +47,8 @@ class Scratch {
   std::string path_;
 };
 
-inline std::string FakeLauncher() { return FakeProgram("Tessaro Vantel Installer"); }
+// A program that carries the launcher's name as its version resource does.
+inline std::string FakeLauncher() { return FakeProgram(kLauncherName); }
 
 struct ToolRun {
   int code = -1;

@@ -192,7 +192,7 @@ TEST(TvpackCreate, RefusalTable) {
       {"path too long for --max-folder", {{std::string(150, 'm'), "x"}}, {"--max-folder", "120"},
        std::string(150, 'm'), "271 characters under a 120-character"},
       {"UTF-8 bytes count in zip", {{Accented(), "x"}}, {}, Accented(), "counts the name's UTF-8 bytes"},
-      {"setup program missing", {}, {"--setup", "bin/nothing.exe"}, "bin/nothing.exe", "not in the folder"},
+      {"setup program missing", {}, {"--setup", "bin/nothing.exe"}, "bin/nothing.exe", "not in the payload"},
       {"setup program not a program", {{"bin/setup.exe", "MZ text"}}, {"--setup", "bin/setup.exe"},
        "bin/setup.exe", "not a Windows program"},
       {"descriptor with a byte-order mark", {{".launch", "\xEF\xBB\xBFTessaro Vantel Installer.exe"}}, {},
@@ -480,6 +480,43 @@ TEST(TvpackSign, SignsAndTheSignedPackageVerifies) {
   EXPECT_EQ(bad.code, kTvpackError) << bad.err;
   EXPECT_TRUE(ReadBytes(s.dir / "p.exe") == signedBytes);
   EXPECT_NE(access((s.dir / "p.exe.partial").c_str(), F_OK), 0);
+}
+
+// The closing check of create and sign: a package that does not verify once
+// written is not kept, and both commands end with 1 (refused).
+TEST(TvpackClosingCheck, AFailedCheckIsRefusedAndNothingIsKept) {
+  Source s;
+  // Fits a 60-character extraction folder, not a 200-character one.
+  s.Add(std::string(100, 'n'), "x");
+  ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
+  MakeSigningKey(s.dir);
+  // A launcher whose headers name a signature table behind its end: nothing
+  // lies behind its image, so create takes it, but no package made of it
+  // verifies (the table would have to end the file).
+  std::string launcher = FakeLauncher();
+  const size_t directory = SecurityDirectoryAt(launcher);
+  SetLe32(launcher, directory, static_cast<uint32_t>(launcher.size() + 8));
+  SetLe32(launcher, directory + 4, 8);
+  WriteBytes(s.dir / "tabled.exe", launcher);
+  const std::vector<std::string> create = {"create", s.folder, "-o", s.dir / "out.exe", "--launcher",
+                                           s.dir / "tabled.exe"};
+  struct Row {
+    const char* what;
+    std::vector<std::string> args;
+  } rows[] = {
+      {"create, verified while written", create},
+      {"create, verified afterwards", {create.begin(), create.end()}},
+      {"sign", {"sign", s.dir / "p.exe", "--cert", s.dir / "cert.pem", "--key", s.dir / "key.pem",
+                "--max-folder", "200", "-o", s.dir / "out.exe"}},
+  };
+  rows[1].args.insert(rows[1].args.end(), {"--format", "7z"});
+  for (const Row& row : rows) {
+    const ToolRun run = Tvpack(row.args);
+    EXPECT_EQ(run.code, kTvpackRefused) << row.what << ": " << run.err;
+    EXPECT_NE(run.err.find("does not verify; nothing was kept"), std::string::npos) << row.what << ": " << run.err;
+    EXPECT_NE(access((s.dir / "out.exe").c_str(), F_OK), 0) << row.what;
+    EXPECT_NE(access((s.dir / "out.exe.partial").c_str(), F_OK), 0) << row.what;
+  }
 }
 
 // What an attacker does to a signed package or a signed bare launcher, and

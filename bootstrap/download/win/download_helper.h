@@ -162,7 +162,7 @@ class DownloadHelper {
   // root is then tested for revocation, below its top, with at most
   // kMaxCrlAddresses CRL addresses fetched in all; a cancel seen through
   // `step` between fetches fails the chain. At most kMaxChainLinks links
-  // are walked.
+  // are walked (signer_rules.h).
   static bool VerifyCertChain(const DownloadBuffer* signature, PCCERT_CONTEXT signer,
                               const volatile LONG* step = nullptr);
   // What the revocation checks of one chain may still fetch, and where a
@@ -182,7 +182,6 @@ class DownloadHelper {
                            PCCRL_CONTEXT** contexts, DWORD* count);
   static void FreeCrls(PCRL_INFO* crls, PCCRL_CONTEXT* contexts, DWORD count);
 
-  static constexpr int kMaxChainLinks = 8;
   static constexpr int kMaxCrlAddresses = 8;
 
  private:

@@ -9,6 +9,7 @@
 #include "http_transfer.h"
 #include "log.h"
 #include "root_certificate.h"
+#include "signer_rules.h"
 #include "system_libraries.h"
 
 namespace tovik {
@@ -17,21 +18,8 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kLinkFlags = CERT_STORE_SIGNATURE_FLAG | CERT_STORE_TIME_VALIDITY_FLAG;
-constexpr char kMakerUsage[] = "1.2.840.201946.1.1.12";
 constexpr DWORD kCrlTimeoutMs = 5000;
 constexpr int kLoggedAddressBytes = 260;
-
-struct NameRule {
-  const char* oid;
-  const wchar_t* value;
-};
-
-constexpr NameRule kSignerName[] = {
-    {"2.5.4.6", L"US"},
-    {"2.5.4.3", L"Tessaro Vantel"},
-    {"2.5.4.10", L"Tessaro Systems Incorporated"},
-    {"2.5.4.11", L"Tessaro Trust Services"},
-};
 
 // The functions of crypt32 and cryptnet. The public members below first make
 // sure that they can be had, and fail as their contracts say when not; the
@@ -415,7 +403,7 @@ bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
   if (LoadCrypt32() == nullptr) return false;
   const Crypt32Functions& crypt = Crypt32();
   const CERT_INFO* info = cert->pCertInfo;
-  if (info->cExtension < 2) return false;
+  if (info->cExtension < static_cast<DWORD>(kSignerMinExtensions)) return false;
   bool listed = false;
   // Every extension is visited, even after a match.
   for (DWORD i = 0; i < info->cExtension; ++i) {
@@ -441,8 +429,8 @@ bool DownloadHelper::VerifyEKU(PCCERT_CONTEXT cert) {
 
 bool DownloadHelper::VerifySignerName(PCCERT_CONTEXT cert) {
   // In order; the first mismatch ends the test.
-  for (const NameRule& rule : kSignerName) {
-    if (!VerifyDNField(cert, rule.oid, rule.value)) return false;
+  for (const SignerNameRule& rule : kSignerName) {
+    if (!VerifyDNField(cert, rule.oid, rule.wideValue)) return false;
   }
   return true;
 }

@@ -14,6 +14,7 @@
 #include "payload_scan.h"
 #include "pe_builder.h"
 #include "pe_image.h"
+#include "setup_choice.h"
 #include "bytes_builder.h"
 
 namespace {
@@ -281,3 +282,45 @@ TEST(ScanForPayload, FailsOnReadFailureOrTooLittleData) {
 }
 
 }  // namespace
+
+// The choice of the setup program, which the launcher makes and tvpack
+// predicts: the first fault wins, and the folder is asked only about a name
+// that passed the descriptor's rule and fits the path buffers.
+TEST(SelectSetupProgram, Table) {
+  class Folder final : public SetupFolder {
+   public:
+    Kind KindOf(const wchar_t* name) override {
+      asked = name;
+      if (asked == L"bin") return Kind::kFolder;
+      return asked == kDefaultSetupNameW || asked == L"bin\\setup.exe" ? Kind::kFile : Kind::kNothing;
+    }
+    std::wstring asked;
+  };
+  const std::wstring longName(200, L'n');
+  struct Row {
+    const wchar_t* descriptor;  // nullptr: no descriptor
+    size_t folderLength;
+    SetupFault fault;
+    const wchar_t* chosen;  // on kNone
+  } rows[] = {
+      {nullptr, 60, SetupFault::kNone, kDefaultSetupNameW},
+      {L"bin\\setup.exe", 60, SetupFault::kNone, L"bin\\setup.exe"},
+      {L"", 60, SetupFault::kEmpty, nullptr},
+      {L"..\\setup.exe", 60, SetupFault::kRefused, nullptr},
+      {L"bin", 60, SetupFault::kFolder, nullptr},
+      {L"other.exe", 60, SetupFault::kMissing, nullptr},
+      // Folder, backslash, 28 characters and the terminator in 260: 230 fits, 231 does not.
+      {nullptr, 231, SetupFault::kDoesNotFit, nullptr},
+      {nullptr, 230, SetupFault::kNone, kDefaultSetupNameW},
+      {longName.c_str(), 60, SetupFault::kDoesNotFit, nullptr},
+  };
+  for (const Row& row : rows) {
+    Folder folder;
+    const wchar_t* chosen = nullptr;
+    const size_t length = row.descriptor ? wcslen(row.descriptor) : 0;
+    EXPECT_EQ(SelectSetupProgram(row.descriptor, length, row.folderLength, folder, &chosen), row.fault)
+        << (row.descriptor ? "descriptor" : "default") << " under " << row.folderLength;
+    if (row.chosen) EXPECT_EQ(std::wstring(chosen ? chosen : L""), row.chosen);
+    if (row.fault == SetupFault::kDoesNotFit || row.fault == SetupFault::kRefused) EXPECT_TRUE(folder.asked.empty());
+  }
+}

@@ -53,6 +53,7 @@ class PackageBytes {
 VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength, unsigned threads = 1);
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength, unsigned threads = 1);
 
-// The UTF-16 text "Tessaro Vantel Installer" of the launcher's version
-// resource: a program without it is not the launcher.
+// True when `image` holds kLauncherName (launcher_constants.h) in UTF-16, as
+// the launcher's version resource carries it: a program without it is not
+// the launcher.
 bool HasLauncherMark(const std::string& image);

@@ -28,11 +28,9 @@ struct Refusal {
   std::string reason;
 };
 
-// The default worst case of the extraction folder's length: a temporary
-// folder under a 20-character user name (the longest the system allows),
-// "C:\Users\<20>\AppData\Local\Temp\" (49 characters), followed by the
-// launcher's "Van" + up to four hexadecimal digits + ".tmp".
-inline constexpr uint32_t kDefaultMaxFolder = 60;
+// The default extraction folder length paths are checked against,
+// kDefaultMaxFolder, is the launcher's own (launcher_constants.h): it is
+// derived from the launcher's temporary-name prefix.
 
 // Largest file of each format: the ZIP-style header has 32-bit sizes
 // (0xFFFFFFFF is reserved); a 7z block is decoded whole into memory by the

@@ -12,23 +12,16 @@
 
 #include <memory>
 
+#include "bootstrap/core/portable/signer_rules.h"
+
 namespace {
 
-// The maker's rules, as tovik applies them.
-constexpr char kMakerUsage[] = "1.2.840.201946.1.1.12";
-constexpr int kMaxChainLinks = 8;
-
-struct NameRule {
-  const char* oid;
-  const char* label;
-  const char* value;
-};
-constexpr NameRule kSignerName[] = {
-    {"2.5.4.6", "C", "US"},
-    {"2.5.4.3", "CN", "Tessaro Vantel"},
-    {"2.5.4.10", "O", "Tessaro Systems Incorporated"},
-    {"2.5.4.11", "OU", "Tessaro Trust Services"},
-};
+// The maker's rules, from tovik's own header.
+using tovik::kMakerUsage;
+using tovik::kMaxChainLinks;
+using tovik::kSignerMinExtensions;
+using tovik::kSignerName;
+using tovik::SignerNameRule;
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
@@ -126,6 +119,46 @@ void CrlAddresses(X509* cert, std::vector<std::string>* out) {
   CRL_DIST_POINTS_free(points);
 }
 
+// True when an extended key usage of `signer` lists the maker's identifier.
+// Every extension is visited, as tovik does.
+bool ListsMakerUsage(X509* signer) {
+  bool listed = false;
+  for (int i = 0; i < X509_get_ext_count(signer); ++i) {
+    X509_EXTENSION* extension = X509_get_ext(signer, i);
+    if (OBJ_obj2nid(X509_EXTENSION_get_object(extension)) != NID_ext_key_usage) continue;
+    EXTENDED_KEY_USAGE* usage = static_cast<EXTENDED_KEY_USAGE*>(X509V3_EXT_d2i(extension));
+    for (int j = 0; usage && j < sk_ASN1_OBJECT_num(usage); ++j) {
+      char text[128];
+      OBJ_obj2txt(text, sizeof(text), sk_ASN1_OBJECT_value(usage, j), 1);
+      if (std::string(text) == kMakerUsage) listed = true;
+    }
+    EXTENDED_KEY_USAGE_free(usage);
+  }
+  return listed;
+}
+
+// The first attribute `oid` of `name` in UTF-8; empty when it has none.
+std::string NameAttribute(X509_NAME* name, const char* oid) {
+  ASN1_OBJECT* object = OBJ_txt2obj(oid, 1);
+  const int index = X509_NAME_get_index_by_OBJ(name, object, -1);
+  ASN1_OBJECT_free(object);
+  std::string value;
+  if (index < 0) return value;
+  unsigned char* utf8 = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
+  if (length > 0) value.assign(reinterpret_cast<const char*>(utf8), static_cast<size_t>(length));
+  OPENSSL_free(utf8);
+  return value;
+}
+
+// The signer's name as the rules spell it: "C=US, CN=...".
+std::string SignerNameText() {
+  std::string names;
+  for (const SignerNameRule& rule : kSignerName)
+    names += std::string(names.empty() ? "" : ", ") + rule.label + "=" + rule.value;
+  return names;
+}
+
 }  // namespace
 
 bool RuntimeSignatureAvailable(std::string*) { return true; }
@@ -197,39 +230,19 @@ RuntimeCheck CheckRuntime(const std::string& installer, const std::string& p7Der
   result.lines.push_back("signature: verified over the installer's bytes, signed by " + Describe(signer));
 
   // 2. The maker's usage identifier, in a certificate of two extensions or more.
-  bool listed = false;
-  for (int i = 0; i < X509_get_ext_count(signer); ++i) {
-    X509_EXTENSION* extension = X509_get_ext(signer, i);
-    if (OBJ_obj2nid(X509_EXTENSION_get_object(extension)) != NID_ext_key_usage) continue;
-    EXTENDED_KEY_USAGE* usage = static_cast<EXTENDED_KEY_USAGE*>(X509V3_EXT_d2i(extension));
-    for (int j = 0; usage && j < sk_ASN1_OBJECT_num(usage); ++j) {
-      char text[128];
-      OBJ_obj2txt(text, sizeof(text), sk_ASN1_OBJECT_value(usage, j), 1);
-      if (std::string(text) == kMakerUsage) listed = true;
-    }
-    EXTENDED_KEY_USAGE_free(usage);
-  }
-  if (X509_get_ext_count(signer) < 2) return fail("usage", "the signer's certificate has fewer than two extensions");
-  if (!listed) return fail("usage", std::string("the signer's extended key usage does not list ") + kMakerUsage);
+  if (X509_get_ext_count(signer) < kSignerMinExtensions)
+    return fail("usage", "the signer's certificate has fewer than two extensions");
+  if (!ListsMakerUsage(signer)) return fail("usage", std::string("the signer's extended key usage does not list ") + kMakerUsage);
   result.lines.push_back(std::string("usage: the signer's certificate lists ") + kMakerUsage);
 
   // 3. The signer's name, attribute by attribute, exactly.
   X509_NAME* subject = X509_get_subject_name(signer);
-  for (const NameRule& rule : kSignerName) {
-    ASN1_OBJECT* oid = OBJ_txt2obj(rule.oid, 1);
-    const int index = X509_NAME_get_index_by_OBJ(subject, oid, -1);
-    ASN1_OBJECT_free(oid);
-    std::string value;
-    if (index >= 0) {
-      unsigned char* utf8 = nullptr;
-      const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
-      if (length > 0) value.assign(reinterpret_cast<const char*>(utf8), static_cast<size_t>(length));
-      OPENSSL_free(utf8);
-    }
+  for (const SignerNameRule& rule : kSignerName) {
+    const std::string value = NameAttribute(subject, rule.oid);
     if (value != rule.value)
       return fail("name", std::string(rule.label) + " is \"" + value + "\", not \"" + rule.value + "\"");
   }
-  result.lines.push_back("name: C=US, CN=Tessaro Vantel, O=Tessaro Systems Incorporated, OU=Tessaro Trust Services");
+  result.lines.push_back("name: " + SignerNameText());
 
   // 4. The chain from the certificates in the signature.
   STACK_OF(X509)* certs = p7->d.sign->cert;

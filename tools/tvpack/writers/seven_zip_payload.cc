@@ -410,41 +410,41 @@ std::string Utf16Le(const std::string& utf8) {
   return out;
 }
 
-}  // namespace
+bool WriteAll(PayloadSink& sink, const std::string& bytes, std::string* error) {
+  if (sink.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) return true;
+  *error = "cannot write the package";
+  return false;
+}
 
-bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
-                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
-                          std::string* error) {
-  CrcGenerateTable();
-  // The match finder's vector routines (SSE4.1, AVX2) where the processor
-  // has them; without this call it keeps the plain ones.
-  LzFindPrepare();
+Coding CodingOf(const PackItem& item) { return IsProgramName(item.name) ? Coding::kLzmaX86 : Coding::kLzma; }
 
-  // Files that would not shrink are copied, not coded: LZMA spends most of
-  // its time on them for nothing. The launcher finds a 7z payload by its
-  // first packed stream, which must be LZMA: with nothing else to code, they
-  // are coded after all.
-  std::vector<Coding> codings(items.size(), Coding::kLzma);
+// How each item is coded. Files that would not shrink are copied, not
+// coded: LZMA spends most of its time on them for nothing. The launcher
+// finds a 7z payload by its first packed stream, which must be LZMA: with
+// nothing else to code, they are coded after all.
+bool ChooseCodings(const std::vector<PackItem>& items, ItemSource& source, std::vector<Coding>* codings,
+                   std::string* error) {
+  codings->assign(items.size(), Coding::kLzma);
   bool anyCoded = false;
   for (size_t i = 0; i < items.size(); ++i) {
     const PackItem& item = items[i];
     if (item.folder || item.size == 0) continue;
     bool copy = false;
     if (!Incompressible(source, item, &copy, error)) return false;
-    codings[i] = copy                       ? Coding::kCopy
-                 : IsProgramName(item.name) ? Coding::kLzmaX86
-                                            : Coding::kLzma;
-    anyCoded = anyCoded || codings[i] != Coding::kCopy;
+    (*codings)[i] = copy ? Coding::kCopy : CodingOf(item);
+    anyCoded = anyCoded || (*codings)[i] != Coding::kCopy;
   }
   if (!anyCoded)
     for (size_t i = 0; i < items.size(); ++i)
-      if (codings[i] == Coding::kCopy)
-        codings[i] = IsProgramName(items[i].name) ? Coding::kLzmaX86 : Coding::kLzma;
+      if ((*codings)[i] == Coding::kCopy) (*codings)[i] = CodingOf(items[i]);
+  return true;
+}
 
-  // Blocks: plain files first, then programs, then copied files, each kind
-  // in the items' order.
-  std::vector<Block> blocks;
-  std::vector<const PackItem*> empties;
+// Blocks of up to kBlockTarget: plain files first, then programs, then
+// copied files, each kind in the items' order. Folders and empty files go
+// to `*empties`: they have no data.
+void PlanBlocks(const std::vector<PackItem>& items, const std::vector<Coding>& codings,
+                std::vector<Block>* blocks, std::vector<const PackItem*>* empties) {
   for (Coding coding : {Coding::kLzma, Coding::kLzmaX86, Coding::kCopy}) {
     Block current;
     current.coding = coding;
@@ -453,39 +453,33 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
       const PackItem& item = items[i];
       if (item.folder || item.size == 0 || codings[i] != coding) continue;
       if (!current.files.empty() && current.unpacked + item.size > kBlockTarget) {
-        blocks.push_back(current);
+        blocks->push_back(current);
         current.files.clear();
         current.unpacked = 0;
       }
       current.files.push_back(&item);
       current.unpacked += item.size;
     }
-    if (!current.files.empty()) blocks.push_back(current);
+    if (!current.files.empty()) blocks->push_back(current);
   }
   for (const PackItem& item : items)
-    if (item.folder || item.size == 0) empties.push_back(&item);
-  if (blocks.empty()) {
-    *error = "a 7z package needs at least one file that is not empty";
-    return false;
-  }
+    if (item.folder || item.size == 0) empties->push_back(&item);
+}
 
-  // The start header is written last, when the header's place is known.
-  uint8_t startHeader[32] = {};
-  if (!sink.Write(startHeader, sizeof(startHeader))) {
-    *error = "cannot write the package";
-    return false;
-  }
-  // Blocks are independent. With two threads or more, every block is coded
-  // with the multi-threaded match finder: its hashing and batched tree
-  // search cost about half the processor time of the single-threaded one
-  // (64 MiB of program code: 9.8 s against 18.4 s) and keep about 1.6
-  // processors busy, so blocks run side by side one per two threads (a wave
-  // at a time, written in order). The bytes are the same either way.
+// Codes every block into the sink, in order; `*packedTotal` is their packed
+// size. Blocks are independent. With two threads or more, every block is
+// coded with the multi-threaded match finder: its hashing and batched tree
+// search cost about half the processor time of the single-threaded one
+// (64 MiB of program code: 9.8 s against 18.4 s) and keep about 1.6
+// processors busy, so blocks run side by side one per two threads (a wave
+// at a time, written in order). The bytes are the same either way.
+bool PackBlocks(std::vector<Block>& blocks, int level, unsigned threads, ItemSource& source, PayloadSink& sink,
+                PackProgress& progress, uint64_t* packedTotal, std::string* error) {
   size_t coded = 0;
   for (const Block& b : blocks) coded += b.coding == Coding::kCopy ? 0 : 1;
   const unsigned wave = threads >= 4 && coded >= 2 ? threads / 2 : 1;
   LockedProgress shared(progress);
-  uint64_t packedTotal = 0;
+  *packedTotal = 0;
   for (size_t first = 0; first < blocks.size(); first += wave) {
     const size_t count = std::min<size_t>(wave, blocks.size() - first);
     // The wave's first block goes straight into the package; the others are
@@ -496,8 +490,7 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
     for (size_t i = 0; i < count; ++i)
       outputs[i] = {{WriteBlockOutput}, i == 0 ? &sink : nullptr, &kept[i]};
     auto pack = [&](size_t i) {
-      ok[i] = PackBlock(&blocks[first + i], level, threads, source, shared, &outputs[i],
-                        &errors[i]);
+      ok[i] = PackBlock(&blocks[first + i], level, threads, source, shared, &outputs[i], &errors[i]);
     };
     std::vector<std::thread> helpers;
     for (size_t i = 1; i < count; ++i) helpers.emplace_back(pack, i);
@@ -509,21 +502,41 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
         *error = errors[i];
         return false;
       }
-      packedTotal += block.packed;
-      if (i > 0 && !sink.Write(reinterpret_cast<const uint8_t*>(kept[i].data()), kept[i].size())) {
-        *error = "cannot write the package";
-        return false;
-      }
+      *packedTotal += block.packed;
+      if (i > 0 && !WriteAll(sink, kept[i], error)) return false;
       std::string().swap(kept[i]);
       progress.Advance(0, static_cast<uint32_t>(block.files.size()));
     }
   }
-  uint32_t emptyFiles = 0;
-  for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
-  progress.Advance(0, emptyFiles);
+  return true;
+}
 
-  std::string h;
-  h.push_back(kHeader);
+// The coders of one block. LZMA first: its input is the packed stream. The
+// filter, when there is one, takes LZMA's output (bond: the filter's input 1
+// from coder 0).
+void PutCoders(std::string& h, const Block& b) {
+  if (b.coding == Coding::kCopy) {
+    PutNumber(h, 1);
+    h.push_back(1);  // an ID of one byte, no properties
+    h.push_back(0);  // Copy
+    return;
+  }
+  PutNumber(h, b.branchFilter ? 2 : 1);
+  h.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
+  h.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
+  PutNumber(h, LZMA_PROPS_SIZE);
+  h.append(reinterpret_cast<const char*>(b.props), LZMA_PROPS_SIZE);
+  if (b.branchFilter) {
+    h.push_back(static_cast<char>(sizeof(kBcjId)));
+    h.append(reinterpret_cast<const char*>(kBcjId), sizeof(kBcjId));
+    PutNumber(h, 1);  // bond: in stream 1 (the filter's)
+    PutNumber(h, 0);  // from coder 0 (LZMA)
+  }
+}
+
+// The header's streams: where the packed streams are, the blocks' coders and
+// sizes, and every file's size and CRC.
+void PutStreamsInfo(std::string& h, const std::vector<Block>& blocks) {
   h.push_back(kMainStreamsInfo);
   h.push_back(kPackInfo);
   PutNumber(h, 0);  // the packed streams start right behind the start header
@@ -536,27 +549,7 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   h.push_back(kFolder);
   PutNumber(h, blocks.size());
   h.push_back(0);  // not external
-  for (const Block& b : blocks) {
-    // LZMA first: its input is the packed stream. The filter, when there is
-    // one, takes LZMA's output (bond: the filter's input 1 from coder 0).
-    if (b.coding == Coding::kCopy) {
-      PutNumber(h, 1);
-      h.push_back(1);  // an ID of one byte, no properties
-      h.push_back(0);  // Copy
-      continue;
-    }
-    PutNumber(h, b.branchFilter ? 2 : 1);
-    h.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
-    h.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
-    PutNumber(h, LZMA_PROPS_SIZE);
-    h.append(reinterpret_cast<const char*>(b.props), LZMA_PROPS_SIZE);
-    if (b.branchFilter) {
-      h.push_back(static_cast<char>(sizeof(kBcjId)));
-      h.append(reinterpret_cast<const char*>(kBcjId), sizeof(kBcjId));
-      PutNumber(h, 1);  // bond: in stream 1 (the filter's)
-      PutNumber(h, 0);  // from coder 0 (LZMA)
-    }
-  }
+  for (const Block& b : blocks) PutCoders(h, b);
   h.push_back(kCodersUnpackSize);
   for (const Block& b : blocks) {
     PutNumber(h, b.unpacked);
@@ -576,7 +569,11 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
     for (uint32_t crc : b.crcs) PutLe(h, crc, 4);
   h.push_back(kEnd);
   h.push_back(kEnd);  // streams info
+}
 
+// The header's files: the blocks' files in order, then the empty ones and
+// folders, with their names.
+void PutFilesInfo(std::string& h, const std::vector<Block>& blocks, const std::vector<const PackItem*>& empties) {
   std::vector<const PackItem*> order;
   for (const Block& b : blocks) order.insert(order.end(), b.files.begin(), b.files.end());
   order.insert(order.end(), empties.begin(), empties.end());
@@ -596,56 +593,66 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   for (const PackItem* item : order) names += Utf16Le(item->name);
   PutProperty(h, kName, names);
   h.push_back(kEnd);  // files info
-  h.push_back(kEnd);  // header
+}
 
-  // The names of many files make a large header: it is LZMA-coded too, as a
-  // packed stream behind the blocks, when that makes it smaller.
-  uint64_t headerOffset = packedTotal;
-  if (h.size() > 256) {
+// The header that points to `h` LZMA-coded into `packedHeader` (the packed
+// stream right behind the blocks' `packedTotal` bytes).
+std::string EncodedHeader(const std::string& h, const Block& coded, const std::string& packedHeader,
+                          uint64_t packedTotal) {
+  std::string e;
+  e.push_back(kEncodedHeader);
+  e.push_back(kPackInfo);
+  PutNumber(e, packedTotal);
+  PutNumber(e, 1);
+  e.push_back(kSize);
+  PutNumber(e, packedHeader.size());
+  e.push_back(kEnd);
+  e.push_back(kUnpackInfo);
+  e.push_back(kFolder);
+  PutNumber(e, 1);
+  e.push_back(0);   // not external
+  PutNumber(e, 1);  // one coder: LZMA
+  e.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
+  e.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
+  PutNumber(e, LZMA_PROPS_SIZE);
+  e.append(reinterpret_cast<const char*>(coded.props), LZMA_PROPS_SIZE);
+  e.push_back(kCodersUnpackSize);
+  PutNumber(e, h.size());
+  e.push_back(kCrc);
+  e.push_back(1);  // defined
+  PutLe(e, CrcCalc(h.data(), h.size()), 4);
+  e.push_back(kEnd);  // unpack info
+  e.push_back(kEnd);  // streams info
+  return e;
+}
+
+// Writes the header behind the blocks. The names of many files make a large
+// header: it is LZMA-coded too, as a packed stream behind the blocks, when
+// that makes it smaller; then `*h` becomes the header that points to it.
+// `*headerOffset` is where the written header starts behind the start header.
+bool WriteHeader(std::string* h, int level, uint64_t packedTotal, PayloadSink& sink, uint64_t* headerOffset,
+                 std::string* error) {
+  *headerOffset = packedTotal;
+  if (h->size() > 256) {
     Block coded;
     std::string packedHeader;
-    if (!Encode(h, level, &coded, &packedHeader)) {
+    if (!Encode(*h, level, &coded, &packedHeader)) {
       *error = "the LZMA encoder failed (out of memory?)";
       return false;
     }
-    std::string e;
-    e.push_back(kEncodedHeader);
-    e.push_back(kPackInfo);
-    PutNumber(e, packedTotal);
-    PutNumber(e, 1);
-    e.push_back(kSize);
-    PutNumber(e, packedHeader.size());
-    e.push_back(kEnd);
-    e.push_back(kUnpackInfo);
-    e.push_back(kFolder);
-    PutNumber(e, 1);
-    e.push_back(0);   // not external
-    PutNumber(e, 1);  // one coder: LZMA
-    e.push_back(static_cast<char>(0x20 | sizeof(kLzmaId)));
-    e.append(reinterpret_cast<const char*>(kLzmaId), sizeof(kLzmaId));
-    PutNumber(e, LZMA_PROPS_SIZE);
-    e.append(reinterpret_cast<const char*>(coded.props), LZMA_PROPS_SIZE);
-    e.push_back(kCodersUnpackSize);
-    PutNumber(e, h.size());
-    e.push_back(kCrc);
-    e.push_back(1);  // defined
-    PutLe(e, CrcCalc(h.data(), h.size()), 4);
-    e.push_back(kEnd);  // unpack info
-    e.push_back(kEnd);  // streams info
-    if (packedHeader.size() + e.size() < h.size()) {
-      if (!sink.Write(reinterpret_cast<const uint8_t*>(packedHeader.data()), packedHeader.size())) {
-        *error = "cannot write the package";
-        return false;
-      }
-      headerOffset += packedHeader.size();
-      h.swap(e);
+    std::string e = EncodedHeader(*h, coded, packedHeader, packedTotal);
+    if (packedHeader.size() + e.size() < h->size()) {
+      if (!WriteAll(sink, packedHeader, error)) return false;
+      *headerOffset += packedHeader.size();
+      h->swap(e);
     }
   }
-  if (!sink.Write(reinterpret_cast<const uint8_t*>(h.data()), h.size())) {
-    *error = "cannot write the package";
-    return false;
-  }
+  return WriteAll(sink, *h, error);
+}
 
+// Overwrites the 32 bytes kept at the archive's start: signature, version,
+// and the place, size and CRC of the header `h`.
+bool WriteStartHeader(PayloadSink& sink, uint64_t headerOffset, const std::string& h, std::string* error) {
   std::string tail;
   PutLe(tail, headerOffset, 8);  // the header's offset behind the start header
   PutLe(tail, h.size(), 8);
@@ -655,9 +662,44 @@ bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigne
   start.push_back(4);
   PutLe(start, CrcCalc(tail.data(), tail.size()), 4);
   start += tail;
-  if (!sink.WriteAt(0, reinterpret_cast<const uint8_t*>(start.data()), start.size())) {
-    *error = "cannot write the package";
+  if (sink.WriteAt(0, reinterpret_cast<const uint8_t*>(start.data()), start.size())) return true;
+  *error = "cannot write the package";
+  return false;
+}
+
+}  // namespace
+
+bool WriteSevenZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                          ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                          std::string* error) {
+  CrcGenerateTable();
+  // The match finder's vector routines (SSE4.1, AVX2) where the processor
+  // has them; without this call it keeps the plain ones.
+  LzFindPrepare();
+
+  std::vector<Coding> codings;
+  if (!ChooseCodings(items, source, &codings, error)) return false;
+  std::vector<Block> blocks;
+  std::vector<const PackItem*> empties;
+  PlanBlocks(items, codings, &blocks, &empties);
+  if (blocks.empty()) {
+    *error = "a 7z package needs at least one file that is not empty";
     return false;
   }
-  return true;
+
+  // The start header is written last, when the header's place is known.
+  if (!WriteAll(sink, std::string(32, '\0'), error)) return false;
+  uint64_t packedTotal = 0;
+  if (!PackBlocks(blocks, level, threads, source, sink, progress, &packedTotal, error)) return false;
+  uint32_t emptyFiles = 0;
+  for (const PackItem* item : empties) emptyFiles += item->folder ? 0 : 1;
+  progress.Advance(0, emptyFiles);
+
+  std::string h(1, static_cast<char>(kHeader));
+  PutStreamsInfo(h, blocks);
+  PutFilesInfo(h, blocks, empties);
+  h.push_back(kEnd);  // header
+  uint64_t headerOffset = 0;
+  if (!WriteHeader(&h, level, packedTotal, sink, &headerOffset, error)) return false;
+  return WriteStartHeader(sink, headerOffset, h, error);
 }

@@ -1,6 +1,7 @@
 #include "package_verify.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <condition_variable>
 #include <map>
@@ -12,9 +13,11 @@
 #include "7zAlloc.h"
 #include "certificate_table.h"
 #include "launch_descriptor.h"
+#include "launcher_constants.h"
 #include "pack_rules.h"
 #include "payload_scan.h"
 #include "pe_image.h"
+#include "setup_program.h"
 #include "seven_zip_core.h"
 #include "text.h"
 #include "zip_entries.h"
@@ -86,9 +89,24 @@ std::string FoldedUtf8(const std::wstring& name) {
 }
 
 // What the unpacked folder would hold, by name folded as Windows compares.
-class Extraction {
+class Extraction final : public PackageFiles {
  public:
   explicit Extraction(VerifyReport* report) : report_(report) {}
+
+  Kind KindOf(const wchar_t* name) override {
+    std::wstring wide;
+    if (!DecodeUtf8(NormalizeRelative(EncodeUtf8(name, wcslen(name))), &wide)) return Kind::kNothing;
+    auto it = kinds_.find(Key(wide));
+    if (it == kinds_.end()) return Kind::kNothing;
+    return it->second == kFile ? Kind::kFile : Kind::kFolder;
+  }
+
+  std::string Head(const std::string& name) override {
+    std::wstring wide;
+    if (!DecodeUtf8(name, &wide)) return "";
+    auto it = heads.find(FoldedUtf8(wide));
+    return it == heads.end() ? "" : it->second;
+  }
 
   // Records a file; false (with a problem noted) when the launcher could not
   // create it: a file or folder of that name exists, or a file lies on its way.
@@ -125,12 +143,6 @@ class Extraction {
     auto it = kinds_.find(Key(wide));
     return it != kinds_.end() && it->second == kFile;
   }
-  bool IsFolder(const std::string& utf8) const {
-    std::wstring wide;
-    if (!DecodeUtf8(utf8, &wide)) return false;
-    auto it = kinds_.find(Key(wide));
-    return it != kinds_.end() && it->second == kFolder;
-  }
 
   void Measure(const std::string& name, uint32_t length) {
     if (length > report_->longestPath) {
@@ -152,7 +164,7 @@ class Extraction {
   std::map<std::string, std::string> heads;  // first bytes of possible programs, by folded name
 
  private:
-  enum Kind { kFile, kFolder };
+  enum Unpacked { kFile, kFolder };
 
   // The name as Windows compares it: case folded, "\\" and "/" alike.
   static std::wstring Key(const std::wstring& name) {
@@ -179,7 +191,7 @@ class Extraction {
     return true;
   }
 
-  std::unordered_map<std::wstring, Kind> kinds_;
+  std::unordered_map<std::wstring, Unpacked> kinds_;
   VerifyReport* report_;
 };
 
@@ -538,9 +550,8 @@ void ReportPayloadOutsideSignedPart(PackageBytes& package, const PayloadSpan& sp
 }  // namespace
 
 bool HasLauncherMark(const std::string& image) {
-  static const char kMark[] = "Tessaro Vantel Installer";
   std::string wide;
-  for (const char* c = kMark; *c; ++c) {
+  for (const char* c = kLauncherName; *c; ++c) {
     wide.push_back(*c);
     wide.push_back('\0');
   }
@@ -552,117 +563,122 @@ VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength, un
   return VerifyPackage(bytes, folderLength, threads);
 }
 
+namespace {
+
+// Reads the headers and checks the seal: where the image ends, whether the
+// file is signed, and the part a payload may come from (`*span`). False,
+// with a problem noted, when the launcher would stop there.
+bool ReadImage(PackageBytes& whole, VerifyReport* report, PayloadSpan* span) {
+  uint8_t head[kImageHeadSize];
+  size_t headSize = 0;
+  if (!whole.ReadAt(0, head, sizeof(head), &headSize)) {
+    report->problems.push_back("cannot read the package");
+    return false;
+  }
+  CertificateTable table;
+  if (!ImageEndFromHeaders(head, headSize, &report->imageEnd) ||
+      !CertificateTableFromHeaders(head, headSize, &table)) {
+    report->problems.push_back("not a Windows program: no PE headers in its first " +
+                               std::to_string(kImageHeadSize) + " bytes");
+    return false;
+  }
+  // The launcher reads a signed package's payload only from the part its
+  // signature covers, and refuses one whose table is more than signatures.
+  report->signedFile = table.size != 0;
+  PackageReader tableReader(whole, table.offset);
+  const SealFault fault = CheckSeal(report->imageEnd, table, whole.Size(), tableReader, span);
+  if (fault == SealFault::kNone) return true;
+  report->problems.push_back(SealProblem(fault, table, whole.Size()));
+  return false;
+}
+
+// Scans `package` (the signed part) for the payload as the launcher does.
+// False, with a problem noted, when there is none the launcher would read.
+bool FindPayload(PackageBytes& whole, PackageBytes& package, const PayloadSpan& span, VerifyReport* report) {
+  PackageReader scanReader(package, report->imageEnd);
+  uint64_t offset = 0;
+  const bool scanned = ScanForPayload(scanReader, &report->kind, &offset);
+  if (scanReader.failed) {
+    report->problems.push_back("cannot read the package");
+    return false;
+  }
+  if (!scanned || report->kind == PayloadNone) {
+    if (span.signedFile) ReportPayloadOutsideSignedPart(whole, span, report);
+    if (report->problems.empty())
+      report->problems.push_back(
+          !scanned ? "nothing appended behind the launcher's image (fewer than 33 bytes)"
+                   : "no payload found behind the image (no ZIP local header, and no 7z signature "
+                     "whose first packed stream is LZMA)");
+    return false;
+  }
+  report->payloadOffset = report->imageEnd + offset;
+  if (report->kind == PayloadSevenZipNotLzma) {
+    report->problems.push_back(
+        "the payload is a 7z archive whose first stream is not LZMA: the launcher reads only "
+        "7z archives whose first packed stream is LZMA-coded (for example 7-Zip's -m0=LZMA)");
+    return false;
+  }
+  return true;
+}
+
+// The launcher's ZIP-style entry walk over the payload, writing nothing.
+void WalkZip(PackageBytes& package, uint32_t folderLength, Extraction& extraction, VerifyReport* report) {
+  report->pathLimit = PathLimit(PackFormat::kZip);
+  PackageReader reader(package, report->payloadOffset);
+  ZipVerifySink sink(extraction, report, folderLength);
+  ZipStop stop;
+  const size_t before = report->problems.size();
+  const ZipResult result = WalkZipEntries(reader, folderLength, sink, &stop);
+  if (reader.failed)
+    report->problems.push_back("cannot read the package");
+  else if (result != ZipResult::kEnded && report->problems.size() == before)
+    report->problems.push_back(ZipProblem(result, stop));
+}
+
+// The launcher's 7z reader over the payload, writing nothing; with `threads`
+// above 1 the blocks are decoded ahead of it.
+void WalkSevenZip(PackageBytes& package, uint32_t folderLength, unsigned threads, Extraction& extraction,
+                  VerifyReport* report) {
+  report->pathLimit = PathLimit(PackFormat::kSevenZip);
+  PackageInStream stream = {{PackageRead, PackageSeek}, &package, report->payloadOffset, 0};
+  const ISzAlloc allocMain = {SzAlloc, SzFree};
+  const ISzAlloc allocTemp = {SzAlloc, SzFree};
+  const size_t maxNameLength = SevenZipMaxNameLength(folderLength);
+  SevenZipVerifySink sink(extraction, report, folderLength);
+  const size_t before = report->problems.size();
+  BlocksAhead ahead(package, report->payloadOffset, threads);
+  const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink,
+                                             threads > 1 ? &ahead : nullptr);
+  if (result != SZ_OK && report->problems.size() == before) report->problems.push_back(SevenZipProblem(result));
+}
+
+// The setup program, chosen as the launcher chooses it.
+void CheckSetup(Extraction& extraction, uint32_t folderLength, VerifyReport* report) {
+  const bool hasDescriptor = extraction.IsFile(kDescriptorName);
+  Refusal refusal;
+  if (!CheckSetupProgram(hasDescriptor ? &extraction.descriptor : nullptr, folderLength, extraction,
+                         &report->setup, &refusal))
+    report->problems.push_back(refusal.name + ": " + refusal.reason);
+}
+
+}  // namespace
+
 VerifyReport VerifyPackage(PackageBytes& unlocked, uint32_t folderLength, unsigned threads) {
   LockedBytes locked(unlocked);
   PackageBytes& whole = threads > 1 ? static_cast<PackageBytes&>(locked) : unlocked;
   VerifyReport report;
-  uint8_t head[kImageHeadSize];
-  size_t headSize = 0;
-  if (!whole.ReadAt(0, head, sizeof(head), &headSize)) {
-    report.problems.push_back("cannot read the package");
-    return report;
-  }
-  CertificateTable table;
-  if (!ImageEndFromHeaders(head, headSize, &report.imageEnd) ||
-      !CertificateTableFromHeaders(head, headSize, &table)) {
-    report.problems.push_back("not a Windows program: no PE headers in its first " +
-                              std::to_string(kImageHeadSize) + " bytes");
-    return report;
-  }
-  // The launcher reads a signed package's payload only from the part its
-  // signature covers, and refuses one whose table is more than signatures.
-  report.signedFile = table.size != 0;
   PayloadSpan span;
-  PackageReader tableReader(whole, table.offset);
-  const SealFault fault = CheckSeal(report.imageEnd, table, whole.Size(), tableReader, &span);
-  if (fault != SealFault::kNone) {
-    report.problems.push_back(SealProblem(fault, table, whole.Size()));
-    return report;
-  }
+  if (!ReadImage(whole, &report, &span)) return report;
   ClippedBytes package(whole, span.end);
-  PackageReader scanReader(package, report.imageEnd);
-  uint64_t offset = 0;
-  const bool scanned = ScanForPayload(scanReader, &report.kind, &offset);
-  if (scanReader.failed) {
-    report.problems.push_back("cannot read the package");
-    return report;
-  }
-  if (!scanned || report.kind == PayloadNone) {
-    if (span.signedFile) ReportPayloadOutsideSignedPart(whole, span, &report);
-    if (report.problems.empty())
-      report.problems.push_back(
-          !scanned ? "nothing appended behind the launcher's image (fewer than 33 bytes)"
-                   : "no payload found behind the image (no ZIP local header, and no 7z signature "
-                     "whose first packed stream is LZMA)");
-    return report;
-  }
-  report.payloadOffset = report.imageEnd + offset;
-  if (report.kind == PayloadSevenZipNotLzma) {
-    report.problems.push_back(
-        "the payload is a 7z archive whose first stream is not LZMA: the launcher reads only "
-        "7z archives whose first packed stream is LZMA-coded (for example 7-Zip's -m0=LZMA)");
-    return report;
-  }
-
+  if (!FindPayload(whole, package, span, &report)) return report;
   Extraction extraction(&report);
-  if (report.kind == PayloadZip) {
-    report.pathLimit = PathLimit(PackFormat::kZip);
-    PackageReader reader(package, report.payloadOffset);
-    ZipVerifySink sink(extraction, &report, folderLength);
-    ZipStop stop;
-    const size_t before = report.problems.size();
-    const ZipResult result = WalkZipEntries(reader, folderLength, sink, &stop);
-    if (reader.failed)
-      report.problems.push_back("cannot read the package");
-    else if (result != ZipResult::kEnded && report.problems.size() == before)
-      report.problems.push_back(ZipProblem(result, stop));
-  } else {
-    report.pathLimit = PathLimit(PackFormat::kSevenZip);
-    PackageInStream stream = {{PackageRead, PackageSeek}, &package, report.payloadOffset, 0};
-    const ISzAlloc allocMain = {SzAlloc, SzFree};
-    const ISzAlloc allocTemp = {SzAlloc, SzFree};
-    const size_t maxNameLength = SevenZipMaxNameLength(folderLength);
-    SevenZipVerifySink sink(extraction, &report, folderLength);
-    const size_t before = report.problems.size();
-    BlocksAhead ahead(package, report.payloadOffset, threads);
-    const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength,
-                                               sink, threads > 1 ? &ahead : nullptr);
-    if (result != SZ_OK && report.problems.size() == before)
-      report.problems.push_back(SevenZipProblem(result));
-  }
+  if (report.kind == PayloadZip)
+    WalkZip(package, folderLength, extraction, &report);
+  else
+    WalkSevenZip(package, folderLength, threads, extraction, &report);
   if (report.longestPath > report.pathLimit && report.problems.empty())
     report.problems.push_back(report.longestName + ": path too long for the extraction folder");
-
-  if (report.problems.empty()) {
-    // The setup program, chosen as the launcher chooses it.
-    std::string name;
-    if (extraction.IsFile(kDescriptorName)) {
-      std::string reason;
-      name = DescriptorSetupName(extraction.descriptor, &reason);
-      if (name.empty()) report.problems.push_back(".launch: " + reason);
-    } else {
-      name = kDefaultSetupName;
-    }
-    if (!name.empty()) {
-      std::wstring wide;
-      DecodeUtf8(name, &wide);
-      const std::string resolved = NormalizeRelative(name);
-      report.setup = resolved;
-      if (!SetupPathFits(folderLength, wide.size())) {
-        report.problems.push_back("the setup program's path " + name +
-                                  " does not fit under the extraction folder");
-      } else if (extraction.IsFolder(resolved)) {
-        report.problems.push_back("the setup program " + name + " is a folder");
-      } else if (!extraction.IsFile(resolved)) {
-        report.problems.push_back("the setup program " + name + " is not in the payload");
-      } else {
-        std::wstring key;
-        DecodeUtf8(resolved, &key);
-        if (!LooksLikeProgram(extraction.heads[FoldedUtf8(key)]))
-          report.problems.push_back("the setup program " + name + " is not a Windows program");
-      }
-    }
-  }
+  if (report.problems.empty()) CheckSetup(extraction, folderLength, &report);
   report.ok = report.problems.empty();
   return report;
 }

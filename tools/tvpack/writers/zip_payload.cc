@@ -270,39 +270,154 @@ class PiecePool {
   std::vector<std::thread> workers_;
 };
 
-}  // namespace
+// Writes the stream entry by entry: each entry's local header (from one
+// place, LocalHeader, then patched once where its CRC and size come after
+// its data), its data, and at the end the central directory.
+class ZipStream {
+ public:
+  ZipStream(PayloadSink& sink, std::string* error) : sink_(sink), error_(error) {}
 
-bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
-                     ItemSource& source, PayloadSink& sink, PackProgress& progress,
-                     std::string* error) {
-  std::vector<CentralRecord> central;
-  uint64_t position = 0;
-  auto emit = [&](const char* bytes, size_t size) {
-    if (!sink.Write(reinterpret_cast<const uint8_t*>(bytes), size)) {
-      *error = "cannot write the package";
+  // Writes one item's entry from `file` (read, its pieces planned), waiting
+  // in `pool` for the pieces deflated on other threads.
+  bool WriteEntry(FileWork& file, PiecePool& pool) {
+    const PackItem& item = *file.item;
+    if (TooLarge()) return false;
+    CentralRecord r;
+    r.offset = static_cast<uint32_t>(position_);
+    r.folder = item.folder;
+    r.name = item.folder ? item.name + "/" : item.name;
+    r.size = static_cast<uint32_t>(file.data.size());
+    r.packed = r.size;  // stored, unless deflate wins below
+    const bool ok = file.pieces.empty() ? WriteStored(file, &r) : WriteDeflated(file, pool, &r);
+    if (!ok) return false;
+    sink_.Settled(position_);
+    central_.push_back(r);
+    return true;
+  }
+
+  // The central directory and its end record.
+  bool WriteDirectory() {
+    const uint64_t directoryStart = position_;
+    for (const CentralRecord& r : central_)
+      if (!Emit(Header("PK\x01\x02", r, true))) return false;
+    if (TooLarge() || central_.size() > 0xFFFF) {
+      if (error_->empty()) *error_ = "more than 65535 items: use --format 7z";
       return false;
     }
-    position += size;
+    std::string end("PK\x05\x06", 4);
+    Put(end, 0, 2);  // this disk
+    Put(end, 0, 2);  // the directory's disk
+    Put(end, static_cast<uint32_t>(central_.size()), 2);
+    Put(end, static_cast<uint32_t>(central_.size()), 2);
+    Put(end, static_cast<uint32_t>(position_ - directoryStart), 4);
+    Put(end, static_cast<uint32_t>(directoryStart), 4);
+    Put(end, 0, 2);  // comment
+    return Emit(end);
+  }
+
+ private:
+  bool Emit(const char* bytes, size_t size) {
+    if (!sink_.Write(reinterpret_cast<const uint8_t*>(bytes), size)) {
+      *error_ = "cannot write the package";
+      return false;
+    }
+    position_ += size;
     return true;
-  };
-  auto emitText = [&](const std::string& bytes) { return emit(bytes.data(), bytes.size()); };
-  auto emitPiece = [&](const FileWork& file, const Piece& piece, bool last) {
-    if (!piece.stored) return emitText(piece.packed);
+  }
+  bool Emit(const std::string& bytes) { return Emit(bytes.data(), bytes.size()); }
+  bool LocalHeader(const CentralRecord& r) { return Emit(Header("PK\x03\x04", r, false)); }
+
+  // A piece: its deflate blocks, or the file's bytes in stored blocks (the
+  // file's `last` piece ends the deflate stream).
+  bool EmitPiece(const FileWork& file, const Piece& piece, bool last) {
+    if (!piece.stored) return Emit(piece.packed);
     for (size_t at = piece.begin; at < piece.end; at += kStoredBlock) {
       const size_t size = piece.end - at < kStoredBlock ? piece.end - at : kStoredBlock;
       std::string frame(1, last && at + size == piece.end ? '\x01' : '\x00');
       Put(frame, static_cast<uint32_t>(size), 2);
       Put(frame, static_cast<uint32_t>(~size & 0xFFFF), 2);
-      if (!emitText(frame) || !emit(file.data.data() + at, size)) return false;
+      if (!Emit(frame) || !Emit(file.data.data() + at, size)) return false;
     }
     return true;
-  };
-  auto tooLarge = [&]() {
-    if (position < 0xFFFFFFFFull) return false;
-    *error = "the payload reached 4 GiB, the limit of the ZIP-style format; use --format 7z";
-    return true;
-  };
+  }
 
+  // A folder, an empty file, or a file stored at level 0.
+  bool WriteStored(const FileWork& file, CentralRecord* r) {
+    r->crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(file.data.data()), static_cast<uInt>(file.data.size())));
+    return LocalHeader(*r) && Emit(file.data.data(), file.data.size());
+  }
+
+  // A file in pieces: deflated where that makes it smaller, else stored.
+  bool WriteDeflated(FileWork& file, PiecePool& pool, CentralRecord* r) {
+    // The pieces still to come can grow by no more than their stored
+    // framing: once what is done plus that bound is below the file's size,
+    // deflate has won, and the pieces are written as they come (the header
+    // gets its CRC and size afterwards). Until then they are kept.
+    std::vector<uint64_t> boundFrom(file.pieces.size() + 1, 0);
+    for (size_t i = file.pieces.size(); i-- > 0;)
+      boundFrom[i] = boundFrom[i + 1] + StoredBlocksSize(file.pieces[i].end - file.pieces[i].begin);
+    uint64_t packed = 0;
+    uint32_t crc = 0;
+    size_t written = 0;  // pieces already in the package
+    for (size_t i = 0; i < file.pieces.size(); ++i) {
+      pool.Wait(&file, i);
+      const Piece& piece = file.pieces[i];
+      if (piece.failed) {
+        *error_ = "deflate failed on " + file.item->name;
+        return false;
+      }
+      crc = static_cast<uint32_t>(crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.end - piece.begin)));
+      packed += piece.Size();
+      if (written == 0 && i + 1 < file.pieces.size() && packed + boundFrom[i + 1] < file.data.size()) {
+        r->method = 8;
+        if (!LocalHeader(*r)) return false;
+      }
+      for (; r->method == 8 && written <= i; ++written) {
+        if (!EmitPiece(file, file.pieces[written], written + 1 == file.pieces.size())) return false;
+        std::string().swap(file.pieces[written].packed);
+      }
+    }
+    r->crc = crc;
+    if (written > 0) return PatchLocalHeader(*r, packed);
+    if (packed >= file.data.size()) return LocalHeader(*r) && Emit(file.data.data(), file.data.size());
+    // Deflate won only once every piece was in.
+    r->method = 8;
+    r->packed = static_cast<uint32_t>(packed);
+    if (!LocalHeader(*r)) return false;
+    for (size_t i = 0; i < file.pieces.size(); ++i)
+      if (!EmitPiece(file, file.pieces[i], i + 1 == file.pieces.size())) return false;
+    return true;
+  }
+
+  // Rewrites the local header of an entry written before its CRC and packed
+  // size were known.
+  bool PatchLocalHeader(CentralRecord& r, uint64_t packed) {
+    r.packed = static_cast<uint32_t>(packed);
+    const std::string header = Header("PK\x03\x04", r, false);
+    if (sink_.WriteAt(r.offset, reinterpret_cast<const uint8_t*>(header.data()), header.size())) return true;
+    *error_ = "cannot write the package";
+    return false;
+  }
+
+  bool TooLarge() {
+    if (position_ < 0xFFFFFFFFull) return false;
+    *error_ = "the payload reached 4 GiB, the limit of the ZIP-style format; use --format 7z";
+    return true;
+  }
+
+  PayloadSink& sink_;
+  std::string* error_;
+  uint64_t position_ = 0;
+  std::vector<CentralRecord> central_;
+};
+
+}  // namespace
+
+bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned threads,
+                     ItemSource& source, PayloadSink& sink, PackProgress& progress,
+                     std::string* error) {
+  ZipStream stream(sink, error);
   // Declared before the pool: its threads are joined before the files they
   // read go away.
   std::deque<std::unique_ptr<FileWork>> ahead;
@@ -310,8 +425,8 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
   uint64_t aheadBytes = 0;
   size_t next = 0;
   while (next < items.size() || !ahead.empty()) {
-    while (next < items.size() &&
-           (ahead.empty() || aheadBytes + items[next].size <= kReadAhead)) {
+    // Hands the pool the files up to kReadAhead behind the one written next.
+    while (next < items.size() && (ahead.empty() || aheadBytes + items[next].size <= kReadAhead)) {
       auto file = std::make_unique<FileWork>();
       file->item = &items[next++];
       if (!file->item->folder) {
@@ -321,7 +436,6 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
       }
       ahead.push_back(std::move(file));
     }
-
     FileWork& file = *ahead.front();
     const PackItem& item = *file.item;
     if (!item.folder) {
@@ -331,90 +445,10 @@ bool WriteZipPayload(const std::vector<PackItem>& items, int level, unsigned thr
         return false;
       }
     }
-    if (tooLarge()) return false;
-    CentralRecord r;
-    r.offset = static_cast<uint32_t>(position);
-    r.folder = item.folder;
-    r.name = item.folder ? item.name + "/" : item.name;
-    r.size = static_cast<uint32_t>(file.data.size());
-    r.packed = r.size;  // stored, unless deflate wins below
-    if (file.pieces.empty()) {
-      r.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(file.data.data()),
-                                          static_cast<uInt>(file.data.size())));
-      if (!emitText(Header("PK\x03\x04", r, false)) || !emit(file.data.data(), file.data.size()))
-        return false;
-    } else {
-      // The pieces still to come can grow by no more than their stored
-      // framing: once what is done plus that bound is below the file's size,
-      // deflate has won, and the pieces are written as they come (the header
-      // gets its CRC and size afterwards). Until then they are kept.
-      std::vector<uint64_t> boundFrom(file.pieces.size() + 1, 0);
-      for (size_t i = file.pieces.size(); i-- > 0;)
-        boundFrom[i] = boundFrom[i + 1] +
-                       StoredBlocksSize(file.pieces[i].end - file.pieces[i].begin);
-      uint64_t packed = 0;
-      uint32_t crc = 0;
-      size_t written = 0;  // pieces already in the package
-      for (size_t i = 0; i < file.pieces.size(); ++i) {
-        pool.Wait(&file, i);
-        const Piece& piece = file.pieces[i];
-        if (piece.failed) {
-          *error = "deflate failed on " + item.name;
-          return false;
-        }
-        crc = static_cast<uint32_t>(
-            crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.end - piece.begin)));
-        packed += piece.Size();
-        if (written == 0 && i + 1 < file.pieces.size() &&
-            packed + boundFrom[i + 1] < file.data.size()) {
-          r.method = 8;
-          if (!emitText(Header("PK\x03\x04", r, false))) return false;
-        }
-        for (; r.method == 8 && written <= i; ++written) {
-          if (!emitPiece(file, file.pieces[written], written + 1 == file.pieces.size())) return false;
-          std::string().swap(file.pieces[written].packed);
-        }
-      }
-      r.crc = crc;
-      if (written > 0) {
-        r.packed = static_cast<uint32_t>(packed);
-        const std::string header = Header("PK\x03\x04", r, false);
-        if (!sink.WriteAt(r.offset, reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
-          *error = "cannot write the package";
-          return false;
-        }
-      } else if (packed < file.data.size()) {
-        r.method = 8;
-        r.packed = static_cast<uint32_t>(packed);
-        if (!emitText(Header("PK\x03\x04", r, false))) return false;
-        for (size_t i = 0; i < file.pieces.size(); ++i)
-          if (!emitPiece(file, file.pieces[i], i + 1 == file.pieces.size())) return false;
-      } else if (!emitText(Header("PK\x03\x04", r, false)) ||
-                 !emit(file.data.data(), file.data.size())) {
-        return false;
-      }
-    }
-    sink.Settled(position);
-    progress.Advance(r.size, item.folder ? 0 : 1);
-    central.push_back(r);
+    if (!stream.WriteEntry(file, pool)) return false;
+    progress.Advance(file.data.size(), item.folder ? 0 : 1);
     if (!item.folder) aheadBytes -= item.size;
     ahead.pop_front();
   }
-
-  const uint64_t directoryStart = position;
-  for (const CentralRecord& r : central)
-    if (!emitText(Header("PK\x01\x02", r, true))) return false;
-  if (tooLarge() || central.size() > 0xFFFF) {
-    if (error->empty()) *error = "more than 65535 items: use --format 7z";
-    return false;
-  }
-  std::string end("PK\x05\x06", 4);
-  Put(end, 0, 2);  // this disk
-  Put(end, 0, 2);  // the directory's disk
-  Put(end, static_cast<uint32_t>(central.size()), 2);
-  Put(end, static_cast<uint32_t>(central.size()), 2);
-  Put(end, static_cast<uint32_t>(position - directoryStart), 4);
-  Put(end, static_cast<uint32_t>(directoryStart), 4);
-  Put(end, 0, 2);  // comment
-  return emitText(end);
+  return stream.WriteDirectory();
 }
