@@ -3,6 +3,7 @@
 // its output captured.
 #pragma once
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +70,30 @@ inline ToolRun Tvpack(const std::vector<std::string>& args, bool terminal = fals
   console.terminal = terminal;
   console.run.code = TvpackMain(args, console);
   return console.run;
+}
+
+// Fields of a --json answer as Python's JSON reader reads it: the values of
+// `keys`, joined by "|" (lists by ","), or "unparsable".
+inline std::string JsonFields(const std::string& json, const std::string& keys) {
+  char scratch[] = "/tmp/tvpack-json-XXXXXX";
+  const int fd = mkstemp(scratch);
+  if (fd < 0) return "unparsable";
+  close(fd);
+  WriteBytes(scratch, json);
+  const std::string command =
+      "python3 -c 'import json,sys\nd=json.loads(open(sys.argv[1]).read())\n"
+      "print(\"|\".join(\",\".join(v) if isinstance(v, list) else str(v) for v in "
+      "(d[k] for k in sys.argv[2].split(\",\"))))' " + std::string(scratch) + " " + keys +
+      " 2>/dev/null";
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
+    if (pclose(p) != 0) out = "unparsable\n";
+  }
+  unlink(scratch);
+  return out.empty() ? "unparsable" : out.substr(0, out.size() - 1);
 }
 
 }  // namespace tvtest

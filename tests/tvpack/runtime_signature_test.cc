@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "host_helpers.h"
 #include "runtime_signature.h"
@@ -113,6 +114,22 @@ TEST(SignRuntime, SignatureIsAcceptedAndBoundToTheBytes) {
   std::string der, error;
   EXPECT_FALSE(SignRuntime(installer, Pki("signer.pem"), Pki("noeku.key"), "", &der, &error));
   EXPECT_NE(error.find("does not belong"), std::string::npos) << error;
+}
+
+// check-runtime --json: the verdict and the first rule that fails, readable
+// by a machine, with the text answer's exit codes.
+TEST(CheckRuntime, JsonAnswerNamesVerdictAndRule) {
+  const std::string dir = TV_TEST_PKI;
+  for (const auto& [signature, verdict, code] :
+       {std::tuple<const char*, const char*, int>{"good.p7", "accepted", kTvpackOk},
+        {"wrongcn.p7", "refused", kTvpackRefused}}) {
+    const ToolRun run = Tvpack({"check-runtime", dir + "/installer.bin", dir + "/" + signature, "--root",
+                                dir + "/root.der", "--json"});
+    EXPECT_EQ(run.code, code) << signature << run.err;
+    const std::string fields = JsonFields(run.out, "verdict,reason");
+    EXPECT_EQ(fields.substr(0, fields.find('|')), verdict) << run.out;
+    if (code != kTvpackOk) EXPECT_NE(fields.find("|name: CN"), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -560,4 +560,72 @@ TEST(TvpackVerify, PayloadsOutsideTheSignedPartAreRefusedWithTheirReason) {
   EXPECT_EQ(VerifyCode(s, signedPackage), kTvpackOk);
 }
 
+// verify --json: one object a machine can read, with the exit code of the
+// text answer.
+TEST(TvpackVerify, JsonAnswerNamesVerdictPayloadAndSetupProgram) {
+  const char* const keys = "verdict,payload,setup,files,folders,bytes,signed";
+  for (const char* format : {"zip", "7z"}) {
+    Source s;
+    WriteBytes(s.dir / "v.exe", GoodPackage(format, s));
+    const ToolRun run = Tvpack({"verify", s.dir / "v.exe", "--json"});
+    EXPECT_EQ(run.code, kTvpackOk) << run.err;
+    uint64_t bytes = 0;
+    for (const auto& [name, data] : s.files) bytes += data.size();
+    const std::string expected = std::string("accepted|") + (format == std::string("7z") ? "7z" : "zip") +
+                                 "|Tessaro Vantel Installer.exe|4|1|" + std::to_string(bytes) + "|False";
+    EXPECT_EQ(JsonFields(run.out, keys), expected) << format << "\n" << run.out;
+  }
+  Source s;
+  WriteBytes(s.dir / "v.exe", FakeLauncher() + std::string(100, 'x'));
+  const ToolRun refused = Tvpack({"verify", s.dir / "v.exe", "--json"});
+  EXPECT_EQ(refused.code, kTvpackRefused);
+  EXPECT_EQ(JsonFields(refused.out, "verdict,payload").substr(0, 13), "refused|None") << refused.out;
+  EXPECT_NE(JsonFields(refused.out, "reason").find("no payload"), std::string::npos) << refused.out;
+}
+
+// A key in a token, through the PKCS #11 module (a SoftHSM2 token made here):
+// the package is signed and the signing tool accepts the signature; the PIN
+// never goes on a command line.
+TEST(TvpackSign, SignsWithAKeyInAToken) {
+  const char* const module = "/usr/lib/softhsm/libsofthsm2.so";
+  if (access(module, R_OK) != 0 || system("command -v softhsm2-util >/dev/null") != 0)
+    GTEST_SKIP() << "SoftHSM2 is not installed";
+  Source s;
+  ASSERT_EQ(s.Create(s.dir / "p.exe").code, kTvpackOk);
+  MakeSigningKey(s.dir);
+  mkdir((s.dir / "tokens").c_str(), 0700);
+  WriteBytes(s.dir / "softhsm2.conf", "directories.tokendir = " + s.dir / "tokens" +
+                                          "\nobjectstore.backend = file\nlog.level = ERROR\n");
+  setenv("SOFTHSM2_CONF", (s.dir / "softhsm2.conf").c_str(), 1);
+  WriteBytes(s.dir / "pin.txt", "4711");
+  ASSERT_EQ(system(("softhsm2-util --init-token --free --label tvtoken --pin 4711 --so-pin 1234 >/dev/null && "
+                    "openssl pkcs8 -topk8 -nocrypt -in '" + s.dir / "key.pem' -out '" + s.dir / "key8.pem' && "
+                    "softhsm2-util --import '" + s.dir / "key8.pem' --token tvtoken --label signer --id 01 "
+                    "--pin 4711 >/dev/null").c_str()),
+            0);
+  const std::string key = "pkcs11:token=tvtoken;object=signer;type=private";
+  const std::vector<std::string> token = {"--cert", s.dir / "cert.pem", "--pkcs11-module", module};
+  struct {
+    const char* what;
+    std::vector<std::string> extra;
+    int code;
+  } rows[] = {
+      {"PIN in the key's address", {"--key", key + ";pin-value=4711"}, kTvpackError},
+      {"PIN as a password", {"--key", key, "--password", "4711"}, kTvpackError},
+      {"not a pkcs11: key", {"--key", s.dir / "key.pem", "--pin-file", s.dir / "pin.txt"}, kTvpackError},
+      {"signed", {"--key", key, "--pin-file", s.dir / "pin.txt"}, kTvpackOk},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"sign", s.dir / "p.exe"};
+    args.insert(args.end(), token.begin(), token.end());
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    const ToolRun run = Tvpack(args);
+    EXPECT_EQ(run.code, row.code) << row.what << "\n" << run.err;
+  }
+  unsetenv("SOFTHSM2_CONF");
+  EXPECT_EQ(system(("osslsigncode verify -CAfile '" + s.dir / "cert.pem' -in '" + s.dir /
+                    "p.exe' >/dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(VerifyCode(s, ReadBytes(s.dir / "p.exe")), kTvpackOk);
+}
+
 }  // namespace

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "json.h"
+
 #include "options.h"
 #include "text.h"
 
@@ -31,4 +33,34 @@ void PrintReport(const VerifyReport& r, uint32_t maxFolder, Console& console) {
   for (const std::string& p : r.problems) console.Err("tvpack: refused: " + Printable(p) + "\n");
   console.Out(r.ok ? "verdict: the launcher will unpack this package and start its setup program\n"
                    : "verdict: the launcher refuses this package (exit code 5)\n");
+}
+
+std::string ReportJson(const VerifyReport& r) {
+  uint64_t files = 0, folders = 0, bytes = 0;
+  for (const VerifiedEntry& e : r.entries) {
+    if (e.folder) {
+      ++folders;
+    } else {
+      ++files;
+      bytes += e.size;
+    }
+  }
+  JsonObject json;
+  json.Text("verdict", r.ok ? "accepted" : "refused")
+      .Text("reason", r.problems.empty() ? std::string() : r.problems[0])
+      .Texts("problems", r.problems);
+  if (r.kind == PayloadZip)
+    json.Text("payload", "zip");
+  else if (r.kind == PayloadSevenZip || r.kind == PayloadSevenZipNotLzma)
+    json.Text("payload", "7z");
+  else
+    json.Null("payload");
+  return json.Number("payloadOffset", r.payloadOffset)
+      .Number("imageEnd", r.imageEnd)
+      .Bool("signed", r.signedFile)
+      .Text("setup", r.setup)
+      .Number("files", files)
+      .Number("folders", folders)
+      .Number("bytes", bytes)
+      .Line();
 }

@@ -17,3 +17,10 @@ std::string RoomText(uint32_t length, uint32_t limit, uint32_t maxFolder, const 
 // setup program, the longest path, each problem (on standard error) and the
 // verdict.
 void PrintReport(const VerifyReport& r, uint32_t maxFolder, Console& console);
+
+// `r` as one JSON object on one line (verify --json): "verdict" ("accepted"
+// or "refused"), "reason" (the first problem, "" when accepted), "problems",
+// "payload" ("zip", "7z" or null), "payloadOffset", "imageEnd", "signed",
+// "setup" (the setup program's relative name, "" when none was chosen),
+// "files", "folders", "bytes" (the files' sizes added up).
+std::string ReportJson(const VerifyReport& r);

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "commands.h"
+#include "json.h"
 #include "options.h"
 #include "platform.h"
 #include "runtime_signature.h"
@@ -69,7 +70,7 @@ int SignRuntimeCommand(const std::vector<std::string>& args, Console& console) {
 }
 
 int CheckRuntimeCommand(const std::vector<std::string>& args, Console& console) {
-  const Options o = Parse(args, 1, {"--root"}, {});
+  const Options o = Parse(args, 1, {"--root"}, {"--json"});
   std::string reason;
   if (!RuntimeSignatureAvailable(&reason)) {
     console.Err("tvpack: " + reason + "\n");
@@ -82,6 +83,14 @@ int CheckRuntimeCommand(const std::vector<std::string>& args, Console& console) 
                console))
     return kTvpackError;
   const RuntimeCheck check = CheckRuntime(installer, p7, root);
+  if (o.flags.count("--json")) {
+    console.Out(JsonObject()
+                    .Text("verdict", check.accepted ? "accepted" : "refused")
+                    .Text("reason", check.failedRule)
+                    .Texts("rules", check.lines)
+                    .Line());
+    return check.accepted ? kTvpackOk : kTvpackRefused;
+  }
   for (const std::string& line : check.lines) console.Out(line + "\n");
   if (!check.accepted) {
     console.Out("verdict: tovik refuses this installer (" + check.failedRule + ")\n");

@@ -14,7 +14,7 @@ int DiscardUnverified(const std::string& partial, const std::string& message, Co
 }
 
 int VerifyCommand(const std::vector<std::string>& args, Console& console) {
-  const Options o = Parse(args, 1, {"--max-folder"}, {});
+  const Options o = Parse(args, 1, {"--max-folder"}, {"--json"});
   uint32_t maxFolder = 0;
   if (!o.error.empty() || o.positional.size() != 1) return UsageError(o, "verify needs one package", console);
   if (!MaxFolder(o, &maxFolder, console)) return kTvpackError;
@@ -30,7 +30,10 @@ int VerifyCommand(const std::vector<std::string>& args, Console& console) {
   FileBytes bytes(file, size);
   const VerifyReport report = VerifyPackage(bytes, maxFolder, Processors());
   fclose(file);
-  PrintReport(report, maxFolder, console);
+  if (o.flags.count("--json"))
+    console.Out(ReportJson(report));
+  else
+    PrintReport(report, maxFolder, console);
   return report.ok ? kTvpackOk : kTvpackRefused;
 }
 
