@@ -417,24 +417,26 @@ AttemptEnd RunAttempt(DownloadHelper& helper, HttpTransfer& transfer, const char
     return AttemptEnd::kFinal;
   }
   const DWORD code = transfer.status();
+  AttemptEnd end = AttemptEnd::kFinal;
   if (IsRetryableStatus(code)) {
     *status = kTransferBadStatus;
     *waitMs = RetryAfterMs(transfer, ActiveDownloadLimits().retryAfterCapMs);
-    return AttemptEnd::kRetry;
-  }
-  if (code >= 400 || (code == 206 && !body->ranged)) {
+    end = AttemptEnd::kRetry;
+  } else if (code >= 400 || (code == 206 && !body->ranged)) {
     *status = code == 404 ? kTransferNotFound : code == 407 ? kTransferProxyAuth : kTransferBadStatus;
-    return AttemptEnd::kFinal;
-  }
-  if (body->ranged && code == 206 && ContinuesBody(transfer, *body)) {
+  } else if (body->ranged && code == 206 && ContinuesBody(transfer, *body)) {
     // The rest of the same file: same buffer, same running hash.
+    end = ReadBody(helper, transfer, reportProgress, body, status);
   } else {
     if (body->ranged) LogDownloadRestart();
     *status = StartBody(helper, transfer, body);
-    if (*status != kTransferOk) return AttemptEnd::kFinal;
+    if (*status == kTransferOk) {
+      end = body->held == 0 ? AttemptEnd::kComplete : ReadBody(helper, transfer, reportProgress, body, status);
+    }
   }
-  if (body->held == 0) return AttemptEnd::kComplete;
-  return ReadBody(helper, transfer, reportProgress, body, status);
+  // A refused response is not read to its end.
+  if (end == AttemptEnd::kFinal || end == AttemptEnd::kRetry) transfer.Discard();
+  return end;
 }
 
 // Hands the finished body over as a new buffer in *out (freeing an earlier

@@ -262,7 +262,18 @@ HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
   // Never more than asked, whatever the platform says.
   if (*got > want) return kFailed;
   if (*got != 0) lastByte_ = GetTickCount();
+  read_ += *got;
   return kOk;
+}
+
+void HttpTransfer::Discard() {
+  constexpr uint64_t kClosableRest = 64 * 1024;
+  if (request_ == nullptr || (hasLength_ && length_ <= read_ + kClosableRest)) return;
+  // Left open on purpose, see the header: forgetting the handles keeps the
+  // destructor from closing them.
+  request_ = nullptr;
+  connection_ = nullptr;
+  internet_ = nullptr;
 }
 
 }  // namespace tovik

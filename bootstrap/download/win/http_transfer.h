@@ -103,6 +103,14 @@ class HttpTransfer {
   // `want` is 0.
   Outcome Read(void* into, DWORD want, DWORD* got);
 
+  // Gives up the response without reading the rest of its body. Some
+  // platforms, when a request is closed, read what remains of its body for
+  // as long as the server keeps it coming, so a refused response of hundreds
+  // of megabytes would be read all the same. So unless little (64 KiB) or
+  // nothing remains, the handles are left open and the connection goes with
+  // the process (at most one per request made); the caller ends its run.
+  void Discard();
+
  private:
   // Sets the receive time-out to what the bounds leave from now; false
   // when nothing is left.
@@ -133,6 +141,7 @@ class HttpTransfer {
   DWORD error_ = 0;
   bool hasLength_ = false;
   uint64_t length_ = 0;
+  uint64_t read_ = 0;  // body bytes read so far
   char host_[256] = {};
   char path_[2048] = {};
   char headers_[512] = {};

@@ -151,6 +151,9 @@ void HttpFixture::Handle(uintptr_t connection) {
   // A client that keeps the connection open must not stall the server.
   DWORD timeoutMs = 5000;
   setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+  // Nor one that stops reading (it may leave a refused response unread
+  // until it ends).
+  setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
   std::string head;
   char buffer[4096];
   while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
