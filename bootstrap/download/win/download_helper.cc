@@ -301,14 +301,33 @@ bool WaitUnlessCancelled(const volatile LONG& step, DWORD ms) {
   }
 }
 
+// The decimal number at *text (at most 32 bits), moving past it; false
+// when there is none or it is larger.
+bool TakeNumber(const char** text, DWORD* value) {
+  const char* p = *text;
+  if (*p < '0' || *p > '9') return false;
+  uint64_t number = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    number = number * 10 + static_cast<uint64_t>(*p - '0');
+    if (number > 0xFFFFFFFFu) return false;
+  }
+  *value = static_cast<DWORD>(number);
+  *text = p;
+  return true;
+}
+
 // Whether a 206 carries exactly the rest of `body`: "bytes <offset>-<last>/<capacity>".
 bool ContinuesBody(const HttpTransfer& transfer, const FileBody& body) {
   char text[96];
   if (!transfer.QueryHeader(HTTP_QUERY_CONTENT_RANGE, text, sizeof(text))) return false;
-  unsigned long first = 0, last = 0, total = 0;
-  char unit[8] = {};
-  if (sscanf(text, "%7s %lu-%lu/%lu", unit, &first, &last, &total) != 4) return false;
-  return strcmp(unit, "bytes") == 0 && first == body.offset && total == body.capacity && last + 1 == total;
+  const char* p = text;
+  DWORD first = 0, last = 0, total = 0;
+  if (strncmp(p, "bytes ", 6) != 0) return false;
+  p += 6;
+  if (!TakeNumber(&p, &first) || *p++ != '-' || !TakeNumber(&p, &last) || *p++ != '/' || !TakeNumber(&p, &total)) {
+    return false;
+  }
+  return *p == '\0' && first == body.offset && total == body.capacity && last + 1 == total;
 }
 
 // Keeps the validator the server gave for the file, when it gave one.
