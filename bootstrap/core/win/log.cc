@@ -159,6 +159,31 @@ int32_t WriteLine(const char* format, va_list args) {
   return result;
 }
 
+// The system's text for `error` in UTF-8, without the line end it comes
+// with; "unknown error" when the system has none.
+void SystemErrorText(uint32_t error, char* text, int capacity) {
+  wchar_t wide[256];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, wide,
+                                sizeof(wide) / sizeof(wide[0]), nullptr);
+  while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' || wide[length - 1] == L' ')) --length;
+  wide[length] = L'\0';
+  if (length == 0 || WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, capacity, nullptr, nullptr) == 0) {
+    lstrcpynA(text, "unknown error", capacity);
+  }
+}
+
+// `object` in UTF-8; empty when absent or not convertible.
+void ObjectText(const wchar_t* object, char* text, int capacity) {
+  text[0] = '\0';
+  if (object != nullptr && WideCharToMultiByte(CP_UTF8, 0, object, -1, text, capacity, nullptr, nullptr) == 0) {
+    text[0] = '\0';
+  }
+}
+
+// Room for a path of MAX_PATH characters in UTF-8.
+constexpr int kObjectCapacity = 3 * MAX_PATH;
+constexpr int kReasonCapacity = 512;
+
 }  // namespace
 
 int32_t Log(LogLevel level, const char* format, ...) {
@@ -237,6 +262,18 @@ void LogDownloadSuccess() { Log(INFO, "Download success"); }
 
 void LogDownloadFailure(const char* reason) { Log(ERR, "Download failure: %s", reason); }
 
+void LogDownloadRetry(const char* reason, uint32_t retry, uint32_t maxRetries, uint32_t waitMs) {
+  Log(WARN, "Download retry %u of %u in %u ms after %s", static_cast<unsigned>(retry),
+      static_cast<unsigned>(maxRetries), static_cast<unsigned>(waitMs), reason);
+}
+
+void LogDownloadResume(uint32_t received, uint32_t announced, uint32_t resumption, uint32_t maxResumptions) {
+  Log(WARN, "Download interrupted after %u of %u bytes, resumption %u of %u", static_cast<unsigned>(received),
+      static_cast<unsigned>(announced), static_cast<unsigned>(resumption), static_cast<unsigned>(maxResumptions));
+}
+
+void LogDownloadRestart() { Log(WARN, "Download restarted from the beginning: the server sent the whole file"); }
+
 void LogSignatureVerified(const char* kind) { Log(INFO, "%s signature verified", kind); }
 
 void LogSignatureFailed(const char* kind) { Log(ERR, "%s signature validation failed", kind); }
@@ -248,5 +285,33 @@ void LogChainSucceeded() { Log(INFO, "Cert chain validation succeeded"); }
 void LogChainFailed() { Log(ERR, "Cert chain validation failed"); }
 
 void LogRevocationFound() { Log(INFO, "Cert revocation found"); }
+
+void LogStepFailed(const char* step, const wchar_t* object, uint32_t error) {
+  char reason[kReasonCapacity];
+  SystemErrorText(error, reason, kReasonCapacity);
+  char named[kObjectCapacity];
+  ObjectText(object, named, kObjectCapacity);
+  if (named[0] != '\0') {
+    Log(ERR, "%s failed for %s: error %u (%s)", step, named, static_cast<unsigned>(error), reason);
+  } else {
+    Log(ERR, "%s failed: error %u (%s)", step, static_cast<unsigned>(error), reason);
+  }
+}
+
+void LogStepRefused(const char* step, const wchar_t* object, const char* reason) {
+  char named[kObjectCapacity];
+  ObjectText(object, named, kObjectCapacity);
+  if (named[0] != '\0') {
+    Log(ERR, "%s failed for %s: %s", step, named, reason);
+  } else {
+    Log(ERR, "%s failed: %s", step, reason);
+  }
+}
+
+void LogSubprocessNotStarted(const char* label, uint32_t error) {
+  char reason[kReasonCapacity];
+  SystemErrorText(error, reason, kReasonCapacity);
+  Log(ERR, "Subprocess %s not started: error %u (%s)", label, static_cast<unsigned>(error), reason);
+}
 
 }  // namespace tovik

@@ -42,6 +42,15 @@ void LogDownloadCancelled();                            // INFO
 void LogDownloadBegin(const char* what, const char* address);  // INFO
 void LogDownloadSuccess();                              // INFO
 void LogDownloadFailure(const char* reason);            // ERR
+// Another request of the same file after `reason` (e.g. "status 503"),
+// the `retry`-th of at most `maxRetries`, after a wait of `waitMs`.
+void LogDownloadRetry(const char* reason, uint32_t retry, uint32_t maxRetries, uint32_t waitMs);  // WARN
+// A request for the rest of a body that stopped after `received` of
+// `announced` bytes, the `resumption`-th of at most `maxResumptions`.
+void LogDownloadResume(uint32_t received, uint32_t announced, uint32_t resumption,
+                       uint32_t maxResumptions);  // WARN
+// The server answered a request for the rest with the whole file.
+void LogDownloadRestart();                              // WARN
 void LogSignatureVerified(const char* kind);            // INFO
 // `kind` is a fixed word of the log's texts, two spellings that readers of
 // the log tell apart: "Detatched" (sic) for a signature that does not verify
@@ -52,5 +61,18 @@ void LogChainBegin();                                   // INFO
 void LogChainSucceeded();                               // INFO
 void LogChainFailed();                                  // ERR
 void LogRevocationFound();                              // INFO
+
+// A step that failed for a reason the system gave, with that error number
+// and the system's text for it: "<step> failed: error <n> (<text>)", or
+// "<step> failed for <object>: error <n> (<text>)" when `object` (a path or
+// a name) is given. The text is the system's in its language, or "unknown
+// error" when it has none.
+void LogStepFailed(const char* step, const wchar_t* object, uint32_t error);  // ERR
+// A step that failed for a reason of the program's own (no system error):
+// "<step> failed: <reason>", or "<step> failed for <object>: <reason>".
+void LogStepRefused(const char* step, const wchar_t* object, const char* reason);  // ERR
+// A child that could not be started: "Subprocess <label> not started: error
+// <n> (<text>)", as LogStepFailed.
+void LogSubprocessNotStarted(const char* label, uint32_t error);  // ERR
 
 }  // namespace tovik

@@ -101,6 +101,7 @@ int32_t RunApplicationInstaller(const wchar_t* commandLine) {
     PROCESS_INFORMATION process = {};
     const BOOL started =
         CreateProcessW(program, copy, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    if (!started) LogSubprocessNotStarted(kApplicationInstallerLabel, GetLastError());
     HeapFree(GetProcessHeap(), 0, copy);
     if (started) {
       DWORD exitCode = 0;
@@ -131,7 +132,7 @@ int32_t RunRuntimeInstaller(const wchar_t* installerPath, const wchar_t* options
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    // The end line of the run shows the code.
+    LogSubprocessNotStarted(kRuntimeInstallerLabel, GetLastError());
     return kExitRuntimeInstallerFailed;
   }
   DWORD exitCode = 0;

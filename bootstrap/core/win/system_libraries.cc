@@ -33,7 +33,8 @@ bool FillVersion(VersionFunctions* table) {
 
 bool FillWininet(WininetFunctions* table) {
   HMODULE net = LoadSystemLibrary(L"wininet.dll");
-  return net != nullptr && Resolve(net, "HttpEndRequestA", &table->httpEndRequest) &&
+  return net != nullptr && Resolve(net, "HttpAddRequestHeadersA", &table->httpAddRequestHeaders) &&
+         Resolve(net, "HttpEndRequestA", &table->httpEndRequest) &&
          Resolve(net, "HttpOpenRequestA", &table->httpOpenRequest) &&
          Resolve(net, "HttpQueryInfoA", &table->httpQueryInfo) &&
          Resolve(net, "HttpSendRequestExA", &table->httpSendRequestEx) &&
@@ -41,6 +42,7 @@ bool FillWininet(WininetFunctions* table) {
          Resolve(net, "InternetCombineUrlA", &table->internetCombineUrl) &&
          Resolve(net, "InternetConnectA", &table->internetConnect) &&
          Resolve(net, "InternetCrackUrlA", &table->internetCrackUrl) &&
+         Resolve(net, "InternetErrorDlg", &table->internetErrorDlg) &&
          Resolve(net, "InternetOpenA", &table->internetOpen) &&
          Resolve(net, "InternetQueryDataAvailable", &table->internetQueryDataAvailable) &&
          Resolve(net, "InternetReadFile", &table->internetReadFile) &&

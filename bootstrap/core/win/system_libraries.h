@@ -43,6 +43,7 @@ struct VersionFunctions {
 
 // wininet.dll
 struct WininetFunctions {
+  decltype(&::HttpAddRequestHeadersA) httpAddRequestHeaders;
   decltype(&::HttpEndRequestA) httpEndRequest;
   decltype(&::HttpOpenRequestA) httpOpenRequest;
   decltype(&::HttpQueryInfoA) httpQueryInfo;
@@ -51,6 +52,7 @@ struct WininetFunctions {
   decltype(&::InternetCombineUrlA) internetCombineUrl;
   decltype(&::InternetConnectA) internetConnect;
   decltype(&::InternetCrackUrlA) internetCrackUrl;
+  decltype(&::InternetErrorDlg) internetErrorDlg;
   decltype(&::InternetOpenA) internetOpen;
   decltype(&::InternetQueryDataAvailable) internetQueryDataAvailable;
   decltype(&::InternetReadFile) internetReadFile;

@@ -26,6 +26,18 @@ struct DownloadLimits {
   uint32_t crlTotalMs;
   // Redirects one transfer follows; the next one fails it.
   uint32_t maxRedirects;
+  // Further requests of one file after a connection that could not be made
+  // or a status that invites another try (408, 429, 500, 502, 503, 504),
+  // and the wait before the first of them (doubled for each next one).
+  uint32_t maxRetries;
+  uint32_t retryWaitMs;
+  // Longest Retry-After (seconds in the response) that is honoured; a
+  // longer one is cut to this.
+  uint32_t retryAfterCapMs;
+  // Requests for the rest of one file after its body stopped early, and the
+  // wait before each.
+  uint32_t maxResumptions;
+  uint32_t resumeWaitMs;
 };
 
 // The bounds of the product.
@@ -38,6 +50,11 @@ constexpr DownloadLimits kDownloadLimits = {
     16u * 1024 * 1024,    // CRL: 16 MiB
     15000,                // CRL: whole transfer
     8,                    // redirects
+    2,                    // retries
+    2000,                 // first wait before a retry (then 4000)
+    10000,                // longest Retry-After honoured
+    3,                    // resumptions or restarts
+    1000,                 // wait before each
 };
 
 // The bounds in force: kDownloadLimits, unless a test build replaced them.

@@ -64,6 +64,8 @@ enum DownloadStatus : int32_t {
   kTransferBadStatus = 3,     // HTTP 400 or above, other than 404
   kTransferUnableToConnect = 4,
   kTransferNotFound = 5,      // HTTP 404
+  kTransferProxyAuth = 6,     // HTTP 407: the proxy wants credentials that were not given
+  kTransferIncomplete = 7,    // the body stopped before its announced length
 };
 
 // One fetched file held in memory.
@@ -88,6 +90,9 @@ class DownloadHelper {
   DownloadBuffer* installerData = nullptr;  // owned, may be absent
   DownloadBuffer* signatureData = nullptr;  // owned, may be absent
   volatile LONG result = kDownloadGeneralFailure;
+  // Set by the UI before StartWorker in an interactive run: a proxy's 407
+  // then shows the system's credential prompt over progressDialog.
+  bool promptForCredentials = false;
 
   // A new record with one reference (the caller's), set up as the host window
   // hands it to the worker: counters 0, step DownloadInstaller, no buffers,
@@ -120,12 +125,22 @@ class DownloadHelper {
   // message (UM_DOWNLOAD_DONE or UM_DOWNLOAD_FAILED) and returns result.
   LONG Run();
 
-  // One HTTP GET of `path` on `host`, port 80, plain HTTP/1.0, bypassing the
-  // cache. Reads into a buffer of the announced length (totalBytes), at most
-  // 32768 bytes per read, storing from receivedBytes on; posts
-  // UM_DOWNLOAD_PROGRESS per chunk when `reportProgress`. On kTransferOk a new
-  // buffer is stored in *out (ownership passes; an earlier one is freed);
-  // otherwise *out is untouched. Every status is logged.
+  // One file fetched by HTTP GET of `path` on `host`, port 80, plain
+  // HTTP/1.0, bypassing the cache, through the system's proxy settings.
+  // Reads into a buffer of the announced length (totalBytes), at most 32768
+  // bytes per read; posts UM_DOWNLOAD_PROGRESS when `reportProgress` and
+  // receivedBytes grows (it never falls within one call). A body that stops
+  // before its announced length after bytes arrived (closed, reset or timed
+  // out) is asked for again from where it stopped ("Range: bytes=N-", with
+  // "If-Range" when the server gave a validator), at most maxResumptions
+  // times: a 206 continues the buffer and its hash, a 200 starts it again.
+  // A connection that cannot be made and the statuses 408, 429, 500, 502,
+  // 503 and 504 are tried again at most maxRetries times after a wait (a
+  // Retry-After of the server honoured up to its cap). A cancel (step
+  // Finished) starts no further request and ends any wait at once. A
+  // refused response is closed, not read. On kTransferOk a new buffer is
+  // stored in *out (ownership passes; an earlier one is freed); otherwise
+  // *out is untouched. Every outcome, retry and resumption is logged.
   int32_t Download(const char* host, const char* path, bool reportProgress, DownloadBuffer** out);
 
   // Writes installerData to "VantelRuntimeInstaller.exe" in a new folder

@@ -387,7 +387,10 @@ bool DownloadHelper::VerifyDetachedSignature(const DownloadBuffer* installer, co
     LogSignatureFailed("Detatched");
     return false;
   }
-  if (signer == nullptr) return false;
+  if (signer == nullptr) {
+    LogSignatureFailed("Detached");
+    return false;
+  }
   if (!VerifyEKU(signer) || !VerifySignerName(signer)) {
     LogSignatureFailed("Detached");
     crypt.certFreeCertificateContext(signer);

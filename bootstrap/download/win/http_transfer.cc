@@ -106,6 +106,61 @@ bool HttpTransfer::TakeRedirect() {
   return true;
 }
 
+bool HttpTransfer::SetRequestHeaders(const char* headers) {
+  headers_[0] = '\0';
+  if (headers == nullptr) return true;
+  if (strlen(headers) >= sizeof(headers_)) return false;
+  strcpy(headers_, headers);
+  return true;
+}
+
+bool HttpTransfer::QueryHeader(DWORD query, char* text, DWORD capacity) const {
+  if (request_ == nullptr || capacity == 0) return false;
+  DWORD size = capacity;
+  if (!net_->httpQueryInfo(request_, query, text, &size, nullptr)) return false;
+  return size < capacity;
+}
+
+HttpTransfer::Outcome HttpTransfer::SendAndAwait() {
+  constexpr int kMaxPrompts = 3;
+  for (int prompts = 0;; ++prompts) {
+    armed_ = 0;
+    if (!net_->httpSendRequestEx(request_, nullptr, nullptr, 0, 0)) {
+      error_ = GetLastError();
+      return error_ == ERROR_INTERNET_TIMEOUT ? kFailed : kUnableToConnect;
+    }
+    // The connection is open now: from here on the time-out holds.
+    lastByte_ = GetTickCount();
+    if (!ArmReceiveTimeout()) return kFailed;
+    if (!net_->httpEndRequest(request_, nullptr, 0, 0)) {
+      error_ = GetLastError();
+      return error_ == ERROR_INTERNET_TIMEOUT || error_ == WSAETIMEDOUT ? kFailed : kUnableToConnect;
+    }
+    DWORD code = 0;
+    DWORD size = sizeof(code);
+    if (net_->httpQueryInfo(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr) &&
+        code != 0) {
+      lastByte_ = GetTickCount();
+    } else {
+      code = 0;
+      // Some platforms end the wait for headers that never came as if an
+      // empty response had arrived; that is a time-out all the same.
+      if (GetTickCount() - lastByte_ + kRearmSlackMs >= armed_) return kFailed;
+    }
+    status_ = code;
+    if (code != HTTP_STATUS_PROXY_AUTH_REQ || credentialOwner_ == nullptr || prompts == kMaxPrompts) return kOk;
+    // The system's own prompt: it reads the proxy's challenge from the
+    // request, asks the user and keeps what was entered on the handle, so
+    // that the request sent again carries it. Anything but a request to
+    // send again leaves the 407 as the response.
+    DWORD answer = net_->internetErrorDlg(credentialOwner_, request_, ERROR_SUCCESS,
+                                          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                              FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                                          nullptr);
+    if (answer != ERROR_INTERNET_FORCE_RETRY) return kOk;
+  }
+}
+
 AddressKind SplitHttpAddress(const char* address, HttpAddress* out) {
   char host[sizeof(out->host)];
   char path[sizeof(out->path)];
@@ -141,45 +196,34 @@ HttpTransfer::Outcome HttpTransfer::Open(const char* host, INTERNET_PORT port, b
   secure_ = secure;
 
   net_ = LoadWininet();
-  if (net_ == nullptr) return kUnableToConnect;
+  if (net_ == nullptr) {
+    error_ = ERROR_MOD_NOT_FOUND;
+    return kUnableToConnect;
+  }
   internet_ = net_->internetOpen(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (internet_ == nullptr) return kUnableToConnect;
+  if (internet_ == nullptr) return Failed(kUnableToConnect);
   SetTimeouts(*net_, internet_, bounds_);
 
   for (uint32_t redirects = 0;; ++redirects) {
     connection_ = net_->internetConnect(internet_, host_, port_, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (connection_ == nullptr) return kUnableToConnect;
+    if (connection_ == nullptr) return Failed(kUnableToConnect);
     SetTimeouts(*net_, connection_, bounds_);
     // Always from the server and never kept in the cache; redirects are
     // counted here, not followed by the system without end.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (secure_) flags |= INTERNET_FLAG_SECURE;
     request_ = net_->httpOpenRequest(connection_, "GET", path_, "HTTP/1.0", nullptr, nullptr, flags, 0);
-    if (request_ == nullptr) return kUnableToConnect;
+    if (request_ == nullptr) return Failed(kUnableToConnect);
     SetTimeouts(*net_, request_, bounds_);
-    armed_ = 0;
-    if (!net_->httpSendRequestEx(request_, nullptr, nullptr, 0, 0)) {
-      return GetLastError() == ERROR_INTERNET_TIMEOUT ? kFailed : kUnableToConnect;
+    if (headers_[0] != '\0') {
+      // Best effort: without them the server answers the plain request,
+      // which the caller tells apart by its status.
+      net_->httpAddRequestHeaders(request_, headers_, static_cast<DWORD>(-1),
+                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     }
-    // The connection is open now: from here on the time-out holds.
-    lastByte_ = GetTickCount();
-    if (!ArmReceiveTimeout()) return kFailed;
-    if (!net_->httpEndRequest(request_, nullptr, 0, 0)) {
-      DWORD error = GetLastError();
-      return error == ERROR_INTERNET_TIMEOUT || error == WSAETIMEDOUT ? kFailed : kUnableToConnect;
-    }
-    DWORD code = 0;
-    DWORD size = sizeof(code);
-    if (net_->httpQueryInfo(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr) &&
-        code != 0) {
-      lastByte_ = GetTickCount();
-    } else {
-      code = 0;
-      // Some platforms end the wait for headers that never came as if an
-      // empty response had arrived; that is a time-out all the same.
-      if (GetTickCount() - lastByte_ + kRearmSlackMs >= armed_) return kFailed;
-    }
-    status_ = code;
+    Outcome sent = SendAndAwait();
+    if (sent != kOk) return sent;
+    const DWORD code = status_;
     if (IsRedirect(code)) {
       if (redirects >= bounds_.maxRedirects || !TakeRedirect()) return kFailed;
       CloseRequest();
@@ -210,15 +254,26 @@ HttpTransfer::Outcome HttpTransfer::Read(void* into, DWORD want, DWORD* got) {
   // own under some platforms, so it is asked only under an overall limit.
   if (bounds_.totalMs != 0) {
     DWORD available = 0;
-    if (!net_->internetQueryDataAvailable(request_, &available, 0, 0)) return kFailed;
+    if (!net_->internetQueryDataAvailable(request_, &available, 0, 0)) return Failed(kFailed);
     if (available == 0) return kOk;
     if (available < want) want = available;
   }
-  if (!net_->internetReadFile(request_, into, want, got)) return kFailed;
+  if (!net_->internetReadFile(request_, into, want, got)) return Failed(kFailed);
   // Never more than asked, whatever the platform says.
   if (*got > want) return kFailed;
   if (*got != 0) lastByte_ = GetTickCount();
+  read_ += *got;
   return kOk;
+}
+
+void HttpTransfer::Discard() {
+  constexpr uint64_t kClosableRest = 64 * 1024;
+  if (request_ == nullptr || (hasLength_ && length_ <= read_ + kClosableRest)) return;
+  // Left open on purpose, see the header: forgetting the handles keeps the
+  // destructor from closing them.
+  request_ = nullptr;
+  connection_ = nullptr;
+  internet_ = nullptr;
 }
 
 }  // namespace tovik

@@ -62,12 +62,33 @@ class HttpTransfer {
   HttpTransfer(const HttpTransfer&) = delete;
   HttpTransfer& operator=(const HttpTransfer&) = delete;
 
+  // Header lines (each ending in CR LF) sent with every request of the next
+  // Open, redirects included; null or empty: none. False (and none set)
+  // when they exceed 511 bytes.
+  bool SetRequestHeaders(const char* headers);
+
+  // The window that owns the system's credential prompt when a proxy asks
+  // for authentication (407); null, the default: never prompt, and the 407
+  // is the response.
+  void SetCredentialOwner(HWND owner) { credentialOwner_ = owner; }
+
   // Sends "GET `path` HTTP/1.0" to `host`:`port` (TLS when `secure`),
-  // always from the server and never cached, and waits for the response
-  // headers. A redirect (301, 302, 303, 307, 308 with a Location) is
-  // followed to the address it names, at most maxRedirects times. kOk when
-  // a final response's headers have arrived; see status() and length().
+  // through the system's proxy settings, always from the server and never
+  // cached, and waits for the response headers. A redirect (301, 302, 303,
+  // 307, 308 with a Location) is followed to the address it names, at most
+  // maxRedirects times. A 407 with a credential owner shows the system's
+  // prompt (at most 3 times) and sends the request again when it asks to.
+  // kOk when a final response's headers have arrived; see status() and
+  // length(). Call once per object: a second request needs a new one.
   Outcome Open(const char* host, INTERNET_PORT port, bool secure, const char* path);
+
+  // Copies the response header named by `query` (HTTP_QUERY_*) into `text`
+  // (terminated). False when the response has none or it does not fit.
+  bool QueryHeader(DWORD query, char* text, DWORD capacity) const;
+
+  // The system error behind the last failed call (0: none recorded), for
+  // the log.
+  DWORD lastError() const { return error_; }
 
   // HTTP status of the final response; 0 when none could be read.
   DWORD status() const { return status_; }
@@ -82,14 +103,31 @@ class HttpTransfer {
   // `want` is 0.
   Outcome Read(void* into, DWORD want, DWORD* got);
 
+  // Gives up the response without reading the rest of its body. Some
+  // platforms, when a request is closed, read what remains of its body for
+  // as long as the server keeps it coming, so a refused response of hundreds
+  // of megabytes would be read all the same. So unless little (64 KiB) or
+  // nothing remains, the handles are left open and the connection goes with
+  // the process (at most one per request made); the caller ends its run.
+  void Discard();
+
  private:
   // Sets the receive time-out to what the bounds leave from now; false
   // when nothing is left.
   bool ArmReceiveTimeout();
   void CloseRequest();
+  // Records the system error of the call that just failed; answers `outcome`.
+  Outcome Failed(Outcome outcome) {
+    error_ = GetLastError();
+    return outcome;
+  }
   // Follows the Location of the current response: fills host_, port_,
   // secure_ and path_. False when there is none usable.
   bool TakeRedirect();
+  // Sends the open request and waits for its headers, again after a
+  // credential prompt that asks for it; sets status_. kOk when a status
+  // arrived (status_ 0: none could be read).
+  Outcome SendAndAwait();
 
   Bounds bounds_;
   const WininetFunctions* net_ = nullptr;  // set by Open; null when wininet is missing
@@ -100,10 +138,14 @@ class HttpTransfer {
   DWORD lastByte_ = 0;  // tick count of the last sign of life from the server
   DWORD armed_ = 0;     // receive time-out last set on the request
   DWORD status_ = 0;
+  DWORD error_ = 0;
   bool hasLength_ = false;
   uint64_t length_ = 0;
+  uint64_t read_ = 0;  // body bytes read so far
   char host_[256] = {};
   char path_[2048] = {};
+  char headers_[512] = {};
+  HWND credentialOwner_ = nullptr;
   INTERNET_PORT port_ = INTERNET_DEFAULT_HTTP_PORT;
   bool secure_ = false;
 };

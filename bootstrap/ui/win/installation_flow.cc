@@ -38,7 +38,10 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
   if (context == nullptr) return -1;
   hostContext = context;
   DownloadHelper* helper = DownloadHelper::Create(window, &context->installer);
-  if (helper == nullptr) return -1;
+  if (helper == nullptr) {
+    LogStepFailed("Installation flow: download record", nullptr, ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+  }
 
   helper->progressDialog = CreateDialogParamW(context->instance, MAKEINTRESOURCEW(IDD_PROGRESS), window,
                                               ProgressDialogProc, reinterpret_cast<LPARAM>(helper));
@@ -57,7 +60,10 @@ LRESULT StartJob(HWND window, LPARAM lParam) {
   }
   helper->totalBytes = 0;
   helper->receivedBytes = 0;
+  // A silent run asks nobody: a proxy that wants credentials fails it.
+  helper->promptForCredentials = !context->silent;
   if (!helper->StartWorker()) {
+    LogStepFailed("Installation flow: start download worker", nullptr, GetLastError());
     // Without a worker no final message would ever come: fail the run now.
     PostMessageW(window, UM_DOWNLOAD_FAILED, 0, kExitFlowFailed);
   }
@@ -167,7 +173,10 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = kHostWindowClass;
-  if (RegisterClassExW(&windowClass) == 0) return kExitFlowFailed;
+  if (RegisterClassExW(&windowClass) == 0) {
+    LogStepFailed("Installation flow: register window class", nullptr, GetLastError());
+    return kExitFlowFailed;
+  }
 
   InstallContext context;
   context.instance = instance;
@@ -183,18 +192,24 @@ int32_t RunInstallationFlow(const wchar_t* options, bool silent, const wchar_t* 
     MSG message;
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
-      if (got == -1) break;  // result stays 11
+      if (got == -1) {
+        LogStepFailed("Installation flow: message loop", nullptr, GetLastError());
+        break;  // result stays 11
+      }
       if (activeDialog != nullptr && IsDialogMessageW(activeDialog, &message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
     if (IsWindow(window)) DestroyWindow(window);
     if (got == 0) result = static_cast<int32_t>(message.wParam);
-    if (result == 0) {
-      result = context.installer.path != nullptr
-                   ? RunRuntimeInstaller(context.installer.path, options, context.applicationPath)
-                   : kExitFlowFailed;
+    if (result == 0 && context.installer.path == nullptr) {
+      LogStepRefused("Installation flow: run runtime installer", nullptr, "no stored installer");
+      result = kExitFlowFailed;
+    } else if (result == 0) {
+      result = RunRuntimeInstaller(context.installer.path, options, context.applicationPath);
     }
+  } else {
+    LogStepFailed("Installation flow: create host window", nullptr, GetLastError());
   }
   hostContext = nullptr;
   ReleaseInstallContext(context);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "download_helper.h"
+#include "download_limits.h"
 #include "download_test_support.h"
 #include "http_fixture.h"
 #include "log_reader.h"
@@ -22,6 +23,7 @@ using Lines = std::vector<std::string>;
 using tovik::DownloadHelper;
 
 constexpr char kAgent[] = "Tessaro Vantel Bootstrapper" TV_VERSION_TEXT;
+constexpr DWORD kRetryWaitMs = 200;
 
 std::string BeginRuntime() { return "Begin runtime download from " + tvtest::InstallerAddress(); }
 std::string BeginSignature() { return "Begin signature download from " + tvtest::SignatureAddress(); }
@@ -73,9 +75,15 @@ class Worker : public ::testing::Test {
     signature_ = tvtest::Pki("good.p7");
     server_.Serve("/crl/inter.crl", tvtest::Pki("inter.crl"));
     SetTemp(temp_.path());
+    // Retries and resumptions wait a tenth of the product's time here.
+    tovik::DownloadLimits limits = tovik::kDownloadLimits;
+    limits.retryWaitMs = kRetryWaitMs;
+    limits.resumeWaitMs = 100;
+    tovik::OverrideDownloadLimits(&limits);
   }
 
   void TearDown() override {
+    tovik::OverrideDownloadLimits(nullptr);
     SetTemp(L"");
     tovik::ReleaseStoredInstaller(stored_);
   }
@@ -298,7 +306,7 @@ struct FailureCase {
   tvtest::HttpResponse installer;
   tvtest::HttpResponse signature;
   DWORD result;
-  bool signatureAsked;
+  const char* asked;  // the files requested in order: I installer, S signature
   std::vector<std::string> milestones;
   Lines (*lines)();
 };
@@ -317,35 +325,64 @@ tvtest::HttpResponse Body(const std::string& body, bool contentLength = true) {
   return r;
 }
 
+std::string Retry(int n, const char* reason) {
+  return "Download retry " + std::to_string(n) + " of 2 in " + std::to_string(kRetryWaitMs << (n - 1)) +
+         " ms after " + reason;
+}
+
+std::string Interrupted(size_t received, size_t total, int n) {
+  return "Download interrupted after " + std::to_string(received) + " of " + std::to_string(total) +
+         " bytes, resumption " + std::to_string(n) + " of 3";
+}
+
+const char kRestarted[] = "Download restarted from the beginning: the server sent the whole file";
+
 TEST_F(Worker, TransferOutcomes) {
   const std::string installer = installer_;
   const std::string signature = signature_;
   tvtest::HttpResponse cut = Body(installer);
   cut.sendBytes = installer.size() / 2;
+  tvtest::HttpResponse proxyAuth = Status(407);
+  proxyAuth.extraHeaders = "Proxy-Authenticate: Basic realm=\"proxy\"\r\n";
+  static size_t half;
+  static size_t whole;
+  half = installer.size() / 2;
+  whole = installer.size();
   const FailureCase cases[] = {
-      {"404 for the installer", Status(404), Body(signature), 14, false, {"FAILED 0 14"},
+      {"404 for the installer", Status(404), Body(signature), 14, "I", {"FAILED 0 14"},
        [] { return Lines{BeginRuntime(), "Download failure: 404 not found"}; }},
-      {"404 for the signature", Body(installer), Status(404), 14, true, {"VERIFYING 0 0", "FAILED 0 14"},
+      {"404 for the signature", Body(installer), Status(404), 14, "IS", {"VERIFYING 0 0", "FAILED 0 14"},
        [] { return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download failure: 404 not found"}; }},
-      {"500 for the installer", Status(500), Body(signature), 11, false, {"FAILED 0 11"},
-       [] { return Lines{BeginRuntime(), "Download failure: Bad status"}; }},
-      {"500 for the signature", Body(installer), Status(500), 11, true, {"VERIFYING 0 0", "FAILED 0 11"},
-       [] { return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download failure: Bad status"}; }},
-      {"installer without Content-Length", Body(installer, false), Body(signature), 13, true,
+      {"500 for the installer, tried three times", Status(500), Body(signature), 11, "III", {"FAILED 0 11"},
+       [] {
+         return Lines{BeginRuntime(), Retry(1, "status 500"), Retry(2, "status 500"), "Download failure: Bad status"};
+       }},
+      {"500 for the signature, tried three times", Body(installer), Status(500), 11, "ISSS",
+       {"VERIFYING 0 0", "FAILED 0 11"},
+       [] {
+         return Lines{BeginRuntime(), "Download success", BeginSignature(), Retry(1, "status 500"),
+                      Retry(2, "status 500"), "Download failure: Bad status"};
+       }},
+      {"407 from a proxy in a silent run", proxyAuth, Body(signature), 11, "I", {"FAILED 0 11"},
+       [] { return Lines{BeginRuntime(), "Download failure: 407 proxy authentication required"}; }},
+      {"installer without Content-Length", Body(installer, false), Body(signature), 13, "IS",
        {"VERIFYING 0 0", "FAILED 0 13"},
        [] {
          return Lines{BeginRuntime(), "Download failure: No error", BeginSignature(), "Download success",
                       "Detatched signature validation failed"};
        }},
-      {"empty installer", Body(""), Body(signature), 13, true, {"VERIFYING 0 0", "FAILED 0 13"},
+      {"empty installer", Body(""), Body(signature), 13, "IS", {"VERIFYING 0 0", "FAILED 0 13"},
        [] {
          return Lines{BeginRuntime(), "Download failure: No error", BeginSignature(), "Download success",
                       "Detatched signature validation failed"};
        }},
-      {"installer cut short", cut, Body(signature), 13, true, {"VERIFYING 0 0", "FAILED 0 13"},
+      // Every response cut: asked for again three times, then a download
+      // failure, and no signature is asked for.
+      {"installer cut short every time", cut, Body(signature), 11, "IIII", {"FAILED 0 11"},
        [] {
-         return Lines{BeginRuntime(), "Download success", BeginSignature(), "Download success",
-                      "Detatched signature validation failed"};
+         return Lines{BeginRuntime(), Interrupted(half, whole, 1), kRestarted, Interrupted(half, whole, 2),
+                      kRestarted, Interrupted(half, whole, 3), kRestarted,
+                      "Download failure: Body shorter than its announced length"};
        }},
   };
   for (const FailureCase& c : cases) {
@@ -358,11 +395,71 @@ TEST_F(Worker, TransferOutcomes) {
     EXPECT_EQ(RunWorker(), c.result);
     EXPECT_EQ(Milestones(host_.posted()), c.milestones);
     EXPECT_EQ(log.Lines(), c.lines());
-    std::vector<std::string> asked = {tvtest::InstallerPath()};
-    if (c.signatureAsked) asked.push_back(tvtest::SignaturePath());
+    std::vector<std::string> asked;
+    for (const char* p = c.asked; *p != '\0'; ++p) {
+      asked.push_back(*p == 'I' ? tvtest::InstallerPath() : tvtest::SignaturePath());
+    }
     EXPECT_EQ(server_.RequestedTargets(), asked);
     EXPECT_EQ(stored_.path, nullptr);
     EXPECT_TRUE(TempIsEmpty());
+  }
+}
+
+// A transfer that stops or is refused for a while still delivers the
+// installer: the Range headers of the installer requests, the log lines
+// between the first request and success, and a bar that never runs back.
+TEST_F(Worker, InterruptedTransfersComplete) {
+  const size_t cutAt = installer_.size() * 2 / 5;
+  const std::string from = "bytes=" + std::to_string(cutAt) + "-";
+  tvtest::HttpResponse whole = Body(installer_);
+  whole.honourRange = true;
+  whole.etag = "\"v1\"";
+  tvtest::HttpResponse cut = whole;
+  cut.sendBytes = cutAt;
+  tvtest::HttpResponse ignoring = Body(installer_);
+  tvtest::HttpResponse ignoringCut = ignoring;
+  ignoringCut.sendBytes = cutAt;
+  tvtest::HttpResponse busy = Status(503);
+  tvtest::HttpResponse busyOneSecond = busy;
+  busyOneSecond.extraHeaders = "Retry-After: 1\r\n";
+  const std::string interrupted = Interrupted(cutAt, installer_.size(), 1);
+  struct Case {
+    const char* name;
+    std::vector<tvtest::HttpResponse> installer;
+    std::vector<std::string> ranges;   // Range header of each installer request
+    std::vector<std::string> ifRange;  // If-Range header of each installer request
+    Lines between;
+  } cases[] = {
+      {"cut at 40%, the rest as 206", {cut, whole}, {"", from}, {"", "\"v1\""}, {interrupted}},
+      {"cut at 40%, Range ignored", {ignoringCut, ignoring}, {"", from}, {"", ""}, {interrupted, kRestarted}},
+      {"503 once", {busy, whole}, {"", ""}, {"", ""}, {Retry(1, "status 503")}},
+      {"503 with Retry-After: 1", {busyOneSecond, whole}, {"", ""}, {"", ""},
+       {"Download retry 1 of 2 in 1000 ms after status 503"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.ClearRequests();
+    host_.Clear();
+    tovik::ReleaseStoredInstaller(stored_);
+    server_.ServeSequence(tvtest::InstallerPath(), c.installer);
+    server_.Serve(tvtest::SignaturePath(), signature_);
+    tvtest::TovikLogTail log;
+    EXPECT_EQ(RunWorker(), 0u);
+    ExpectProgress(host_.posted(), installer_.size(), installer_.size());
+    ASSERT_NE(stored_.path, nullptr);
+    EXPECT_EQ(tvtest::ReadFileBytes(stored_.path), installer_);
+    std::vector<std::string> ranges, ifRange;
+    for (const tvtest::HttpRequest& r : server_.Requests()) {
+      if (r.target != tvtest::InstallerPath()) continue;
+      ranges.push_back(r.Header("Range"));
+      ifRange.push_back(r.Header("If-Range"));
+    }
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_EQ(ifRange, c.ifRange);
+    const Lines lines = log.Lines();
+    ASSERT_GE(lines.size(), c.between.size() + 2);
+    EXPECT_EQ(Lines(lines.begin() + 1, lines.begin() + 1 + c.between.size()), c.between);
+    EXPECT_EQ(lines[c.between.size() + 1], "Download success");
   }
 }
 
@@ -409,6 +506,7 @@ TEST_F(Worker, TemporaryFolderLength) {
     ServeBoth();
     host_.Clear();
     tovik::ReleaseStoredInstaller(stored_);
+    tvtest::TovikLogTail log;
     DWORD result = RunWorker();
     if (length == 218) {
       EXPECT_EQ(result, 0u);
@@ -420,6 +518,10 @@ TEST_F(Worker, TemporaryFolderLength) {
     } else {
       EXPECT_EQ(result, 11u);
       EXPECT_EQ(Milestones(host_.posted()), (std::vector<std::string>{"VERIFYING 0 0", "FAILED 0 11"}));
+      // The cause, with the folder it concerns.
+      const std::string cause =
+          "Store runtime installer: temporary folder failed for " + tvtest::Narrow(folder) + "\\: error 206 (";
+      EXPECT_EQ(log.Lines().back().substr(0, cause.size()), cause);
       EXPECT_EQ(stored_.path, nullptr);
       EXPECT_TRUE(tvtest::ListDir(folder).empty());
     }

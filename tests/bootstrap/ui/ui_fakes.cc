@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "log.h"
 
@@ -53,6 +54,12 @@ void LogUpdatesDisabled() {
   tvtest::AddLine("Cannot complete installation because runtime updates are disabled on this machine");
 }
 void LogDownloadCancelled() { tvtest::AddLine("Download cancelled"); }
+void LogStepFailed(const char* step, const wchar_t*, uint32_t error) {
+  tvtest::AddLine((std::string(step) + " failed: error " + std::to_string(error)).c_str());
+}
+void LogStepRefused(const char* step, const wchar_t*, const char* reason) {
+  tvtest::AddLine((std::string(step) + " failed: " + reason).c_str());
+}
 
 bool UpdatesAllowed() { return tvtest::updatesAllowed; }
 

@@ -16,9 +16,11 @@ namespace {
 const char* Reason(int status) {
   switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     default: return "Status";
   }
 }
@@ -89,15 +91,23 @@ HttpFixture::~HttpFixture() {
 }
 
 void HttpFixture::Serve(const std::string& path, HttpResponse response) {
-  auto shared = std::make_shared<const HttpResponse>(std::move(response));
+  std::vector<HttpResponse> one;
+  one.push_back(std::move(response));
+  ServeSequence(path, std::move(one));
+}
+
+void HttpFixture::ServeSequence(const std::string& path, std::vector<HttpResponse> responses) {
+  Route route;
+  route.path = path;
+  for (HttpResponse& r : responses) route.responses.push_back(std::make_shared<const HttpResponse>(std::move(r)));
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto& route : routes_) {
-    if (route.first == path) {
-      route.second = shared;
+  for (auto& existing : routes_) {
+    if (existing.path == path) {
+      existing = std::move(route);
       return;
     }
   }
-  routes_.emplace_back(path, shared);
+  routes_.push_back(std::move(route));
 }
 
 void HttpFixture::Serve(const std::string& path, std::string body) {
@@ -108,7 +118,7 @@ void HttpFixture::Serve(const std::string& path, std::string body) {
 
 void HttpFixture::Remove(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  routes_.erase(std::remove_if(routes_.begin(), routes_.end(), [&](const auto& r) { return r.first == path; }),
+  routes_.erase(std::remove_if(routes_.begin(), routes_.end(), [&](const auto& r) { return r.path == path; }),
                 routes_.end());
 }
 
@@ -141,6 +151,9 @@ void HttpFixture::Handle(uintptr_t connection) {
   // A client that keeps the connection open must not stall the server.
   DWORD timeoutMs = 5000;
   setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+  // Nor one that stops reading (it may leave a refused response unread
+  // until it ends).
+  setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
   std::string head;
   char buffer[4096];
   while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
@@ -177,17 +190,37 @@ void HttpFixture::Handle(uintptr_t connection) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
-    for (const auto& r : routes_) {
-      if (r.first == path) route = r.second;
+    for (auto& r : routes_) {
+      if (r.path == path && !r.responses.empty()) {
+        route = r.responses[std::min(r.served, r.responses.size() - 1)];
+        ++r.served;
+      }
     }
   }
   const HttpResponse& response = route != nullptr ? *route : kNotFound;
 
   if (response.delayMs != 0) WaitForSingleObject(stop_, response.delayMs);
-  const uint64_t size = response.generatedBytes != 0 ? response.generatedBytes : response.body.size();
-  std::string header = std::string(response.chunked ? "HTTP/1.1 " : "HTTP/1.0 ") + std::to_string(response.status) +
-                       " " + Reason(response.status) + "\r\n";
+  const uint64_t whole = response.generatedBytes != 0 ? response.generatedBytes : response.body.size();
+  // A range from `first` on, when asked for and honoured.
+  uint64_t first = 0;
+  int status = response.status;
+  const std::string range = request.Header("Range");
+  const std::string ifRange = request.Header("If-Range");
+  unsigned long long asked = 0;
+  if (response.honourRange && status == 200 && sscanf(range.c_str(), "bytes=%llu-", &asked) == 1 && asked < whole &&
+      (ifRange.empty() || ifRange == response.etag)) {
+    first = asked;
+    status = 206;
+  }
+  const uint64_t size = whole - first;
+  std::string header = std::string(response.chunked ? "HTTP/1.1 " : "HTTP/1.0 ") + std::to_string(status) + " " +
+                       Reason(status) + "\r\n";
   header += "Content-Type: application/octet-stream\r\n";
+  if (status == 206) {
+    header += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(whole - 1) + "/" +
+              std::to_string(whole) + "\r\n";
+  }
+  if (!response.etag.empty()) header += "ETag: " + response.etag + "\r\n";
   if (response.chunked) {
     header += "Transfer-Encoding: chunked\r\n";
   } else if (!response.lengthHeader.empty()) {
@@ -215,7 +248,7 @@ void HttpFixture::Handle(uintptr_t connection) {
       }
       data = pattern.data();
     } else {
-      data = response.body.data() + sent;
+      data = response.body.data() + first + sent;
     }
     if (response.chunked) {
       char size_line[32];

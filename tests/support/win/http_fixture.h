@@ -43,6 +43,12 @@ struct HttpResponse {
   // Keep the connection open this long after the last byte sent (a server
   // that stops sending); ends early when the fixture goes away.
   DWORD holdMs = 0;
+  // Answer "Range: bytes=N-" (N inside the body) with 206 and the bytes from
+  // N, unless an If-Range differs from `etag`; sendBytes then counts the
+  // bytes of that part.
+  bool honourRange = false;
+  // Sent as the ETag header when not empty.
+  std::string etag;
 };
 
 struct HttpRequest {
@@ -71,6 +77,9 @@ class HttpFixture {
   void Serve(const std::string& path, HttpResponse response);
   // Shorthand: 200 with `body` and Content-Length (moved from, when it may).
   void Serve(const std::string& path, std::string body);
+  // A script for `path`: the n-th request gets the n-th response, every one
+  // after the last gets the last.
+  void ServeSequence(const std::string& path, std::vector<HttpResponse> responses);
   void Remove(const std::string& path);
 
   std::vector<HttpRequest> Requests() const;
@@ -85,7 +94,12 @@ class HttpFixture {
   uintptr_t listener_ = ~static_cast<uintptr_t>(0);
   mutable std::mutex mutex_;
   // Shared, so that serving a large body never copies it.
-  std::vector<std::pair<std::string, std::shared_ptr<const HttpResponse>>> routes_;
+  struct Route {
+    std::string path;
+    std::vector<std::shared_ptr<const HttpResponse>> responses;
+    size_t served = 0;
+  };
+  std::vector<Route> routes_;
   std::vector<HttpRequest> requests_;
   std::thread thread_;
   std::vector<std::thread> connections_;
