@@ -174,6 +174,8 @@ class SevenZipBlockDecoder {
   SRes Finish();
   void Close();
 
+  // Whether Finish checks the block's CRC against `crc`.
+  bool ChecksCrc(UInt32 crc) const { return checkCrc_ && expectedCrc_ == crc; }
   bool IsOpen() const { return out_ != nullptr; }
   UInt32 Index() const { return index_; }
   uint64_t Size() const { return size_; }

@@ -138,6 +138,10 @@ SRes Walk::ExtractFile(UInt32 i, size_t length) {
 
 // Decodes the file's bytes from the block into the sink, piece by piece.
 SRes Walk::StreamFile(UInt32 i, size_t length, uint64_t size) {
+  // A file that is its whole block (the archive then stores one CRC for
+  // both) is checked once, as the block, before it is complete.
+  const bool checkFile = SzBitWithVals_Check(&db_->CRCs, i) &&
+                         !(size == block_.Size() && block_.ChecksCrc(db_->CRCs.Vals[i]));
   UInt32 crc = CRC_INIT_VAL;
   uint64_t left = size;
   bool begun = false;
@@ -149,7 +153,7 @@ SRes Walk::StreamFile(UInt32 i, size_t length, uint64_t size) {
       res = block_.Read(left < kSevenZipPieceSize ? static_cast<size_t>(left) : kSevenZipPieceSize,
                         &data, &piece);
       if (res != SZ_OK) break;
-      crc = CrcUpdate(crc, data, piece);
+      if (checkFile) crc = CrcUpdate(crc, data, piece);
       left -= piece;
     }
     if (!begun) {
@@ -162,8 +166,7 @@ SRes Walk::StreamFile(UInt32 i, size_t length, uint64_t size) {
       break;
     }
   } while (left > 0);
-  if (res == SZ_OK && SzBitWithVals_Check(&db_->CRCs, i) && CRC_GET_DIGEST(crc) != db_->CRCs.Vals[i])
-    res = SZ_ERROR_CRC;
+  if (res == SZ_OK && checkFile && CRC_GET_DIGEST(crc) != db_->CRCs.Vals[i]) res = SZ_ERROR_CRC;
   // The last file of a block is complete only once the block ended whole
   // (its coders' ends, every packed byte, the block's own CRC).
   if (res == SZ_OK && block_.Position() == block_.Size()) res = block_.Finish();
