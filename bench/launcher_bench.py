@@ -5,12 +5,19 @@ Payloads, made once in the work folder:
   empty    the setup program alone
   typical  about 60 MB: 4,000 small text files in 40 folders, 8 binaries,
            one 20 MB incompressible file
+  text     3,000 text files of 2-10 KB in 30 folders
   many     10,000 tiny files in 100 folders
   big      one 300 MB file that compresses like compiled programs (deflate to
            about 47%, LZMA to about 35%; zip and LZMA both have work to do)
+  bigx86   the big file packed with BCJ in front of LZMA (7z only)
+  huge     one 2.5 GB file (10 MB like the big file's, over and over), 7z
+           only: a block larger than a 32-bit address space (leave it out
+           with --skip huge; it writes 2.5 GB per run of each program)
 each packed as a ZIP-style payload (zip -6) and as 7z (LZMA, one solid
 block), appended to the launcher and run under Wine with a setup program
-that records the time it started and exits at once. For every run it prints
+that records the time it started and exits at once. The floor row is a
+minimal Win32 program that creates and writes the same files and does
+nothing else (bench/floor_writer.cc). For every run it prints
 the launcher's whole job and its two phases (start to the setup program;
 the setup program's end to exit, i.e. the clean-up), its peak working set,
 and beside it native unzip / 7zz x and cp -r of the same tree with their
@@ -22,6 +29,10 @@ archive; every variant runs once per round, so that a passing load falls on
 all of them alike.
 
 usage: launcher_bench.py --build DIR --work DIR [--runs N] [--only NAMES]
+                         [--skip NAMES]       (payloads left out)
+                         [--tmpfs DIR]        (the programs' temporary folder
+                                               and the native tools' output in
+                                               DIR, a tmpfs folder)
                          [--launcher IMAGE]   (the launcher image to measure)
                          [--base IMAGE]       (an earlier launcher image of the
                                                same build kind, measured beside it)"""
@@ -36,7 +47,10 @@ import sys
 import tempfile
 import time
 
-PAYLOADS = ["empty", "typical", "many", "big"]
+PAYLOADS = ["empty", "typical", "text", "many", "big", "bigx86", "huge"]
+# Payloads only 7z can hold (zip -6 makes zip64 entries of 2.5 GB, which the
+# launcher refuses) or only 7z has a filter for.
+SEVEN_ZIP_ONLY = {"bigx86", "huge"}
 
 
 def text(rnd, words, size):
@@ -50,7 +64,7 @@ def text(rnd, words, size):
 
 # Folder names of the trees in the work folder: a tree whose contents change
 # gets a new name, so that a tree or archive made before is not reused.
-FOLDERS = {"big": "big-programs"}
+FOLDERS = {"big": "big-programs", "bigx86": "big-programs", "huge": "huge-2500mb"}
 
 
 def program_like(rnd, size):
@@ -111,6 +125,12 @@ def make_tree(work, name):
                 f.write(rnd.randbytes(1 << 20) + bytes(range(256)) * 4096)
         with open(os.path.join(staging, "bin", "media.pak"), "wb") as f:
             f.write(rnd.randbytes(20 << 20))
+    elif name == "text":
+        for i in range(3000):
+            d = os.path.join(staging, "texts", "part%02d" % (i % 30))
+            os.makedirs(d, exist_ok=True)
+            with open(os.path.join(d, "text%04d.txt" % i), "w") as f:
+                f.write(text(rnd, words, rnd.randint(2000, 10000)))
     elif name == "many":
         for i in range(10000):
             d = os.path.join(staging, "items", "group%02d" % (i % 100))
@@ -121,6 +141,11 @@ def make_tree(work, name):
         with open(os.path.join(staging, "program.bin"), "wb") as f:
             for i in range(30):
                 f.write(program_like(random.Random(i), 10 << 20))
+    elif name == "huge":
+        chunk = program_like(random.Random(0), 10 << 20)
+        with open(os.path.join(staging, "huge.bin"), "wb") as f:
+            for i in range(250):
+                f.write(chunk)
     os.rename(staging, tree)
     return tree
 
@@ -163,6 +188,13 @@ class Bench:
         self.launcher = args.launcher or os.path.join(self.build, "launcher",
                                                       "Tessaro Vantel Installer.exe")
         self.base = args.base
+        self.prefix = os.path.join(self.build, "wine")
+        # The temporary folder of the Windows programs, and where the native
+        # tools write: on tmpfs with --tmpfs, else the prefix's and the work folder.
+        self.temp = os.path.join(os.path.abspath(args.tmpfs), "temp") if args.tmpfs else None
+        self.native_out = os.path.join(os.path.abspath(args.tmpfs or self.work), "native-out")
+        if self.temp:
+            os.makedirs(self.temp, exist_ok=True)
         peer = os.path.join(self.build, "bench", "sfx-peer.exe")
         self.peer = peer if os.path.exists(peer) else None
         self.sevenzip = shutil.which("7zz") or shutil.which("7z")
@@ -172,7 +204,8 @@ class Bench:
         os.makedirs(tree, exist_ok=True)
         staged = os.path.join(self.work, "staged-" + name)
         # Named for what they hold: the stamp program under both setup names.
-        archive = os.path.join(self.work, "%s-2setup.%s" % (os.path.basename(tree), kind))
+        archive = os.path.join(self.work, "%s-2setup%s.%s" % (
+            os.path.basename(tree), "-bcj" if name == "bigx86" else "", kind))
         if not os.path.exists(archive):
             # The payload: the tree, and the stamp program as the launcher's default
             # setup program and as the peer's "setup.exe".
@@ -184,8 +217,9 @@ class Bench:
             if kind == "zip":
                 subprocess.run(["zip", "-q", "-r", "-6", archive, "."], cwd=staged, check=True)
             else:
+                filters = ["-mf=BCJ"] if name == "bigx86" else ["-mf=off"]
                 subprocess.run([self.sevenzip, "a", "-bd", "-bso0", "-t7z", "-m0=LZMA", "-mx=5",
-                                "-ms=on", archive, "."], cwd=staged, check=True)
+                                "-ms=on"] + filters + [archive, "."], cwd=staged, check=True)
             shutil.rmtree(staged)
         return tree, archive
 
@@ -197,22 +231,56 @@ class Bench:
                     shutil.copyfileobj(f, out)
         return package
 
+    def windows_run(self, command, env):
+        """Runs a Windows command line under peak_memory.exe: its fields."""
+        if self.temp:
+            env = dict(env, TV_BENCH_TEMP=win_path(self.temp))
+        out = subprocess.run([self.run, os.path.join(self.build, "bench", "peak_memory.exe")]
+                             + command, env=env, capture_output=True, text=True,
+                             check=True).stdout
+        return dict(item.split("=", 1) for item in out.split())
+
     def launcher_run(self, package):
+        """One run; a package that fails (exit code other than 0) is reported
+        as such, with its time and peak."""
         stamp = os.path.join(self.work, "stamp.txt")
         if os.path.exists(stamp):
             os.remove(stamp)
-        env = dict(os.environ, TV_STAMP=win_path(stamp))
+        fields = self.windows_run([win_path(package)], dict(os.environ, TV_STAMP=win_path(stamp)))
+        whole = int(fields["wall_ms"]) / 1000
+        result = {"whole": whole, "to_setup": whole, "after_setup": 0.0,
+                  "peak": int(fields["peak_working_set_kib"]), "exit": int(fields["exit"])}
+        if result["exit"] == 0 and os.path.exists(stamp):
+            with open(stamp) as f:
+                started = int(f.read())
+            start, stop = int(fields["start_ft"]), int(fields["stop_ft"])
+            result.update(to_setup=(started - start) / 1e7, after_setup=(stop - started) / 1e7)
+        elif result["exit"] == 0:
+            result["exit"] = -1  # ended with 0 but never ran the setup program
+        return result
+
+    def unix_path(self, windows):
+        if windows[:2].upper() == "Z:":
+            return windows[2:].replace("\\", "/")
+        return os.path.join(self.prefix, "drive_" + windows[0].lower(),
+                            windows[3:].replace("\\", "/"))
+
+    def floor_run(self, tree):
+        """The floor program on the tree; its output is deleted after."""
+        exe = os.path.join(self.build, "bench", "floor_writer.exe")
         out = subprocess.run([self.run, os.path.join(self.build, "bench", "peak_memory.exe"),
-                              win_path(package)], env=env, capture_output=True, text=True,
-                             check=True).stdout
-        fields = dict(item.split("=", 1) for item in out.split())
-        if fields["exit"] != "0" or not os.path.exists(stamp):
-            raise SystemExit("the package failed: %s" % out.strip())
-        with open(stamp) as f:
-            started = int(f.read())
-        start, stop = int(fields["start_ft"]), int(fields["stop_ft"])
-        return {"whole": int(fields["wall_ms"]) / 1000, "to_setup": (started - start) / 1e7,
-                "after_setup": (stop - started) / 1e7, "peak": int(fields["peak_working_set_kib"])}
+                              exe, win_path(tree)], capture_output=True, text=True, check=True,
+                             env=dict(os.environ, **({"TV_BENCH_TEMP": win_path(self.temp)}
+                                                     if self.temp else {}))).stdout
+        lines = out.split("\n")
+        fields = dict(item.split("=", 1) for line in lines if line.startswith("exit=")
+                      for item in line.split())
+        for line in lines:
+            if line.strip() and not line.startswith("exit="):
+                shutil.rmtree(self.unix_path(line.strip()), ignore_errors=True)
+        whole = int(fields["wall_ms"]) / 1000
+        return {"whole": whole, "to_setup": whole, "after_setup": 0.0,
+                "peak": int(fields["peak_working_set_kib"]), "exit": int(fields["exit"])}
 
     def variants(self, name, kind, archive):
         """(label, package) for every program that runs this payload."""
@@ -227,18 +295,24 @@ class Bench:
     def measure(self, name, kind):
         tree, archive = self.package(name, kind)
         variants = self.variants(name, kind, archive)
-        for _, package in variants:
-            self.launcher_run(package)  # warm-up: file cache, Wine's server
+        # The floor runs beside the 7z programs (every payload has a 7z form).
+        if kind == "7z" and name != "empty":
+            variants.append(("floor", tree))
+        run = lambda label, package: (self.floor_run(package) if label == "floor"
+                                      else self.launcher_run(package))
+        for label, package in variants:
+            run(label, package)  # warm-up: file cache, Wine's server
         runs = {label: [] for label, _ in variants}
         for _ in range(self.runs):
             for label, package in variants:
-                runs[label].append(self.launcher_run(package))
+                runs[label].append(run(label, package))
         results = {}
         for label, rs in runs.items():
             result = {key: statistics.median(r[key] for r in rs) for key in rs[0]}
             result["peak"] = max(r["peak"] for r in rs)
+            result["exit"] = max(r["exit"] for r in rs)
             results[label] = result
-        out = os.path.join(self.work, "native-out")
+        out = self.native_out
         peers = {}
         if name != "empty":
             tool = (["unzip", "-q", "-o", archive, "-d", out] if kind == "zip"
@@ -263,6 +337,8 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--only", default=",".join(PAYLOADS))
+    ap.add_argument("--skip", default="", help="payloads left out, e.g. huge")
+    ap.add_argument("--tmpfs", help="a tmpfs folder for the temporary folder and native output")
     ap.add_argument("--launcher", help="the launcher image to run (default: the build's)")
     ap.add_argument("--base", help="an earlier launcher image, run beside it")
     args = ap.parse_args()
@@ -276,21 +352,26 @@ def main():
     print("%-8s %-4s %-8s %6s %7s | %8s %8s %8s %9s | %-5s %8s %9s | %8s | %6s %6s"
           % ("payload", "fmt", "program", "files", "MB", "whole", "to-setup", "clean-up",
              "peak-WS", "peer", "wall", "max-RSS", "cp -r", "/peer", "/Sfx"))
-    for name in args.only.split(","):
-        for kind in ("zip", "7z"):
+    if args.tmpfs:
+        print("temporary folder and native output on %s" % args.tmpfs)
+    skip = set(args.skip.split(",")) if args.skip else set()
+    for name in [n for n in args.only.split(",") if n not in skip]:
+        for kind in ("7z",) if name in SEVEN_ZIP_ONLY else ("zip", "7z"):
             files, size, packed, results, peers = bench.measure(name, kind)
             peer_name = "unzip" if kind == "zip" else "7zz"
             peer = peers.get("native")
             cp = peers.get("cp -r")
             sfx = results.get("SfxSetup")
             for label, r in results.items():
-                print("%-8s %-4s %-8s %6d %7.1f | %7.2fs %7.2fs %7.2fs %6dKiB | %-5s %s | %s | %6s %6s"
+                state = "" if r["exit"] == 0 else "  exit %d" % r["exit"]
+                print("%-8s %-4s %-8s %6d %7.1f | %7.2fs %7.2fs %7.2fs %6dKiB | %-5s %s | %s | %6s %6s%s"
                       % (name, kind, label, files, size / 1e6, r["whole"], r["to_setup"],
                          r["after_setup"], r["peak"], peer_name,
                          "%7.2fs %6dKiB" % peer if peer else "%8s %9s" % ("-", "-"),
                          "%7.2fs" % cp[0] if cp else "%8s" % "-",
                          "%.2fx" % (r["whole"] / peer[0]) if peer else "-",
-                         "%.2fx" % (r["whole"] / sfx["whole"]) if sfx else "-"),
+                         "%.2fx" % (r["whole"] / sfx["whole"])
+                         if sfx and sfx["exit"] == 0 else "-", state),
                       flush=True)
             print("%-8s %-4s packed %.1f MB" % (name, kind, packed / 1e6))
     print("whole: the package's process from start to exit (medians of %d runs); to-setup: start to"
@@ -298,6 +379,8 @@ def main():
     print("the setup program's first instruction; clean-up: from then to exit (the setup program")
     print("exits at once). peak-WS: the program's peak working set as Wine reports it (Wine's own")
     print("DLLs included). /peer: whole / the native tool's wall time; /Sfx: whole / the peer stub's.")
+    print("floor: a program that only creates and writes the same files (its whole job); exit N:")
+    print("the program failed (medians of its failed runs).")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,8 @@
 # bench/launcher_bench.py). Uses the shipped i686 build where 32-bit Wine runs
 # natively, else the x86-64 build of the same sources, and says which.
 # Usage: bench/launcher_bench.sh [work folder, default build/bench] [launcher_bench.py options:
-#        --runs N, --only NAMES, --launcher IMAGE, --base IMAGE]
+#        --runs N, --only NAMES, --skip NAMES, --tmpfs DIR, --launcher IMAGE,
+#        --base IMAGE]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 preset=windows
@@ -15,7 +16,7 @@ if grep -q '^TV_WINE_TESTS:BOOL=OFF' "$top/build/windows/CMakeCache.txt"; then
   cmake --preset wine-x64 >/dev/null
 fi
 build=$top/build/$preset
-cmake --build --preset "$preset" -j2 --target launcher peak_memory stamp_setup sfx_peer >/dev/null
+cmake --build --preset "$preset" -j2 --target launcher peak_memory stamp_setup floor_writer sfx_peer >/dev/null
 work=${1:-$top/build/bench}
 shift || true
 mkdir -p "$work"

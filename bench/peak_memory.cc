@@ -3,6 +3,9 @@
 //   exit=<code> wall_ms=<ms> peak_working_set_kib=<KiB> start_ft=<t> stop_ft=<t>
 // (start_ft and stop_ft: the system time just before the start and just after
 // the end, in 100 ns units since 1601, comparable with what a child records)
+// With TV_BENCH_TEMP set (a Windows path), the child's TEMP and TMP are that
+// folder: Wine ignores TEMP and TMP given on its command line, but a child
+// takes them from the environment its parent gives it.
 // Usage: peak_memory.exe <command line...>
 #include <windows.h>
 #include <psapi.h>
@@ -20,6 +23,13 @@ int wmain() {
   while (*line == L' ') ++line;
   wchar_t command[32768];
   lstrcpynW(command, line, 32768);
+
+  wchar_t temp[MAX_PATH];
+  const DWORD tempLength = GetEnvironmentVariableW(L"TV_BENCH_TEMP", temp, MAX_PATH);
+  if (tempLength > 0 && tempLength < MAX_PATH) {
+    SetEnvironmentVariableW(L"TEMP", temp);
+    SetEnvironmentVariableW(L"TMP", temp);
+  }
 
   LARGE_INTEGER frequency, start, stop;
   FILETIME startTime, stopTime;

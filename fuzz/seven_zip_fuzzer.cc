@@ -27,9 +27,10 @@ using namespace tvtest;
 
 namespace {
 
-// Headers may declare any size; a block larger than this is refused as the
-// launcher's allocator would refuse one larger than memory. The seeds unpack
-// to far less; a lower bound keeps the executions fast.
+// Headers may declare any size and dictionary; an allocation larger than
+// this is refused as the launcher's allocator would refuse one larger than
+// memory. Blocks are decoded in pieces, so only dictionaries and buffers
+// come through here; a lower bound keeps the executions fast.
 constexpr size_t kLargestBlock = 1u << 20;
 
 // The blocks handed out and not yet freed. The decoder loses a few bytes when
@@ -59,18 +60,43 @@ void CheckName(const wchar_t* name, size_t nameLength) {
   tvfuzz::CheckSunkName(name, nameLength - 1);
 }
 
+// Checks the sink's protocol as well: pieces only inside a begun file, no
+// more bytes than the file's size, and a completed file whole.
 struct CheckingSink final : SevenZipSink {
+  bool open = false;
+  uint64_t size = 0;
+  uint64_t got = 0;
+
   bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    if (open) __builtin_trap();
     CheckName(name, nameLength);
     return true;
   }
-  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
-                 size_t size) override {
+  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t fileSize) override {
+    if (open) __builtin_trap();
     CheckName(name, nameLength);
+    open = true;
+    size = fileSize;
+    got = 0;
+    return true;
+  }
+  bool WriteFile(const uint8_t* data, size_t pieceSize) override {
+    if (!open || pieceSize == 0 || pieceSize > kSevenZipPieceSize || got + pieceSize > size)
+      __builtin_trap();
+    got += pieceSize;
     // Touch every byte handed over: the sanitizers see a bad offset or size.
     volatile uint8_t sum = 0;
-    for (size_t i = 0; i < size; ++i) sum = sum + data[i];
+    for (size_t i = 0; i < pieceSize; ++i) sum = sum + data[i];
     return true;
+  }
+  bool EndFile() override {
+    if (!open || got != size) __builtin_trap();
+    open = false;
+    return true;
+  }
+  void DiscardFile() override {
+    if (!open) __builtin_trap();
+    open = false;
   }
 };
 
@@ -89,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckingSink sink;
   const ISzAlloc alloc = {CappedAlloc, TrackedFree};
   ExtractSevenZipArchive(&stream.vt, &alloc, &alloc, kSevenZipNameCapacity, sink);
+  if (sink.open) __builtin_trap();
   for (void* block : live) SzFree(&alloc, block);
   live.clear();
   return 0;

@@ -1,7 +1,6 @@
 #include "seven_zip.h"
 
 #include "7zAlloc.h"
-#include "7zFile.h"
 #include "file_reader.h"
 #include "parent_folders.h"
 #include "seven_zip_core.h"
@@ -64,6 +63,9 @@ class ExtractionFolderSink final : public SevenZipSink {
  public:
   ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
+  ~ExtractionFolderSink() {
+    if (file_ != INVALID_HANDLE_VALUE) DiscardFile();
+  }
 
   bool CreateFolder(const wchar_t* name, size_t nameLength) override {
     // With a separator behind it, the folder's own name is one of the
@@ -76,27 +78,43 @@ class ExtractionFolderSink final : public SevenZipSink {
                                static_cast<DWORD>(nameLength + 1));
   }
 
-  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
-                 size_t size) override {
+  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t) override {
+    // The output path keeps the file's name until the next file begins, so
+    // that DiscardFile can delete it.
     if (!CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
       return false;
-    CSzFile file;
-    file.handle = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
     // Also refuses a second file of the same name.
-    if (file.handle == INVALID_HANDLE_VALUE) return false;
-    size_t written = size;
-    if (File_Write(&file, data, &written) != 0 || written != size) {
-      // Best effort: the extraction fails anyway.
-      File_Close(&file);
-      return false;
-    }
-    return File_Close(&file) == 0;
+    return file_ != INVALID_HANDLE_VALUE;
+  }
+
+  bool WriteFile(const uint8_t* data, size_t size) override {
+    // Pieces are at most kSevenZipPieceSize bytes: one call each.
+    DWORD written = 0;
+    return ::WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+  }
+
+  bool EndFile() override {
+    const bool closed = CloseHandle(file_) != FALSE;
+    file_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+  void DiscardFile() override {
+    // Best effort: the extraction fails anyway; a part that stays is deleted
+    // with the extraction folder.
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    // Best effort, as above.
+    DeleteFileW(outputPath_);
   }
 
  private:
   DWORD folderLength_;
   wchar_t* outputPath_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

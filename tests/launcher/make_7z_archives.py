@@ -57,12 +57,17 @@ def listing(archive):
 
 
 def program_like(seed, size):
-    """Bytes that compress somewhat and hold branch-like patterns."""
+    """Bytes that compress somewhat and hold branch-like patterns: calls
+    (E8) and jumps (E9), so that BCJ2 has all of its streams."""
     rng = random.Random(seed)
+    noise = rng.randbytes(size + 64)
     out = bytearray()
+    i = 0
     while len(out) < size:
-        out += bytes([0xE8, rng.randrange(256), rng.randrange(256), 0, 0])
-        out += bytes(rng.randrange(8) for _ in range(rng.randrange(4, 24)))
+        n = 4 + noise[i + 2] % 20
+        op = b"\xE8" if noise[i + 2] & 32 else b"\xE9"
+        out += op + noise[i:i + 2] + b"\0\0" + bytes(b & 7 for b in noise[i + 3:i + 3 + n])
+        i = (i + 3 + n) % size
     return bytes(out[:size])
 
 
@@ -109,12 +114,14 @@ def main():
              "a/b/y.txt": b"", "top.txt": b"top\n" * 30}
     made.append(pack("mixed", ["-m0=LZMA"], tree("mixed", files, ["emptydir", "a/b/emptytoo"])))
 
-    # Each branch filter and Delta in front of LZMA.
+    # Each branch filter and Delta in front of LZMA; the program is larger
+    # than the decoder's buffers, so that it is decoded in several pieces.
     for filt, tag in [("BCJ", "BCJ"), ("BCJ2", "BCJ2"), ("PPC", "PPC"), ("IA64", "IA64"),
                       ("ARM", "ARM"), ("ARMT", "ARMT"), ("SPARC", "SPARC"),
-                      ("Delta:4", "Delta")]:
+                      ("ARM64", "ARM64"), ("RISCV", "RISCV"), ("Delta:4", "Delta")]:
         name = "filter_" + tag.lower()
-        files = {"prog.bin": program_like(tag, 40000), "readme.txt": b"filter %s\n" % tag.encode()}
+        files = {"prog.bin": program_like(tag, 700000),
+                 "readme.txt": b"filter %s\n" % tag.encode()}
         a = pack(name, ["-m0=LZMA", "-mf=" + filt], tree(name, files))
         assert tag in listing(a), (name, listing(a))
         made.append(a)
@@ -134,6 +141,23 @@ def main():
     data[at] ^= 0x55
     data[at + 1] ^= 0xAA
     open(a, "wb").write(bytes(data))
+    made.append(a)
+
+    # One file stored (Copy) in pieces, one byte of it changed: its CRC fails
+    # only after most of it was handed over.
+    a = pack("crc_mismatch", ["-m0=Copy"],
+             tree("crc_mismatch", {"stored.bin": random.Random(6).randbytes(3 << 20)}))
+    data = bytearray(open(a, "rb").read())
+    data[32 + (5 << 19)] ^= 0x01
+    open(a, "wb").write(bytes(data))
+    made.append(a)
+
+    # One solid block of 24 MB with a 1 MB dictionary: more than the memory
+    # the tests give the walk.
+    line = b"".join(b"line %06d of a long block\n" % i for i in range(4000))
+    files = {"big/%d.txt" % i: (b"part %d\n" % i + line) * 75 for i in range(3)}
+    a = pack("big_block", ["-m0=LZMA:d=1m", "-ms=on", "-mx=1"], tree("big_block", files))
+    assert "Blocks = 1" in listing(a), "big_block is not one block"
     made.append(a)
 
     # Names of 117 and 118 characters (118 and 119 units with the terminator).
@@ -184,7 +208,7 @@ def main():
         made.append(pack("with_setup", ["-m0=LZMA", "-ms=on"], tree("with_setup", files)))
 
     for a in made:
-        assert open(a, "rb").read()[32] == 0 or "lzma2" in a, a
+        assert open(a, "rb").read()[32] == 0 or "lzma2" in a or "crc_mismatch" in a, a
     open(os.path.join(OUT, "stamp"), "w").write("\n".join(made) + "\n")
 
 

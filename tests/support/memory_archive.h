@@ -38,35 +38,52 @@ inline std::string SevenZipArchive(const std::string& packed, const std::string&
 // memory_source.h's.
 using MemoryArchive = MemoryInStream;
 
-// Keeps every file by its name (narrowed to UTF-8 for ASCII names; other
-// units as "?"), in order; refuses the file after `failAfter` accepted ones.
-// Folder items are kept by name in `folders`.
+// Keeps every completed file by its name (narrowed to UTF-8 for ASCII names;
+// other units as "?"); `order` holds the names of the files begun, in order,
+// `discarded` those dropped again. Refuses to begin the file after
+// `failAfter` begun ones. Folder items are kept by name in `folders`.
 struct SevenZipMemorySink final : SevenZipSink {
   std::map<std::string, std::string> files;
   std::vector<std::string> order;
+  std::vector<std::string> discarded;
   std::vector<std::string> folders;
   size_t failAfter = SIZE_MAX;
 
-  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+  static std::string Narrow(const wchar_t* name, size_t nameLength) {
     if (name[nameLength - 1] != 0) __builtin_trap();
     std::string narrow;
     for (size_t i = 0; i + 1 < nameLength; ++i)
       narrow += name[i] < 0x80 ? static_cast<char>(name[i]) : '?';
-    folders.push_back(narrow);
+    return narrow;
+  }
+
+  bool CreateFolder(const wchar_t* name, size_t nameLength) override {
+    folders.push_back(Narrow(name, nameLength));
     return true;
   }
 
-  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
-                 size_t size) override {
-    std::string narrow;
-    for (size_t i = 0; i + 1 < nameLength; ++i)
-      narrow += name[i] < 0x80 ? static_cast<char>(name[i]) : '?';
-    if (name[nameLength - 1] != 0) __builtin_trap();
-    order.push_back(narrow);
+  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t size) override {
+    order.push_back(Narrow(name, nameLength));
     if (order.size() > failAfter) return false;
-    files[narrow] = size ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    current_.clear();
+    size_ = size;
     return true;
   }
+  bool WriteFile(const uint8_t* data, size_t size) override {
+    if (size == 0 || current_.size() + size > size_) __builtin_trap();
+    current_.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  bool EndFile() override {
+    if (current_.size() != size_) __builtin_trap();
+    files[order.back()] = std::move(current_);
+    return true;
+  }
+  void DiscardFile() override { discarded.push_back(order.back()); }
+
+ private:
+  std::string current_;
+  uint64_t size_ = 0;
 };
 
 }  // namespace tvtest

@@ -1,5 +1,6 @@
 // The 7z open-and-extract flow over memory, against archives made at build
-// time by the 7-Zip program (TV_7Z_ARCHIVES holds them and their sources).
+// time by the 7-Zip program (TV_7Z_ARCHIVES holds them and their sources),
+// and against the earlier walk that decoded each block whole.
 #include "seven_zip_core.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "7zAlloc.h"
 #include "7zTypes.h"
 #include "memory_archive.h"
+#include "whole_block_walk.h"
 
 namespace fs = std::filesystem;
 using namespace tvtest;
@@ -38,21 +40,40 @@ std::map<std::string, std::string> SourceFiles(const std::string& name) {
   return files;
 }
 
-// Counts the allocations of each size; frees through the C runtime.
-struct CountingAlloc {
+// Holds the bytes it hands out to `cap` at a time (0: no cap) and records
+// the most it held at once.
+struct CappedAlloc {
   ISzAlloc vt{&Alloc, &Free};
-  std::map<size_t, int> counts;
-  static void* Alloc(ISzAllocPtr p, size_t size) {
-    ++const_cast<CountingAlloc*>(reinterpret_cast<const CountingAlloc*>(p))->counts[size];
-    return SzAlloc(p, size);
+  size_t cap = 0;
+  size_t live = 0;
+  size_t peak = 0;
+  std::map<void*, size_t> blocks;
+  static CappedAlloc* Self(ISzAllocPtr p) {
+    return const_cast<CappedAlloc*>(reinterpret_cast<const CappedAlloc*>(p));
   }
-  static void Free(ISzAllocPtr p, void* address) { SzFree(p, address); }
+  static void* Alloc(ISzAllocPtr p, size_t size) {
+    CappedAlloc* self = Self(p);
+    if (self->cap && self->live + size > self->cap) return nullptr;
+    void* block = SzAlloc(p, size);
+    if (!block) return nullptr;
+    self->blocks[block] = size;
+    self->live += size;
+    if (self->live > self->peak) self->peak = self->live;
+    return block;
+  }
+  static void Free(ISzAllocPtr p, void* address) {
+    if (!address) return;
+    CappedAlloc* self = Self(p);
+    self->live -= self->blocks.at(address);
+    self->blocks.erase(address);
+    SzFree(p, address);
+  }
 };
 
 struct Outcome {
   SRes result = SZ_OK;
   SevenZipMemorySink sink;
-  CountingAlloc main;
+  CappedAlloc main;
 };
 
 void Extract(const std::string& archive, Outcome& run, size_t maxNameLength = kSevenZipNameCapacity) {
@@ -61,18 +82,70 @@ void Extract(const std::string& archive, Outcome& run, size_t maxNameLength = kS
   MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const ISzAlloc temp = {SzAlloc, SzFree};
   run.result = ExtractSevenZipArchive(&stream.vt, &run.main.vt, &temp, maxNameLength, run.sink);
+  EXPECT_EQ(run.main.live, 0u) << archive;
 }
 
-TEST(SevenZipCore, SolidBlockIsDecodedOnceForAllItsFiles) {
+// Every archive the build made (its list of them).
+std::vector<std::string> AllArchives() {
+  std::vector<std::string> names;
+  const std::string list = ReadAll(Archives() / "stamp");
+  for (size_t at = 0, end; at < list.size(); at = end + 1) {
+    end = list.find('\n', at);
+    if (end == std::string::npos) end = list.size();
+    const fs::path path(list.substr(at, end - at));
+    if (path.extension() == ".7z") names.push_back(path.stem().string());
+  }
+  return names;
+}
+
+TEST(SevenZipCore, StreamingWalkUnpacksWhatTheWholeBlockWalkUnpacks) {
+  const std::vector<std::string> archives = AllArchives();
+  ASSERT_GT(archives.size(), 20u);
+  for (const std::string& name : archives) {
+    Outcome streamed;
+    Extract(name, streamed);
+    const std::string bytes = ReadAll(Archives() / (name + ".7z"));
+    MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    SevenZipMemorySink whole;
+    const ISzAlloc alloc = {SzAlloc, SzFree};
+    const SRes wholeResult = WholeBlockWalk(&stream.vt, &alloc, kSevenZipNameCapacity, whole);
+    EXPECT_EQ(streamed.result == SZ_OK, wholeResult == SZ_OK) << name;
+    EXPECT_EQ(streamed.sink.files, whole.files) << name;
+    EXPECT_EQ(streamed.sink.folders, whole.folders) << name;
+  }
+}
+
+// A block several times the memory the walk may hold comes out whole; the
+// whole-block walk cannot even start on it.
+TEST(SevenZipCore, BlockLargerThanTheMemoryCapIsUnpacked) {
+  constexpr size_t kCap = 4u << 20;
   Outcome run;
-  Extract("solid_many", run);
+  run.main.cap = kCap;
+  Extract("big_block", run);
   ASSERT_EQ(run.result, SZ_OK);
-  const auto source = SourceFiles("solid_many");
+  const auto source = SourceFiles("big_block");
   size_t blockSize = 0;
   for (const auto& [name, data] : source) blockSize += data.size();
-  EXPECT_EQ(run.sink.files.size(), 60u);
-  // The block's output buffer is the one allocation of its unpacked size.
-  EXPECT_EQ(run.main.counts[blockSize], 1);
+  EXPECT_GT(blockSize, 4 * kCap);
+  EXPECT_EQ(run.sink.files, source);
+
+  const std::string bytes = ReadAll(Archives() / "big_block.7z");
+  MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  CappedAlloc capped;
+  capped.cap = kCap;
+  SevenZipMemorySink whole;
+  EXPECT_EQ(WholeBlockWalk(&stream.vt, &capped.vt, kSevenZipNameCapacity, whole), SZ_ERROR_MEM);
+}
+
+// A file handed over in pieces whose CRC then fails is discarded, and the
+// walk fails with the CRC's verdict.
+TEST(SevenZipCore, FileWhoseCrcFailsIsDiscarded) {
+  Outcome run;
+  Extract("crc_mismatch", run);
+  EXPECT_EQ(run.result, SZ_ERROR_CRC);
+  EXPECT_EQ(run.sink.order, std::vector<std::string>{"stored.bin"});
+  EXPECT_EQ(run.sink.discarded, std::vector<std::string>{"stored.bin"});
+  EXPECT_TRUE(run.sink.files.empty());
 }
 
 class SevenZipArchives : public testing::TestWithParam<const char*> {};
@@ -87,8 +160,8 @@ TEST_P(SevenZipArchives, EveryFileComesOutAsItWentIn) {
 INSTANTIATE_TEST_SUITE_P(Coders, SevenZipArchives,
                          testing::Values("solid_many", "mixed", "filter_bcj", "filter_bcj2",
                                          "filter_ppc", "filter_ia64", "filter_arm",
-                                         "filter_armt", "filter_sparc", "filter_delta",
-                                         "lzma2_first"));
+                                         "filter_armt", "filter_sparc", "filter_arm64",
+                                         "filter_riscv", "filter_delta", "lzma2_first"));
 
 TEST(SevenZipCore, FoldersAreNeverHandedToTheSink) {
   Outcome run;
@@ -119,7 +192,8 @@ TEST(SevenZipCore, DamagedStreamFailsAndKeepsTheFilesBeforeIt) {
   Outcome run;
   Extract("damaged", run);
   EXPECT_NE(run.result, SZ_OK);
-  EXPECT_EQ(run.sink.order, std::vector<std::string>{"1.dat"});
+  EXPECT_EQ(run.sink.files.size(), 1u);
+  EXPECT_EQ(run.sink.files.count("1.dat"), 1u);
 }
 
 TEST(SevenZipCore, NameLimitCountsUnitsWithTheTerminator) {

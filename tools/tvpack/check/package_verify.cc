@@ -3,10 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -256,21 +253,34 @@ class SevenZipVerifySink final : public SevenZipSink {
     return true;
   }
 
-  bool WriteFile(const wchar_t* name, size_t nameLength, const uint8_t* data,
-                 size_t size) override {
-    const std::wstring wide(name, nameLength - 1);
-    const std::string utf8 = EncodeUtf8(wide);
+  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t size) override {
+    current_.assign(name, nameLength - 1);
+    const std::string utf8 = EncodeUtf8(current_);
     x_.Measure(utf8, folderLength_ + 1 + static_cast<uint32_t>(nameLength - 1));
-    if (!x_.AddFile(wide)) return false;
+    if (!x_.AddFile(current_)) return false;
     report_->entries.push_back({utf8, size});
-    x_.KeepHead(wide, std::string(reinterpret_cast<const char*>(data), std::min<size_t>(size, kImageHeadSize)));
+    head_.clear();
     return true;
   }
+  bool WriteFile(const uint8_t* data, size_t size) override {
+    if (head_.size() < kImageHeadSize)
+      head_.append(reinterpret_cast<const char*>(data),
+                   std::min<size_t>(size, kImageHeadSize - head_.size()));
+    return true;
+  }
+  bool EndFile() override {
+    x_.KeepHead(current_, head_);
+    return true;
+  }
+  // The walk fails with the file; its entry stays in the report.
+  void DiscardFile() override {}
 
  private:
   Extraction& x_;
   VerifyReport* report_;
   uint32_t folderLength_;
+  std::wstring current_;
+  std::string head_;  // the current file's first bytes
 };
 
 // The 7z archive from a start offset: the reader's offsets count from the
@@ -304,159 +314,6 @@ SRes PackageSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
   *pos = to;
   return SZ_OK;
 }
-
-// Reads from several threads at once, one at a time.
-class LockedBytes final : public PackageBytes {
- public:
-  explicit LockedBytes(PackageBytes& inner) : inner_(inner) {}
-  uint64_t Size() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return inner_.Size();
-  }
-  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size, size_t* got) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return inner_.ReadAt(offset, buffer, size, got);
-  }
-
- private:
-  PackageBytes& inner_;
-  std::mutex mutex_;
-};
-
-// Decodes the blocks of a 7z archive ahead of the walk, on threads of its
-// own, a few blocks ahead at most: each with SzArEx_Extract itself, called
-// for the block's first file. When the walk reaches a block, the block is
-// handed over and the walk's own SzArEx_Extract call finds it in memory and
-// only checks the file. A block whose decoding failed is decoded again by
-// that call, so every result is the walk's own.
-class BlocksAhead final : public SevenZipBlocks {
- public:
-  BlocksAhead(PackageBytes& package, uint64_t start, unsigned threads)
-      : package_(package), start_(start), threads_(threads) {}
-  ~BlocksAhead() { Release(); }
-
-  // Stops the threads (a block being decoded is finished first) before the
-  // walk frees the database they read.
-  void Release() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& t : workers_) t.join();
-    workers_.clear();
-    for (Slot& slot : slots_) {
-      SzFree(nullptr, slot.buffer);
-      slot.buffer = nullptr;
-    }
-  }
-
-  SRes Extract(const CSzArEx* db, ILookInStreamPtr stream, UInt32 fileIndex, UInt32* blockIndex,
-               Byte** outBuffer, size_t* outBufferSize, size_t* offset, size_t* outSizeProcessed,
-               ISzAllocPtr allocMain, ISzAllocPtr allocTemp) override {
-    const UInt32 folder = db->FileToFolder[fileIndex];
-    if (folder != static_cast<UInt32>(-1) && (*outBuffer == nullptr || *blockIndex != folder)) {
-      if (workers_.empty()) Start(db);
-      std::unique_lock<std::mutex> lock(mutex_);
-      walked_ = folder;
-      // Blocks the walk passed by (none of their files has data) no longer
-      // count against what may be decoded ahead.
-      for (; passed_ < folder; ++passed_) {
-        ahead_ -= slots_[passed_].charged;
-        slots_[passed_].charged = 0;
-      }
-      changed_.notify_all();
-      changed_.wait(lock, [&] { return slots_[folder].done; });
-      Slot& slot = slots_[folder];
-      ahead_ -= slot.charged;
-      slot.charged = 0;
-      changed_.notify_all();
-      if (slot.result == SZ_OK && slot.buffer) {
-        ISzAlloc_Free(allocMain, *outBuffer);
-        *outBuffer = slot.buffer;
-        *outBufferSize = slot.size;
-        *blockIndex = folder;
-      } else {
-        SzFree(nullptr, slot.buffer);
-      }
-      slot.buffer = nullptr;
-    }
-    return SzArEx_Extract(db, stream, fileIndex, blockIndex, outBuffer, outBufferSize, offset,
-                          outSizeProcessed, allocMain, allocTemp);
-  }
-
- private:
-  static constexpr uint64_t kAheadBytes = 256u << 20;
-  struct Slot {
-    bool done = false;
-    SRes result = SZ_OK;
-    Byte* buffer = nullptr;
-    size_t size = 0;
-    uint64_t charged = 0;  // counted in ahead_ until the walk takes it
-  };
-
-  void Start(const CSzArEx* db) {
-    db_ = db;
-    slots_.resize(db->db.NumFolders);
-    for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back([this] { Work(); });
-  }
-
-  void Work() {
-    static const ISzAlloc alloc = {SzAlloc, SzFree};
-    Byte lookBuffer[1 << 14];
-    for (;;) {
-      UInt32 folder = 0;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        // A few blocks ahead of the walk at most, and no more than
-        // kAheadBytes decoded and not yet taken (a 32-bit tvpack has 2 GiB
-        // in all), unless nothing else is.
-        changed_.wait(lock, [&] {
-          if (stop_ || next_ >= slots_.size()) return true;
-          const uint64_t size = SzAr_GetFolderUnpackSize(&db_->db, static_cast<UInt32>(next_));
-          return next_ < walked_ + threads_ && (ahead_ == 0 || ahead_ + size <= kAheadBytes);
-        });
-        if (stop_ || next_ >= slots_.size()) return;
-        folder = static_cast<UInt32>(next_++);
-        slots_[folder].charged = SzAr_GetFolderUnpackSize(&db_->db, folder);
-        ahead_ += slots_[folder].charged;
-      }
-      PackageInStream in = {{PackageRead, PackageSeek}, &package_, start_, 0};
-      CLookToRead2 look;
-      LookToRead2_CreateVTable(&look, 0);
-      look.buf = lookBuffer;
-      look.bufSize = sizeof(lookBuffer);
-      look.realStream = &in.vt;
-      LookToRead2_INIT(&look);
-      UInt32 blockIndex = static_cast<UInt32>(-1);
-      Byte* buffer = nullptr;
-      size_t size = 0, offset = 0, processed = 0;
-      const SRes result = SzArEx_Extract(db_, &look.vt, db_->FolderToFile[folder], &blockIndex,
-                                         &buffer, &size, &offset, &processed, &alloc, &alloc);
-      std::lock_guard<std::mutex> lock(mutex_);
-      Slot& slot = slots_[folder];
-      slot.done = true;
-      slot.result = result;
-      slot.buffer = buffer;
-      slot.size = size;
-      changed_.notify_all();
-    }
-  }
-
-  PackageBytes& package_;
-  uint64_t start_;
-  unsigned threads_;
-  const CSzArEx* db_ = nullptr;
-  std::vector<Slot> slots_;
-  std::vector<std::thread> workers_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  size_t next_ = 0;     // the next block to decode
-  size_t walked_ = 0;   // the block the walk is at
-  uint64_t ahead_ = 0;  // bytes of blocks decoded (or being decoded) and not yet taken
-  size_t passed_ = 0;   // blocks before this one were taken or passed by
-  bool stop_ = false;
-};
 
 const char* ZipReason(ZipResult result) {
   switch (result) {
@@ -635,9 +492,9 @@ void WalkZip(PackageBytes& package, uint32_t folderLength, Extraction& extractio
     report->problems.push_back(ZipProblem(result, stop));
 }
 
-// The launcher's 7z reader over the payload, writing nothing; with `threads`
-// above 1 the blocks are decoded ahead of it.
-void WalkSevenZip(PackageBytes& package, uint32_t folderLength, unsigned threads, Extraction& extraction,
+// The launcher's 7z reader over the payload, writing nothing: each block is
+// decoded in pieces, in the launcher's bounded memory.
+void WalkSevenZip(PackageBytes& package, uint32_t folderLength, Extraction& extraction,
                   VerifyReport* report) {
   report->pathLimit = PathLimit(PackFormat::kSevenZip);
   PackageInStream stream = {{PackageRead, PackageSeek}, &package, report->payloadOffset, 0};
@@ -646,9 +503,7 @@ void WalkSevenZip(PackageBytes& package, uint32_t folderLength, unsigned threads
   const size_t maxNameLength = SevenZipMaxNameLength(folderLength);
   SevenZipVerifySink sink(extraction, report, folderLength);
   const size_t before = report->problems.size();
-  BlocksAhead ahead(package, report->payloadOffset, threads);
-  const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink,
-                                             threads > 1 ? &ahead : nullptr);
+  const SRes result = ExtractSevenZipArchive(&stream.vt, &allocMain, &allocTemp, maxNameLength, sink);
   if (result != SZ_OK && report->problems.size() == before) report->problems.push_back(SevenZipProblem(result));
 }
 
@@ -663,10 +518,7 @@ void CheckSetup(Extraction& extraction, uint32_t folderLength, VerifyReport* rep
 
 }  // namespace
 
-VerifyReport VerifyPackage(PackageBytes& unlocked, uint32_t folderLength, unsigned threads) {
-  LockedBytes locked(unlocked);
-  PackageBytes& whole = threads > 1 ? static_cast<PackageBytes&>(locked) : unlocked;
-  VerifyReport report;
+VerifyReport VerifyPackage(PackageBytes& whole, uint32_t folderLength, unsigned) {  VerifyReport report;
   PayloadSpan span;
   if (!ReadImage(whole, &report, &span)) return report;
   ClippedBytes package(whole, span.end);
@@ -675,7 +527,7 @@ VerifyReport VerifyPackage(PackageBytes& unlocked, uint32_t folderLength, unsign
   if (report.kind == PayloadZip)
     WalkZip(package, folderLength, extraction, &report);
   else
-    WalkSevenZip(package, folderLength, threads, extraction, &report);
+    WalkSevenZip(package, folderLength, extraction, &report);
   if (report.longestPath > report.pathLimit && report.problems.empty())
     report.problems.push_back(report.longestName + ": path too long for the extraction folder");
   if (report.problems.empty()) CheckSetup(extraction, folderLength, &report);

@@ -47,9 +47,10 @@ class PackageBytes {
 // Verifies the package whose bytes are `package`, as unpacked into an
 // extraction folder of `folderLength` characters. A read failure is
 // reported as a problem.
-// With `threads` above 1, the blocks of a 7z payload are decoded ahead of
-// the walk, side by side (each by the decoder's own call); the verdict is
-// the same.
+// A 7z payload is decoded block by block in pieces, as the launcher decodes
+// it, in memory bounded by its dictionaries whatever its blocks' sizes.
+// `threads` is no longer used (the blocks were once decoded whole, ahead of
+// the walk, on that many threads); it stays so that callers keep their form.
 VerifyReport VerifyPackage(PackageBytes& package, uint32_t folderLength, unsigned threads = 1);
 VerifyReport VerifyPackage(const std::string& package, uint32_t folderLength, unsigned threads = 1);
 
