@@ -257,12 +257,15 @@ BYTE* FetchCrlBytes(const HttpAddress& address, const volatile LONG* step, DWORD
   const DownloadLimits& limits = ActiveDownloadLimits();
   HttpTransfer transfer({limits.connectTimeoutMs, limits.sendTimeoutMs, limits.receiveTimeoutMs,
                          limits.crlTotalMs, limits.maxRedirects});
-  if (transfer.Open(address.host, address.port, address.secure, address.path) != HttpTransfer::kOk ||
-      transfer.status() < 200 || transfer.status() > 299) {
+  if (transfer.Open(address.host, address.port, address.secure, address.path) != HttpTransfer::kOk)
+    return nullptr;
+  const DWORD ceiling = limits.crlCeiling;
+  // A refused answer is given up unread, as the download's are.
+  if (transfer.status() < 200 || transfer.status() > 299 ||
+      (transfer.hasLength() && transfer.length() > ceiling)) {
+    transfer.Discard();
     return nullptr;
   }
-  const DWORD ceiling = limits.crlCeiling;
-  if (transfer.hasLength() && transfer.length() > ceiling) return nullptr;
   // Grown as the bytes come when the length is not announced.
   DWORD capacity = transfer.hasLength() ? static_cast<DWORD>(transfer.length()) : 65536;
   if (capacity == 0) return nullptr;
