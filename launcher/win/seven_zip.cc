@@ -1,6 +1,7 @@
 #include "seven_zip.h"
 
 #include "7zAlloc.h"
+#include "file_helper.h"
 #include "file_reader.h"
 #include "parent_folders.h"
 #include "seven_zip_core.h"
@@ -58,13 +59,15 @@ SRes BoundedSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
 }
 
 // Writes each file behind the extraction folder's backslash in the output
-// path, creating its folders on the way.
+// path, creating its folders on the way. A small file is gathered whole and
+// handed to the file helper once its CRC has matched (so a damaged one is
+// never created); a larger one is written here, piece by piece.
 class ExtractionFolderSink final : public SevenZipSink {
  public:
   ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
   ~ExtractionFolderSink() {
-    if (file_ != INVALID_HANDLE_VALUE) DiscardFile();
+    if (pending_ || file_ != INVALID_HANDLE_VALUE) DiscardFile();
   }
 
   bool CreateFolder(const wchar_t* name, size_t nameLength) override {
@@ -74,15 +77,23 @@ class ExtractionFolderSink final : public SevenZipSink {
     CopyMemory(folder, name, (nameLength - 1) * sizeof(wchar_t));
     folder[nameLength - 1] = L'/';
     folder[nameLength] = L'\0';
-    return CreateParentFolders(outputPath_, folderLength_, folder,
+    return !HelperWriteFailed() &&
+           CreateParentFolders(outputPath_, folderLength_, folder,
                                static_cast<DWORD>(nameLength + 1));
   }
 
-  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t) override {
+  bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t size) override {
     // The output path keeps the file's name until the next file begins, so
     // that DiscardFile can delete it.
-    if (!CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
+    if (HelperWriteFailed() ||
+        !CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
       return false;
+    if (size <= kHelperFileLimit) {
+      pending_ = NewFileTask(outputPath_, lstrlenW(outputPath_), static_cast<size_t>(size));
+      pendingSize_ = static_cast<size_t>(size);
+      pendingFilled_ = 0;
+      return pending_ != nullptr;
+    }
     file_ = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     // Also refuses a second file of the same name.
@@ -90,6 +101,12 @@ class ExtractionFolderSink final : public SevenZipSink {
   }
 
   bool WriteFile(const uint8_t* data, size_t size) override {
+    if (pending_) {
+      if (size > pendingSize_ - pendingFilled_) return false;
+      CopyMemory(FileTaskData(pending_) + pendingFilled_, data, size);
+      pendingFilled_ += size;
+      return true;
+    }
     // Pieces are at most kSevenZipPieceSize bytes: one call each.
     DWORD written = 0;
     return ::WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) &&
@@ -97,12 +114,28 @@ class ExtractionFolderSink final : public SevenZipSink {
   }
 
   bool EndFile() override {
+    if (pending_) {
+      FileTask* task = pending_;
+      pending_ = nullptr;
+      // Every byte came: the core checked the file's size and CRC.
+      if (pendingFilled_ != pendingSize_) {
+        FreeFileTask(task);
+        return false;
+      }
+      return SubmitFileTask(task) && !HelperWriteFailed();
+    }
     const bool closed = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;
     return closed;
   }
 
   void DiscardFile() override {
+    if (pending_) {
+      // Nothing of it was written.
+      FreeFileTask(pending_);
+      pending_ = nullptr;
+      return;
+    }
     // Best effort: the extraction fails anyway; a part that stays is deleted
     // with the extraction folder.
     CloseHandle(file_);
@@ -115,6 +148,9 @@ class ExtractionFolderSink final : public SevenZipSink {
   DWORD folderLength_;
   wchar_t* outputPath_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
+  FileTask* pending_ = nullptr;  // a small file being gathered
+  size_t pendingSize_ = 0;
+  size_t pendingFilled_ = 0;
 };
 
 }  // namespace
@@ -129,6 +165,9 @@ bool ExtractSevenZip(HANDLE file, uint64_t start, uint64_t end, DWORD folderLeng
   const ISzAlloc allocTemp = {SzAlloc, SzFree};
 
   ExtractionFolderSink sink(folderLength, outputPath);
-  return ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp,
-                                SevenZipMaxNameLength(folderLength), sink) == SZ_OK;
+  const bool done = ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp,
+                                           SevenZipMaxNameLength(folderLength), sink) == SZ_OK;
+  // The files handed to the helper are written (or have failed) before the
+  // run goes on with them.
+  return !FinishFileTasks().writeFailed && done;
 }

@@ -1,5 +1,7 @@
 #include "tree_delete.h"
 
+#include "file_helper.h"
+
 namespace {
 
 // The long-path form of the folder, then each entry's name below it. The
@@ -60,15 +62,19 @@ bool DeleteFolder(DWORD length, DWORD attributes, int depth) {
             DeleteFolder(length + 1 + nameLength, entryAttributes, depth + 1);
           }
         } else {
-          // A file link is deleted as the link too.
+          // A file link is deleted as the link too. The file helper may
+          // take it; this thread goes on with the walk meanwhile.
           ClearReadOnly(entryAttributes);
-          if (!DeleteFileW(path)) NoteFailure();
+          if (!SubmitDelete(path, length + 1 + nameLength)) NoteFailure();
         }
       } while (FindNextFileW(search, &found));
       FindClose(search);
     }
   }
   path[length] = L'\0';
+  // The files handed to the helper go before their folder.
+  const HelperOutcome outcome = FinishFileTasks();
+  if (outcome.deleteHeld) held = true;
   ClearReadOnly(attributes);
   // A folder that still holds something stays.
   if (RemoveDirectoryW(path)) return true;

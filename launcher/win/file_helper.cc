@@ -1,0 +1,210 @@
+#include "file_helper.h"
+
+#include "system_functions.h"
+
+struct FileTask {
+  FileTask* next;
+  bool isDelete;
+  size_t size;     // bytes of data behind the path (0 for a delete)
+  wchar_t* path;   // in the same allocation, behind the task
+  uint8_t* data;   // behind the path
+};
+
+namespace {
+
+// Condition variables (Vista and later) are looked up at run time: an older
+// system runs without the helper. Waiting on them takes no trip to Wine's
+// server, where an event would take one for every file.
+using SleepConditionFn = BOOL(WINAPI*)(void* condition, CRITICAL_SECTION* lock, DWORD ms);
+using WakeConditionFn = void(WINAPI*)(void* condition);
+
+// What may wait in the queue: enough to keep the helper busy while the main
+// thread decodes, little beside the decoder's own memory.
+constexpr size_t kQueueBytes = 4u << 20;
+constexpr DWORD kQueueTasks = 512;
+
+enum class State { kNotStarted, kRunning, kNone };
+
+struct Helper {
+  State state = State::kNotStarted;
+  CRITICAL_SECTION lock;
+  void* work = nullptr;  // condition: a task was queued
+  void* idle = nullptr;  // condition: the queue ran empty and the helper is idle
+  SleepConditionFn sleep = nullptr;
+  WakeConditionFn wake = nullptr;
+  FileTask* head = nullptr;
+  FileTask* tail = nullptr;
+  size_t queuedBytes = 0;
+  DWORD queuedTasks = 0;
+  bool busy = false;  // the helper is carrying out a task
+  HelperOutcome outcome = {};
+  volatile LONG writeFailed = 0;
+};
+Helper helper;
+
+size_t TaskBytes(const FileTask* task) { return task->size + sizeof(FileTask); }
+
+// Writes the task's file; false (with the file removed) when that fails.
+bool WriteTaskFile(const FileTask* task) {
+  HANDLE file = CreateFileW(task->path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = task->size == 0 ||
+            (WriteFile(file, task->data, static_cast<DWORD>(task->size), &written, nullptr) &&
+             written == task->size);
+  ok = CloseHandle(file) && ok;
+  // Best effort: what stays goes with the extraction folder.
+  if (!ok) DeleteFileW(task->path);
+  return ok;
+}
+
+// Carries out a queued task and notes its failure (under the lock).
+void CarryOut(FileTask* task) {
+  bool ok = true;
+  DWORD error = 0;
+  if (task->isDelete) {
+    ok = DeleteFileW(task->path) != FALSE;
+    if (!ok) error = GetLastError();
+  } else if (!helper.writeFailed) {
+    // Once a file has failed the extraction has failed: the rest is dropped.
+    ok = WriteTaskFile(task);
+  }
+  EnterCriticalSection(&helper.lock);
+  if (!ok && !task->isDelete) {
+    helper.outcome.writeFailed = true;
+    InterlockedExchange(&helper.writeFailed, 1);
+  } else if (!ok) {
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                      error == ERROR_ACCESS_DENIED;
+    (held ? helper.outcome.deleteHeld : helper.outcome.deleteFailed) = true;
+  }
+  helper.queuedBytes -= TaskBytes(task);
+  --helper.queuedTasks;
+  LeaveCriticalSection(&helper.lock);
+  FreeFileTask(task);
+}
+
+// Takes the queue's first task; null when it is empty. Under the lock.
+FileTask* Take() {
+  FileTask* task = helper.head;
+  if (task) {
+    helper.head = task->next;
+    if (!helper.head) helper.tail = nullptr;
+  }
+  return task;
+}
+
+DWORD WINAPI HelperThread(void*) {
+  EnterCriticalSection(&helper.lock);
+  for (;;) {
+    FileTask* task = Take();
+    if (!task) {
+      helper.busy = false;
+      helper.wake(&helper.idle);
+      helper.sleep(&helper.work, &helper.lock, INFINITE);
+      continue;
+    }
+    helper.busy = true;
+    LeaveCriticalSection(&helper.lock);
+    CarryOut(task);
+    EnterCriticalSection(&helper.lock);
+  }
+}
+
+bool Started() {
+  if (helper.state == State::kNotStarted) {
+    helper.state = State::kNone;
+    helper.sleep = OptionalKernel32Function<SleepConditionFn>("SleepConditionVariableCS");
+    helper.wake = OptionalKernel32Function<WakeConditionFn>("WakeConditionVariable");
+    if (!helper.sleep || !helper.wake) return false;
+    InitializeCriticalSection(&helper.lock);
+    HANDLE thread = CreateThread(nullptr, 0, HelperThread, nullptr, 0, nullptr);
+    if (!thread) return false;
+    // The thread lives until the process ends; its handle is not needed.
+    CloseHandle(thread);
+    helper.state = State::kRunning;
+  }
+  return helper.state == State::kRunning;
+}
+
+// Queues `task` when the helper runs and there is room.
+bool Queue(FileTask* task) {
+  if (!Started()) return false;
+  EnterCriticalSection(&helper.lock);
+  const bool room = helper.queuedTasks < kQueueTasks &&
+                    helper.queuedBytes + TaskBytes(task) <= kQueueBytes;
+  if (room) {
+    task->next = nullptr;
+    (helper.tail ? helper.tail->next : helper.head) = task;
+    helper.tail = task;
+    helper.queuedBytes += TaskBytes(task);
+    ++helper.queuedTasks;
+    helper.wake(&helper.work);
+  }
+  LeaveCriticalSection(&helper.lock);
+  return room;
+}
+
+}  // namespace
+
+FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size) {
+  const size_t pathBytes = (pathLength + 1) * sizeof(wchar_t);
+  auto* task = static_cast<FileTask*>(
+      HeapAlloc(GetProcessHeap(), 0, sizeof(FileTask) + pathBytes + size));
+  if (!task) return nullptr;
+  task->next = nullptr;
+  task->isDelete = false;
+  task->size = size;
+  task->path = reinterpret_cast<wchar_t*>(task + 1);
+  CopyMemory(task->path, path, pathLength * sizeof(wchar_t));
+  task->path[pathLength] = L'\0';
+  task->data = reinterpret_cast<uint8_t*>(task->path) + pathBytes;
+  return task;
+}
+
+uint8_t* FileTaskData(FileTask* task) { return task->data; }
+
+void FreeFileTask(FileTask* task) {
+  // Best effort: the block came from this heap.
+  HeapFree(GetProcessHeap(), 0, task);
+}
+
+bool SubmitFileTask(FileTask* task) {
+  if (Queue(task)) return true;
+  const bool ok = WriteTaskFile(task);
+  FreeFileTask(task);
+  return ok;
+}
+
+bool SubmitDelete(const wchar_t* path, DWORD pathLength) {
+  if (helper.state != State::kNone) {
+    if (FileTask* task = NewFileTask(path, pathLength, 0)) {
+      task->isDelete = true;
+      if (Queue(task)) return true;
+      FreeFileTask(task);
+    }
+  }
+  return DeleteFileW(path) != FALSE;
+}
+
+bool HelperWriteFailed() { return helper.writeFailed != 0; }
+
+HelperOutcome FinishFileTasks() {
+  HelperOutcome outcome = {};
+  if (helper.state != State::kRunning) return outcome;
+  EnterCriticalSection(&helper.lock);
+  // Takes queued tasks while the helper works on others: the queue empties
+  // twice as fast.
+  while (FileTask* task = Take()) {
+    LeaveCriticalSection(&helper.lock);
+    CarryOut(task);
+    EnterCriticalSection(&helper.lock);
+  }
+  while (helper.busy || helper.head) helper.sleep(&helper.idle, &helper.lock, INFINITE);
+  outcome = helper.outcome;
+  helper.outcome = {};
+  InterlockedExchange(&helper.writeFailed, 0);
+  LeaveCriticalSection(&helper.lock);
+  return outcome;
+}

@@ -1,0 +1,55 @@
+// A second thread for the run's many small file operations. Each create,
+// write-out and delete of a small file is mostly waiting for the system
+// (under Wine, for its server), and two of them at once take little more
+// than one: the helper takes whole small files to write and files to delete
+// from a queue, while the main thread decodes, writes the large files, or
+// takes queued work itself when it has nothing else to do.
+//
+// The helper starts with the first task handed over and lives until the
+// process ends. Where it cannot start (a system without condition variables,
+// no thread to be had), nothing is ever queued and the callers do every
+// operation themselves, as they would without it.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
+// One whole small file to be written: its full path and its bytes.
+struct FileTask;
+
+// The largest file handed to the helper whole; larger ones are written in
+// pieces by the caller.
+inline constexpr uint64_t kHelperFileLimit = 256u << 10;
+
+// A task for `path` (`pathLength` characters, terminator not counted) with
+// room for `size` bytes (at most kHelperFileLimit); null when memory is short.
+FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size);
+// The task's data buffer, `size` bytes as asked for.
+uint8_t* FileTaskData(FileTask* task);
+// Drops a task that was not submitted.
+void FreeFileTask(FileTask* task);
+// Creates the task's file (it must not exist yet), writes its bytes and
+// closes it: queued for the helper when there is room, else done here and
+// now. Takes the task over. False only for a failure seen here and now; one
+// the helper meets shows in HelperWriteFailed and FinishFileTasks.
+bool SubmitFileTask(FileTask* task);
+// Deletes the file `path` (`pathLength` characters): queued when there is
+// room, else done here (a failure then shows in GetLastError). True when
+// queued or deleted.
+bool SubmitDelete(const wchar_t* path, DWORD pathLength);
+
+// What the queued operations met since the last FinishFileTasks.
+struct HelperOutcome {
+  bool writeFailed;  // a file could not be created, written or closed (it was removed)
+  bool deleteHeld;   // a delete failed because something holds the file
+  bool deleteFailed; // a delete failed for another reason
+};
+// Cheap, at any time: a queued file could not be written, so the extraction
+// has failed already.
+bool HelperWriteFailed();
+// Carries out whatever is still queued, taking tasks itself while the helper
+// works on others, waits until the helper is idle, and returns what the
+// queued operations met (and forgets it).
+HelperOutcome FinishFileTasks();
