@@ -26,7 +26,7 @@ class CheckingSink final : public ZipEntrySink {
     tvfuzz::CheckSunkName(name, visible);
     return inner_.CreateFolders(name, length);
   }
-  bool CreateOutputFile() override { return inner_.CreateOutputFile(); }
+  bool CreateOutputFile(uint32_t size) override { return inner_.CreateOutputFile(size); }
   bool Write(const uint8_t* data, uint32_t size) override { return inner_.Write(data, size); }
   bool CloseOutputFile() override { return inner_.CloseOutputFile(); }
 

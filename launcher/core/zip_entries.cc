@@ -200,7 +200,7 @@ ZipResult WalkZipEntries(ByteReader& reader, uint32_t folderLength, ZipEntrySink
     if (!reader.Skip(extraSize)) return ZipResult::kSkipFailed;
     // A folder entry carries no data.
     if (name[chars - 1] == L'/' || name[chars - 1] == L'\\') continue;
-    if (!sink.CreateOutputFile()) return ZipResult::kCreateFailed;
+    if (!sink.CreateOutputFile(size)) return ZipResult::kCreateFailed;
 
     uint32_t crc = CRC_INIT_VAL;
     ZipResult result = method == kMethodStored ? CopyStored(reader, size, sink, &crc)

@@ -24,7 +24,9 @@ class ZipEntrySink {
   // folder entry's name ends with one, so its own folder is created too.
   virtual bool CreateFolders(const wchar_t* name, uint32_t length) = 0;
   // Creates the file named by the last CreateFolders; fails if it exists.
-  virtual bool CreateOutputFile() = 0;
+  // `size` is the header's uncompressed size: the walk hands over exactly
+  // that many bytes, or fails.
+  virtual bool CreateOutputFile(uint32_t size) = 0;
   virtual bool Write(const uint8_t* data, uint32_t size) = 0;
   virtual bool CloseOutputFile() = 0;
 

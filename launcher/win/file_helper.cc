@@ -44,34 +44,39 @@ Helper helper;
 
 size_t TaskBytes(const FileTask* task) { return task->size + sizeof(FileTask); }
 
-// Writes the task's file; false (with the file removed) when that fails.
-bool WriteTaskFile(const FileTask* task) {
+// Writes the task's file; the step that failed (with the file removed), or
+// kNone.
+FileStep WriteTaskFile(const FileTask* task) {
   HANDLE file = CreateFileW(task->path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return FileStep::kCreate;
   DWORD written = 0;
-  bool ok = task->size == 0 ||
-            (WriteFile(file, task->data, static_cast<DWORD>(task->size), &written, nullptr) &&
-             written == task->size);
-  ok = CloseHandle(file) && ok;
+  FileStep failed = FileStep::kNone;
+  if (task->size != 0 &&
+      !(WriteFile(file, task->data, static_cast<DWORD>(task->size), &written, nullptr) &&
+        written == task->size))
+    failed = FileStep::kWrite;
+  if (!CloseHandle(file) && failed == FileStep::kNone) failed = FileStep::kClose;
   // Best effort: what stays goes with the extraction folder.
-  if (!ok) DeleteFileW(task->path);
-  return ok;
+  if (failed != FileStep::kNone) DeleteFileW(task->path);
+  return failed;
 }
 
 // Carries out a queued task and notes its failure (under the lock).
 void CarryOut(FileTask* task) {
   bool ok = true;
   DWORD error = 0;
+  FileStep failed = FileStep::kNone;
   if (task->isDelete) {
     ok = DeleteFileW(task->path) != FALSE;
     if (!ok) error = GetLastError();
   } else if (!helper.writeFailed) {
     // Once a file has failed the extraction has failed: the rest is dropped.
-    ok = WriteTaskFile(task);
+    failed = WriteTaskFile(task);
   }
   EnterCriticalSection(&helper.lock);
-  if (!ok && !task->isDelete) {
+  if (failed != FileStep::kNone) {
+    if (!helper.outcome.writeFailed) helper.outcome.failedStep = failed;
     helper.outcome.writeFailed = true;
     InterlockedExchange(&helper.writeFailed, 1);
   } else if (!ok) {
@@ -170,11 +175,12 @@ void FreeFileTask(FileTask* task) {
   HeapFree(GetProcessHeap(), 0, task);
 }
 
-bool SubmitFileTask(FileTask* task) {
+bool SubmitFileTask(FileTask* task, FileStep* failed) {
   if (Queue(task)) return true;
-  const bool ok = WriteTaskFile(task);
+  const FileStep step = WriteTaskFile(task);
   FreeFileTask(task);
-  return ok;
+  if (failed) *failed = step;
+  return step == FileStep::kNone;
 }
 
 bool SubmitDelete(const wchar_t* path, DWORD pathLength) {

@@ -16,6 +16,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The step at which a file failed.
+enum class FileStep { kNone, kCreate, kWrite, kClose };
+
 // One whole small file to be written: its full path and its bytes.
 struct FileTask;
 
@@ -32,9 +35,10 @@ uint8_t* FileTaskData(FileTask* task);
 void FreeFileTask(FileTask* task);
 // Creates the task's file (it must not exist yet), writes its bytes and
 // closes it: queued for the helper when there is room, else done here and
-// now. Takes the task over. False only for a failure seen here and now; one
-// the helper meets shows in HelperWriteFailed and FinishFileTasks.
-bool SubmitFileTask(FileTask* task);
+// now. Takes the task over. False only for a failure seen here and now (its
+// step in `failed` where given); one the helper meets shows in
+// HelperWriteFailed and FinishFileTasks.
+bool SubmitFileTask(FileTask* task, FileStep* failed = nullptr);
 // Deletes the file `path` (`pathLength` characters): queued when there is
 // room, else done here (a failure then shows in GetLastError). True when
 // queued or deleted.
@@ -43,6 +47,7 @@ bool SubmitDelete(const wchar_t* path, DWORD pathLength);
 // What the queued operations met since the last FinishFileTasks.
 struct HelperOutcome {
   bool writeFailed;  // a file could not be created, written or closed (it was removed)
+  FileStep failedStep;  // where the first of them failed
   bool deleteHeld;   // a delete failed because something holds the file
   bool deleteFailed; // a delete failed for another reason
 };

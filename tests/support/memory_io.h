@@ -44,7 +44,7 @@ class MemorySink final : public ZipEntrySink {
     }
     return !failFolders;
   }
-  bool CreateOutputFile() override {
+  bool CreateOutputFile(uint32_t) override {
     if (files.count(current_)) return false;
     files[current_];
     order.push_back(current_);

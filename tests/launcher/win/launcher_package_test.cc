@@ -469,6 +469,11 @@ TEST(LauncherPackage, AFullDiskLeavesNothingBehind) {
   const std::string bigZip =
       tvtest::ZipStream({{.name = "Tessaro Vantel Installer.exe", .data = Recorder()},
                          {.name = "noise.bin", .data = noise}});
+  // The same noise in files of 4 KiB: small files are written by the file
+  // helper, whose failures end the run as well.
+  std::vector<tvtest::ZipEntry> small = {{.name = "Tessaro Vantel Installer.exe", .data = Recorder()}};
+  for (size_t at = 0; at < noise.size(); at += 4096)
+    small.push_back({.name = "small/part" + std::to_string(at / 4096), .data = noise.substr(at, 4096)});
   struct Case {
     const char* what;
     std::string bytes;
@@ -477,6 +482,8 @@ TEST(LauncherPackage, AFullDiskLeavesNothingBehind) {
   } cases[] = {
       {"ZIP-style, 6 MB", Launcher() + bigZip, false, 5},
       {"7z, 6 MB", tvtest::ReadFileBytes(Packages() + L"\\noise-7z.exe"), false, 5},
+      {"ZIP-style, 1,536 files of 4 KiB", Launcher() + tvtest::ZipStream(small), false, 5},
+      {"7z, 1,536 files of 4 KiB", tvtest::ReadFileBytes(Packages() + L"\\small-7z.exe"), false, 5},
       {"relaunch copy of 6 MB", Launcher() + bigZip, true, 5},
       {"the next, small package", Launcher() + setup, false, 3},
   };

@@ -8,6 +8,7 @@
 #   signed-7z.exe launcher + the stored tree as 7z (LZMA), signed
 #   signed-launcher.exe  the bare launcher, signed (as a maker ships it)
 #   noise-7z.exe  launcher + a 7z (LZMA) of the default setup program and 6 MB of noise
+#   small-7z.exe  the same noise as 1,536 files of 4 KiB
 # Usage: make_packages.sh <launcher.exe> <recorder.exe> <output folder>
 set -eu
 launcher=$1
@@ -48,4 +49,9 @@ cp "$recorder" "$n/Tessaro Vantel Installer.exe"
 head -c 6291456 /dev/urandom >"$n/noise.bin"
 (cd "$n" && 7zz a -bd -bso0 -m0=LZMA ../noise.7z . >/dev/null)
 cat "$launcher" "$out/stage/noise.7z" >"$out/noise-7z.exe"
+mkdir -p "$n/small"
+(cd "$n/small" && split -a 4 -b 4096 ../noise.bin part)
+rm "$n/noise.bin"
+(cd "$n" && 7zz a -bd -bso0 -m0=LZMA ../small.7z . >/dev/null)
+cat "$launcher" "$out/stage/small.7z" >"$out/small-7z.exe"
 rm -rf "$out/stage"

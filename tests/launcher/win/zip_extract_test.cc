@@ -76,7 +76,9 @@ TEST(ExtractZipEntries, AFileThatCannotBeCreatedIsReported) {
                     ZipStream({{.name = "a.txt", .data = "1"}, {.name = "a.txt", .data = "2"}}),
                     folder),
             ZipResult::kCreateFailed);
-  EXPECT_EQ(ReadFileBytes(folder + L"\\a.txt"), "1");
+  // Small files are written by two threads: either may come first.
+  const std::string kept = ReadFileBytes(folder + L"\\a.txt");
+  EXPECT_TRUE(kept == "1" || kept == "2") << kept;
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ class ZipVerifySink final : public ZipEntrySink {
     report_->entries.push_back({EncodeUtf8(current_), 0, true});
     return true;
   }
-  bool CreateOutputFile() override {
+  bool CreateOutputFile(uint32_t) override {
     if (!x_.AddFile(current_)) return false;
     report_->entries.push_back({EncodeUtf8(current_), 0});
     head_.clear();
