@@ -183,6 +183,35 @@ bool SubmitFileTask(FileTask* task, FileStep* failed) {
   return step == FileStep::kNone;
 }
 
+bool GatheredFile::Begin(const wchar_t* path, size_t size) {
+  task_ = NewFileTask(path, lstrlenW(path), size);
+  size_ = size;
+  filled_ = 0;
+  return task_ != nullptr;
+}
+
+bool GatheredFile::Append(const uint8_t* data, size_t size) {
+  if (size > size_ - filled_) return false;
+  CopyMemory(FileTaskData(task_) + filled_, data, size);
+  filled_ += size;
+  return true;
+}
+
+bool GatheredFile::Submit(FileStep* failed) {
+  FileTask* task = task_;
+  task_ = nullptr;
+  if (filled_ != size_) {
+    FreeFileTask(task);
+    return false;
+  }
+  return SubmitFileTask(task, failed) && !HelperWriteFailed();
+}
+
+void GatheredFile::Drop() {
+  if (task_) FreeFileTask(task_);
+  task_ = nullptr;
+}
+
 bool SubmitDelete(const wchar_t* path, DWORD pathLength) {
   if (helper.state != State::kNone) {
     if (FileTask* task = NewFileTask(path, pathLength, 0)) {

@@ -39,6 +39,29 @@ void FreeFileTask(FileTask* task);
 // step in `failed` where given); one the helper meets shows in
 // HelperWriteFailed and FinishFileTasks.
 bool SubmitFileTask(FileTask* task, FileStep* failed = nullptr);
+// A small file gathered whole in a task, then submitted: what the extraction
+// sinks hold between a file's start and its end.
+class GatheredFile {
+ public:
+  ~GatheredFile() { Drop(); }
+  // Starts a file of `size` bytes (at most kHelperFileLimit) for `path`;
+  // false when memory is short.
+  bool Begin(const wchar_t* path, size_t size);
+  bool active() const { return task_ != nullptr; }
+  // False when the bytes would go beyond the size announced.
+  bool Append(const uint8_t* data, size_t size);
+  // Submits the file (SubmitFileTask); false, and nothing written, when it
+  // came short of its size, or when it or an earlier file failed.
+  bool Submit(FileStep* failed = nullptr);
+  // Forgets the file: nothing of it was written.
+  void Drop();
+
+ private:
+  FileTask* task_ = nullptr;
+  size_t size_ = 0;
+  size_t filled_ = 0;
+};
+
 // Deletes the file `path` (`pathLength` characters): queued when there is
 // room, else done here (a failure then shows in GetLastError). True when
 // queued or deleted.

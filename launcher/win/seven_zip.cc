@@ -67,7 +67,7 @@ class ExtractionFolderSink final : public SevenZipSink {
   ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
   ~ExtractionFolderSink() {
-    if (pending_ || file_ != INVALID_HANDLE_VALUE) DiscardFile();
+    if (file_ != INVALID_HANDLE_VALUE) DiscardFile();
   }
 
   bool CreateFolder(const wchar_t* name, size_t nameLength) override {
@@ -88,12 +88,7 @@ class ExtractionFolderSink final : public SevenZipSink {
     if (HelperWriteFailed() ||
         !CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
       return false;
-    if (size <= kHelperFileLimit) {
-      pending_ = NewFileTask(outputPath_, lstrlenW(outputPath_), static_cast<size_t>(size));
-      pendingSize_ = static_cast<size_t>(size);
-      pendingFilled_ = 0;
-      return pending_ != nullptr;
-    }
+    if (size <= kHelperFileLimit) return small_.Begin(outputPath_, static_cast<size_t>(size));
     file_ = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     // Also refuses a second file of the same name.
@@ -101,12 +96,7 @@ class ExtractionFolderSink final : public SevenZipSink {
   }
 
   bool WriteFile(const uint8_t* data, size_t size) override {
-    if (pending_) {
-      if (size > pendingSize_ - pendingFilled_) return false;
-      CopyMemory(FileTaskData(pending_) + pendingFilled_, data, size);
-      pendingFilled_ += size;
-      return true;
-    }
+    if (small_.active()) return small_.Append(data, size);
     // Pieces are at most kSevenZipPieceSize bytes: one call each.
     DWORD written = 0;
     return ::WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) &&
@@ -114,26 +104,17 @@ class ExtractionFolderSink final : public SevenZipSink {
   }
 
   bool EndFile() override {
-    if (pending_) {
-      FileTask* task = pending_;
-      pending_ = nullptr;
-      // Every byte came: the core checked the file's size and CRC.
-      if (pendingFilled_ != pendingSize_) {
-        FreeFileTask(task);
-        return false;
-      }
-      return SubmitFileTask(task) && !HelperWriteFailed();
-    }
+    // Every byte came: the core checked the file's size and CRC.
+    if (small_.active()) return small_.Submit();
     const bool closed = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;
     return closed;
   }
 
   void DiscardFile() override {
-    if (pending_) {
+    if (small_.active()) {
       // Nothing of it was written.
-      FreeFileTask(pending_);
-      pending_ = nullptr;
+      small_.Drop();
       return;
     }
     // Best effort: the extraction fails anyway; a part that stays is deleted
@@ -148,9 +129,7 @@ class ExtractionFolderSink final : public SevenZipSink {
   DWORD folderLength_;
   wchar_t* outputPath_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  FileTask* pending_ = nullptr;  // a small file being gathered
-  size_t pendingSize_ = 0;
-  size_t pendingFilled_ = 0;
+  GatheredFile small_;  // a small file being gathered
 };
 
 }  // namespace

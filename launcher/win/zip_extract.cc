@@ -18,7 +18,6 @@ class ZipFolderSink final : public ZipEntrySink {
   ~ZipFolderSink() {
     // A walk that stopped inside a file: the part written goes with the
     // extraction folder.
-    if (pending_) FreeFileTask(pending_);
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   }
 
@@ -27,39 +26,21 @@ class ZipFolderSink final : public ZipEntrySink {
   }
 
   bool CreateOutputFile(uint32_t size) override {
-    if (size <= kHelperFileLimit) {
-      pending_ = NewFileTask(outputPath_, lstrlenW(outputPath_), size);
-      pendingSize_ = size;
-      pendingFilled_ = 0;
-      return pending_ != nullptr;
-    }
+    if (size <= kHelperFileLimit) return small_.Begin(outputPath_, size);
     file_ = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     return file_ != INVALID_HANDLE_VALUE;
   }
 
   bool Write(const uint8_t* data, uint32_t size) override {
-    if (pending_) {
-      if (size > pendingSize_ - pendingFilled_) return false;
-      CopyMemory(FileTaskData(pending_) + pendingFilled_, data, size);
-      pendingFilled_ += size;
-      return true;
-    }
+    if (small_.active()) return small_.Append(data, size);
     DWORD written = 0;
     return WriteFile(file_, data, size, &written, nullptr) && written == size;
   }
 
   bool CloseOutputFile() override {
-    if (pending_) {
-      FileTask* task = pending_;
-      pending_ = nullptr;
-      // A file that came short fails its walk already; it is not written.
-      if (pendingFilled_ != pendingSize_) {
-        FreeFileTask(task);
-        return false;
-      }
-      return SubmitFileTask(task, &failedHere_) && !HelperWriteFailed();
-    }
+    // A file that came short fails its walk already; it is not written.
+    if (small_.active()) return small_.Submit(&failedHere_);
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     return closed != FALSE;
@@ -72,9 +53,7 @@ class ZipFolderSink final : public ZipEntrySink {
   DWORD folderLength_;
   wchar_t* outputPath_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  FileTask* pending_ = nullptr;  // a small file being gathered
-  uint32_t pendingSize_ = 0;
-  uint32_t pendingFilled_ = 0;
+  GatheredFile small_;  // a small file being gathered
   FileStep failedHere_ = FileStep::kNone;
 };
 
