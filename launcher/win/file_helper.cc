@@ -6,6 +6,7 @@ struct FileTask {
   FileTask* next;
   bool isDelete;
   size_t size;     // bytes of data behind the path (0 for a delete)
+  size_t bytes;    // the whole allocation: what it takes of the queue's room
   wchar_t* path;   // in the same allocation, behind the task
   uint8_t* data;   // behind the path
 };
@@ -42,7 +43,7 @@ struct Helper {
 };
 Helper helper;
 
-size_t TaskBytes(const FileTask* task) { return task->size + sizeof(FileTask); }
+size_t TaskBytes(const FileTask* task) { return task->bytes; }
 
 // Writes the task's file; the step that failed (with the file removed), or
 // kNone.
@@ -155,9 +156,10 @@ bool Queue(FileTask* task) {
 
 FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size) {
   const size_t pathBytes = (pathLength + 1) * sizeof(wchar_t);
-  auto* task = static_cast<FileTask*>(
-      HeapAlloc(GetProcessHeap(), 0, sizeof(FileTask) + pathBytes + size));
+  const size_t bytes = sizeof(FileTask) + pathBytes + size;
+  auto* task = static_cast<FileTask*>(HeapAlloc(GetProcessHeap(), 0, bytes));
   if (!task) return nullptr;
+  task->bytes = bytes;
   task->next = nullptr;
   task->isDelete = false;
   task->size = size;
