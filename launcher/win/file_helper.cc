@@ -185,33 +185,54 @@ bool SubmitFileTask(FileTask* task, FileStep* failed) {
   return step == FileStep::kNone;
 }
 
-bool GatheredFile::Begin(const wchar_t* path, size_t size) {
-  task_ = NewFileTask(path, lstrlenW(path), size);
-  size_ = size;
-  filled_ = 0;
-  return task_ != nullptr;
-}
-
-bool GatheredFile::Append(const uint8_t* data, size_t size) {
-  if (size > size_ - filled_) return false;
-  CopyMemory(FileTaskData(task_) + filled_, data, size);
-  filled_ += size;
-  return true;
-}
-
-bool GatheredFile::Submit(FileStep* failed) {
-  FileTask* task = task_;
-  task_ = nullptr;
-  if (filled_ != size_) {
-    FreeFileTask(task);
-    return false;
+bool OutputFile::Create(const wchar_t* path, uint64_t size) {
+  path_ = path;
+  if (size <= kHelperFileLimit) {
+    task_ = NewFileTask(path, lstrlenW(path), static_cast<size_t>(size));
+    size_ = static_cast<size_t>(size);
+    filled_ = 0;
+    return task_ != nullptr;
   }
-  return SubmitFileTask(task, failed) && !HelperWriteFailed();
+  file_ = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file_ != INVALID_HANDLE_VALUE;
 }
 
-void GatheredFile::Drop() {
+bool OutputFile::Write(const uint8_t* data, size_t size) {
+  if (task_) {
+    if (size > size_ - filled_) return false;
+    CopyMemory(FileTaskData(task_) + filled_, data, size);
+    filled_ += size;
+    return true;
+  }
+  // Pieces are at most 1 MiB: one call each.
+  DWORD written = 0;
+  return WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+bool OutputFile::Close(FileStep* failed) {
+  if (FileTask* task = task_) {
+    task_ = nullptr;
+    if (filled_ != size_) {
+      FreeFileTask(task);
+      return false;
+    }
+    return SubmitFileTask(task, failed) && !HelperWriteFailed();
+  }
+  const bool closed = CloseHandle(file_) != FALSE;
+  file_ = INVALID_HANDLE_VALUE;
+  return closed;
+}
+
+void OutputFile::Discard() {
   if (task_) FreeFileTask(task_);
   task_ = nullptr;
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  // Best effort: the extraction fails anyway; a part that stays is deleted
+  // with the extraction folder.
+  CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+  DeleteFileW(path_);
 }
 
 bool SubmitDelete(const wchar_t* path, DWORD pathLength) {

@@ -39,25 +39,33 @@ void FreeFileTask(FileTask* task);
 // step in `failed` where given); one the helper meets shows in
 // HelperWriteFailed and FinishFileTasks.
 bool SubmitFileTask(FileTask* task, FileStep* failed = nullptr);
-// A small file gathered whole in a task, then submitted: what the extraction
-// sinks hold between a file's start and its end.
-class GatheredFile {
+// One output file of an extraction, as both extraction sinks write it: a
+// small file is gathered whole and handed to the helper when it closes; a
+// larger one is created at once and written here, piece by piece.
+class OutputFile {
  public:
-  ~GatheredFile() { Drop(); }
-  // Starts a file of `size` bytes (at most kHelperFileLimit) for `path`;
-  // false when memory is short.
-  bool Begin(const wchar_t* path, size_t size);
-  bool active() const { return task_ != nullptr; }
-  // False when the bytes would go beyond the size announced.
-  bool Append(const uint8_t* data, size_t size);
-  // Submits the file (SubmitFileTask); false, and nothing written, when it
-  // came short of its size, or when it or an earlier file failed.
-  bool Submit(FileStep* failed = nullptr);
-  // Forgets the file: nothing of it was written.
-  void Drop();
+  ~OutputFile() { Discard(); }
+  // Starts a file of `size` bytes at `path`, which must name it until Close
+  // or Discard; it must not exist yet. False when it cannot be created (a
+  // large one) or memory is short (a small one).
+  bool Create(const wchar_t* path, uint64_t size);
+  // False when the bytes cannot be written, or would go beyond the size
+  // announced.
+  bool Write(const uint8_t* data, size_t size);
+  // Completes the file; false when it cannot be, when a small one came
+  // short of its size (nothing is written then), or when a file handed to
+  // the helper failed. A small file written here at once (the queue was
+  // full) that fails leaves its step in `failed`, where given: the caller
+  // sees only false, not which step.
+  bool Close(FileStep* failed = nullptr);
+  // Gives the file up: a large one is closed and deleted, a small one
+  // forgotten (nothing of it was written). Nothing when no file is open.
+  void Discard();
 
  private:
-  FileTask* task_ = nullptr;
+  const wchar_t* path_ = nullptr;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  FileTask* task_ = nullptr;  // a small file being gathered
   size_t size_ = 0;
   size_t filled_ = 0;
 };

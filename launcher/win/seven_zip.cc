@@ -59,16 +59,12 @@ SRes BoundedSeek(ISeekInStreamPtr p, Int64* pos, ESzSeek origin) {
 }
 
 // Writes each file behind the extraction folder's backslash in the output
-// path, creating its folders on the way. A small file is gathered whole and
-// handed to the file helper once its CRC has matched (so a damaged one is
-// never created); a larger one is written here, piece by piece.
+// path, creating its folders on the way. A small file reaches the file
+// helper only once its CRC has matched (so a damaged one is never created).
 class ExtractionFolderSink final : public SevenZipSink {
  public:
   ExtractionFolderSink(DWORD folderLength, wchar_t* outputPath)
       : folderLength_(folderLength), outputPath_(outputPath) {}
-  ~ExtractionFolderSink() {
-    if (file_ != INVALID_HANDLE_VALUE) DiscardFile();
-  }
 
   bool CreateFolder(const wchar_t* name, size_t nameLength) override {
     // With a separator behind it, the folder's own name is one of the
@@ -84,52 +80,24 @@ class ExtractionFolderSink final : public SevenZipSink {
 
   bool BeginFile(const wchar_t* name, size_t nameLength, uint64_t size) override {
     // The output path keeps the file's name until the next file begins, so
-    // that DiscardFile can delete it.
-    if (HelperWriteFailed() ||
-        !CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)))
-      return false;
-    if (size <= kHelperFileLimit) return small_.Begin(outputPath_, static_cast<size_t>(size));
-    file_ = CreateFileW(outputPath_, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    // Also refuses a second file of the same name.
-    return file_ != INVALID_HANDLE_VALUE;
+    // that DiscardFile can delete it. Creating it also refuses a second file
+    // of the same name.
+    return !HelperWriteFailed() &&
+           CreateParentFolders(outputPath_, folderLength_, name, static_cast<DWORD>(nameLength)) &&
+           file_.Create(outputPath_, size);
   }
 
-  bool WriteFile(const uint8_t* data, size_t size) override {
-    if (small_.active()) return small_.Append(data, size);
-    // Pieces are at most kSevenZipPieceSize bytes: one call each.
-    DWORD written = 0;
-    return ::WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) &&
-           written == size;
-  }
+  bool WriteFile(const uint8_t* data, size_t size) override { return file_.Write(data, size); }
 
-  bool EndFile() override {
-    // Every byte came: the core checked the file's size and CRC.
-    if (small_.active()) return small_.Submit();
-    const bool closed = CloseHandle(file_) != FALSE;
-    file_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
+  // Every byte came: the core checked the file's size and CRC.
+  bool EndFile() override { return file_.Close(); }
 
-  void DiscardFile() override {
-    if (small_.active()) {
-      // Nothing of it was written.
-      small_.Drop();
-      return;
-    }
-    // Best effort: the extraction fails anyway; a part that stays is deleted
-    // with the extraction folder.
-    CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-    // Best effort, as above.
-    DeleteFileW(outputPath_);
-  }
+  void DiscardFile() override { file_.Discard(); }
 
  private:
   DWORD folderLength_;
   wchar_t* outputPath_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
-  GatheredFile small_;  // a small file being gathered
+  OutputFile file_;
 };
 
 }  // namespace
