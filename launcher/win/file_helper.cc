@@ -45,6 +45,30 @@ Helper helper;
 
 size_t TaskBytes(const FileTask* task) { return task->bytes; }
 
+// A task for `path` (`pathLength` characters, terminator not counted) with
+// room for `size` bytes; null when memory is short.
+FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size) {
+  const size_t pathBytes = (pathLength + 1) * sizeof(wchar_t);
+  const size_t bytes = sizeof(FileTask) + pathBytes + size;
+  auto* task = static_cast<FileTask*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+  if (!task) return nullptr;
+  task->bytes = bytes;
+  task->next = nullptr;
+  task->isDelete = false;
+  task->size = size;
+  task->path = reinterpret_cast<wchar_t*>(task + 1);
+  CopyMemory(task->path, path, pathLength * sizeof(wchar_t));
+  task->path[pathLength] = L'\0';
+  task->data = reinterpret_cast<uint8_t*>(task->path) + pathBytes;
+  return task;
+}
+
+// Frees a task, carried out or not.
+void FreeFileTask(FileTask* task) {
+  // Best effort: the block came from this heap.
+  HeapFree(GetProcessHeap(), 0, task);
+}
+
 // Writes the task's file; the step that failed (with the file removed), or
 // kNone.
 FileStep WriteTaskFile(const FileTask* task) {
@@ -83,7 +107,7 @@ void CarryOut(FileTask* task) {
   } else if (!ok) {
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                       error == ERROR_ACCESS_DENIED;
-    (held ? helper.outcome.deleteHeld : helper.outcome.deleteFailed) = true;
+    if (held) helper.outcome.deleteHeld = true;
   }
   helper.queuedBytes -= TaskBytes(task);
   --helper.queuedTasks;
@@ -152,31 +176,9 @@ bool Queue(FileTask* task) {
   return room;
 }
 
-}  // namespace
-
-FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size) {
-  const size_t pathBytes = (pathLength + 1) * sizeof(wchar_t);
-  const size_t bytes = sizeof(FileTask) + pathBytes + size;
-  auto* task = static_cast<FileTask*>(HeapAlloc(GetProcessHeap(), 0, bytes));
-  if (!task) return nullptr;
-  task->bytes = bytes;
-  task->next = nullptr;
-  task->isDelete = false;
-  task->size = size;
-  task->path = reinterpret_cast<wchar_t*>(task + 1);
-  CopyMemory(task->path, path, pathLength * sizeof(wchar_t));
-  task->path[pathLength] = L'\0';
-  task->data = reinterpret_cast<uint8_t*>(task->path) + pathBytes;
-  return task;
-}
-
-uint8_t* FileTaskData(FileTask* task) { return task->data; }
-
-void FreeFileTask(FileTask* task) {
-  // Best effort: the block came from this heap.
-  HeapFree(GetProcessHeap(), 0, task);
-}
-
+// Creates the task's file, writes its bytes and closes it: queued for the
+// helper when there is room, else done here and now. Takes the task over.
+// False only for a failure met here (its step in `failed` where given).
 bool SubmitFileTask(FileTask* task, FileStep* failed) {
   if (Queue(task)) return true;
   const FileStep step = WriteTaskFile(task);
@@ -184,6 +186,8 @@ bool SubmitFileTask(FileTask* task, FileStep* failed) {
   if (failed) *failed = step;
   return step == FileStep::kNone;
 }
+
+}  // namespace
 
 bool OutputFile::Create(const wchar_t* path, uint64_t size) {
   path_ = path;
@@ -201,7 +205,7 @@ bool OutputFile::Create(const wchar_t* path, uint64_t size) {
 bool OutputFile::Write(const uint8_t* data, size_t size) {
   if (task_) {
     if (size > size_ - filled_) return false;
-    CopyMemory(FileTaskData(task_) + filled_, data, size);
+    CopyMemory(task_->data + filled_, data, size);
     filled_ += size;
     return true;
   }

@@ -19,26 +19,13 @@
 // The step at which a file failed.
 enum class FileStep { kNone, kCreate, kWrite, kClose };
 
-// One whole small file to be written: its full path and its bytes.
+// A small file gathered whole: its full path and its bytes.
 struct FileTask;
 
 // The largest file handed to the helper whole; larger ones are written in
 // pieces by the caller.
 inline constexpr uint64_t kHelperFileLimit = 256u << 10;
 
-// A task for `path` (`pathLength` characters, terminator not counted) with
-// room for `size` bytes (at most kHelperFileLimit); null when memory is short.
-FileTask* NewFileTask(const wchar_t* path, DWORD pathLength, size_t size);
-// The task's data buffer, `size` bytes as asked for.
-uint8_t* FileTaskData(FileTask* task);
-// Drops a task that was not submitted.
-void FreeFileTask(FileTask* task);
-// Creates the task's file (it must not exist yet), writes its bytes and
-// closes it: queued for the helper when there is room, else done here and
-// now. Takes the task over. False only for a failure seen here and now (its
-// step in `failed` where given); one the helper meets shows in
-// HelperWriteFailed and FinishFileTasks.
-bool SubmitFileTask(FileTask* task, FileStep* failed = nullptr);
 // One output file of an extraction, as both extraction sinks write it: a
 // small file is gathered whole and handed to the helper when it closes; a
 // larger one is created at once and written here, piece by piece.
@@ -52,11 +39,12 @@ class OutputFile {
   // False when the bytes cannot be written, or would go beyond the size
   // announced.
   bool Write(const uint8_t* data, size_t size);
-  // Completes the file; false when it cannot be, when a small one came
-  // short of its size (nothing is written then), or when a file handed to
-  // the helper failed. A small file written here at once (the queue was
-  // full) that fails leaves its step in `failed`, where given: the caller
-  // sees only false, not which step.
+  // Completes the file: a small one is queued for the helper when there is
+  // room, else written here and now. False when it cannot be completed here,
+  // when a small one came short of its size (nothing is written then), or
+  // when a file handed to the helper failed already. A small file written
+  // here that fails leaves its step in `failed`, where given; a large one's
+  // failures show in the call that met them.
   bool Close(FileStep* failed = nullptr);
   // Gives the file up: a large one is closed and deleted, a small one
   // forgotten (nothing of it was written). Nothing when no file is open.
@@ -80,7 +68,6 @@ struct HelperOutcome {
   bool writeFailed;  // a file could not be created, written or closed (it was removed)
   FileStep failedStep;  // where the first of them failed
   bool deleteHeld;   // a delete failed because something holds the file
-  bool deleteFailed; // a delete failed for another reason
 };
 // Cheap, at any time: a queued file could not be written, so the extraction
 // has failed already.
