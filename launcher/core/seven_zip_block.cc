@@ -32,6 +32,9 @@ constexpr size_t kBcj2Buffer = 1u << 18;
 constexpr size_t kAddressBuffer = 1u << 16;
 // The most a main coder hands BCJ2 at a time.
 constexpr size_t kBcj2Piece = 1u << 18;
+// The most a main coder decoding ahead makes at a time.
+constexpr size_t kAheadPiece = 1u << 18;
+static_assert(kSevenZipAheadRoom >= 4 * kAheadPiece, "a few pieces ahead fit in the room");
 
 template <typename T>
 T Smaller(T a, uint64_t b) {
@@ -146,6 +149,7 @@ SRes SevenZipMainCoder::Open(const CSzCoderInfo& coder, const Byte* props,
   Lzma2Dec_CONSTRUCT(&lzma2_)
   input_ = input;
   left_ = size;
+  wholeOutput_ = false;
   if (coder.MethodID == kCopy) {
     kind_ = Kind::kCopy;
     return packedSize == size ? SZ_OK : SZ_ERROR_DATA;
@@ -159,6 +163,7 @@ SRes SevenZipMainCoder::Open(const CSzCoderInfo& coder, const Byte* props,
     } else {
       RINOK(LzmaDec_AllocateProbs(&lzma_, props, coder.PropsSize, alloc))
       RINOK(AllocateWholeOutput(&lzma_, size, alloc))
+      wholeOutput_ = true;
     }
     LzmaDec_Init(&lzma_);
     return SZ_OK;
@@ -174,6 +179,7 @@ SRes SevenZipMainCoder::Open(const CSzCoderInfo& coder, const Byte* props,
     } else {
       RINOK(Lzma2Dec_AllocateProbs(&lzma2_, prop, alloc))
       RINOK(AllocateWholeOutput(&lzma2_.decoder, size, alloc))
+      wholeOutput_ = true;
     }
     Lzma2Dec_Init(&lzma2_);
     return SZ_OK;
@@ -186,6 +192,12 @@ void SevenZipMainCoder::Close(ISzAllocPtr alloc) {
   if (kind_ == Kind::kLzma) LzmaDec_Free(&lzma_, alloc);
   if (kind_ == Kind::kLzma2) Lzma2Dec_Free(&lzma2_, alloc);
   kind_ = Kind::kNone;
+}
+
+size_t SevenZipMainCoder::Room() const {
+  if (kind_ != Kind::kLzma && kind_ != Kind::kLzma2) return 0;
+  if (wholeOutput_) return SIZE_MAX;
+  return (kind_ == Kind::kLzma2 ? lzma2_.decoder : lzma_).dicBufSize;
 }
 
 SRes SevenZipMainCoder::Decode(SizeT limit, ELzmaFinishMode mode, SizeT* used,
@@ -253,6 +265,110 @@ SRes SevenZipMainCoder::Finish() {
       return SZ_OK;
     if (used == 0) return SZ_ERROR_DATA;
   }
+}
+
+// ---- SevenZipReadAhead
+
+bool SevenZipReadAhead::Start(SevenZipMainCoder* source, SevenZipSecondThread* thread) {
+  source_ = source;
+  room_ = source->Room();
+  first_ = count_ = 0;
+  held_ = 0;
+  stop_ = ended_ = done_ = false;
+  nextResult_ = finishResult_ = SZ_OK;
+  current_ = nullptr;
+  currentSize_ = currentLeft_ = 0;
+  if (room_ < kSevenZipAheadRoom) return false;
+  // Set before the job can start: it reads it.
+  thread_ = thread;
+  if (thread->Run(&SevenZipReadAhead::Run, this)) return true;
+  thread_ = nullptr;
+  return false;
+}
+
+void SevenZipReadAhead::Stop() {
+  if (!thread_) return;
+  thread_->Lock();
+  stop_ = true;
+  thread_->Wake();
+  while (!done_) thread_->Sleep();
+  thread_->Unlock();
+  thread_ = nullptr;
+}
+
+void SevenZipReadAhead::Run(void* self) { static_cast<SevenZipReadAhead*>(self)->Produce(); }
+
+void SevenZipReadAhead::Produce() {
+  // Stop forgets thread_ once done_ is set, while this call still unlocks.
+  SevenZipSecondThread* thread = thread_;
+  thread->Lock();
+  while (!stop_) {
+    // The next piece may take up to kAheadPiece bytes of the room behind
+    // the ones not given back yet.
+    if (count_ == kPieces || held_ > room_ - kAheadPiece) {
+      thread->Sleep();
+      continue;
+    }
+    thread->Unlock();
+    const Byte* data = nullptr;
+    size_t size = 0;
+    SRes res = source_->Next(kAheadPiece, &data, &size);
+    SRes finish = res;
+    if (res == SZ_OK && size == 0) finish = source_->Finish();
+    thread->Lock();
+    if (res != SZ_OK || size == 0) {
+      nextResult_ = res;
+      finishResult_ = finish;
+      ended_ = true;
+      thread->Wake();
+      break;
+    }
+    pieces_[(first_ + count_) % kPieces] = {data, size};
+    ++count_;
+    held_ += size;
+    thread->Wake();
+  }
+  done_ = true;
+  thread->Wake();
+  thread->Unlock();
+}
+
+SRes SevenZipReadAhead::Next(size_t most, const Byte** data, size_t* size) {
+  *data = nullptr;
+  *size = 0;
+  if (currentLeft_ == 0) {
+    // The piece handed out last is given back; the next one is waited for.
+    thread_->Lock();
+    held_ -= currentSize_;
+    currentSize_ = 0;
+    thread_->Wake();
+    while (count_ == 0 && !ended_) thread_->Sleep();
+    if (count_ == 0) {
+      const SRes res = nextResult_;
+      thread_->Unlock();
+      return res;
+    }
+    const Piece piece = pieces_[first_];
+    first_ = (first_ + 1) % kPieces;
+    --count_;
+    thread_->Unlock();
+    current_ = piece.data;
+    currentSize_ = currentLeft_ = piece.size;
+  }
+  *data = current_;
+  *size = Smaller(most, currentLeft_);
+  current_ += *size;
+  currentLeft_ -= *size;
+  return SZ_OK;
+}
+
+SRes SevenZipReadAhead::Finish() {
+  if (currentLeft_ != 0) return SZ_ERROR_DATA;
+  thread_->Lock();
+  while (!done_) thread_->Sleep();
+  const SRes res = count_ != 0 || !ended_ ? SZ_ERROR_DATA : finishResult_;
+  thread_->Unlock();
+  return res;
 }
 
 // ---- SevenZipFilterCoder
@@ -520,15 +636,21 @@ SRes SevenZipBlockDecoder::OpenCoders(const CSzArEx* db, const CSzFolder& folder
                           packed[i + 1] - packed[i],
                           folder.NumPackStreams == 1 ? kPackedBuffer : kSidePackedBuffer, alloc_))
   }
-  if (folder.NumCoders == 1)
-    return mains_[0].Open(folder.Coders[0], props + folder.Coders[0].PropsOffset, &inputs_[0],
-                          packed[1] - packed[0], size_, alloc_);
-  if (folder.NumCoders == 2) {
+  if (folder.NumCoders <= 2) {
     // The main coder's output is the block's size: a filter keeps sizes.
-    out_ = &filter_;
     RINOK(mains_[0].Open(folder.Coders[0], props + folder.Coders[0].PropsOffset, &inputs_[0],
                          packed[1] - packed[0], size_, alloc_))
-    return filter_.Open(folder.Coders[1], props + folder.Coders[1].PropsOffset, &mains_[0], size_,
+    // Only the main coder reads the archive then, so it may do so on the
+    // second thread.
+    SevenZipPieceSource* main = &mains_[0];
+    if (thread_ && size_ >= aheadFrom_ && ahead_.Start(&mains_[0], thread_))
+      main = &ahead_;
+    if (folder.NumCoders == 1) {
+      out_ = main;
+      return SZ_OK;
+    }
+    out_ = &filter_;
+    return filter_.Open(folder.Coders[1], props + folder.Coders[1].PropsOffset, main, size_,
                         alloc_);
   }
   // BCJ2: coder 2 makes the main stream, coder 1 the calls, coder 0 the
@@ -569,6 +691,7 @@ SRes SevenZipBlockDecoder::Finish() {
 }
 
 void SevenZipBlockDecoder::Close() {
+  ahead_.Stop();
   bcj2_.Close(alloc_);
   filter_.Close(alloc_);
   for (SevenZipMainCoder& m : mains_) m.Close(alloc_);

@@ -13,6 +13,7 @@
 #include "Delta.h"
 #include "Lzma2Dec.h"
 #include "LzmaDec.h"
+#include "seven_zip_thread.h"
 
 // The parts below are the block decoder's own; they are declared here only so
 // that a SevenZipBlockDecoder holds them by value (no allocation per part).
@@ -75,6 +76,11 @@ class SevenZipMainCoder final : public SevenZipPieceSource {
   SRes Next(size_t most, const Byte** data, size_t* size) override;
   SRes Finish() override;
   uint64_t Left() const { return left_; }
+  // How many bytes of output the coder keeps in place: a piece it handed out
+  // is written over only after this many more bytes (SIZE_MAX: never, the
+  // dictionary holds the whole output). 0 for Copy, whose pieces last only
+  // until the next call.
+  size_t Room() const;
 
  private:
   enum class Kind { kNone, kCopy, kLzma, kLzma2 };
@@ -86,6 +92,51 @@ class SevenZipMainCoder final : public SevenZipPieceSource {
   CLzma2Dec lzma2_;
   SevenZipPackedInput* input_ = nullptr;
   uint64_t left_ = 0;  // output bytes not yet handed out
+  bool wholeOutput_ = false;  // the dictionary holds all of the output
+};
+
+// A main coder decoding on the second thread, ahead of whoever takes its
+// output. Its pieces are handed on straight from the coder's dictionary, so
+// it never decodes over a piece that has not been given back (the next call
+// gives it back), and it runs at most 4 MiB ahead.
+class SevenZipReadAhead final : public SevenZipPieceSource {
+ public:
+  // Starts `source` on `thread`. False when the coder keeps too little
+  // room (kSevenZipAheadRoom) or the thread cannot take it; nothing runs then.
+  bool Start(SevenZipMainCoder* source, SevenZipSecondThread* thread);
+  // Stops the decoding and waits until the thread let go of the coder. Does
+  // nothing when nothing was started.
+  void Stop();
+  SRes Next(size_t most, const Byte** data, size_t* size) override;
+  SRes Finish() override;
+
+ private:
+  static void Run(void* self);
+  void Produce();
+
+  struct Piece {
+    const Byte* data;
+    size_t size;
+  };
+  static constexpr unsigned kPieces = 16;
+
+  SevenZipMainCoder* source_ = nullptr;
+  SevenZipSecondThread* thread_ = nullptr;
+  size_t room_ = 0;
+  // Under the thread's lock.
+  Piece pieces_[kPieces];
+  unsigned first_ = 0;
+  unsigned count_ = 0;
+  size_t held_ = 0;     // bytes decoded and not yet given back
+  bool stop_ = false;   // the taker has gone
+  bool ended_ = false;  // no more pieces: the output ended or failed
+  bool done_ = false;   // the thread let go of the coder
+  SRes nextResult_ = SZ_OK;    // what Next answers after the last piece
+  SRes finishResult_ = SZ_OK;  // the coder's Finish
+  // The taker's own: the piece being handed out.
+  const Byte* current_ = nullptr;
+  size_t currentSize_ = 0;
+  size_t currentLeft_ = 0;
 };
 
 // A branch converter or Delta behind the main coder.
@@ -148,10 +199,18 @@ class SevenZipBcj2Coder final : public SevenZipPieceSource {
 };
 
 // Decodes the solid blocks of an opened archive one at a time, in pieces.
+// The least room a main coder must keep for SevenZipReadAhead.
+inline constexpr size_t kSevenZipAheadRoom = 1u << 20;
+
 class SevenZipBlockDecoder {
  public:
-  // Buffers come from `alloc`, which must outlive the decoder.
-  explicit SevenZipBlockDecoder(ISzAllocPtr alloc) : alloc_(alloc) {}
+  // Buffers come from `alloc`, which must outlive the decoder. With a
+  // `thread`, a block of at least `aheadFrom` bytes whose main coder is
+  // LZMA or LZMA2 over one packed stream (alone or with a filter behind it)
+  // is decoded on that thread, ahead of the filter and Read.
+  explicit SevenZipBlockDecoder(ISzAllocPtr alloc, SevenZipSecondThread* thread = nullptr,
+                                uint64_t aheadFrom = kSevenZipAheadFrom)
+      : alloc_(alloc), thread_(thread), aheadFrom_(aheadFrom) {}
   ~SevenZipBlockDecoder() { Close(); }
   SevenZipBlockDecoder(const SevenZipBlockDecoder&) = delete;
   SevenZipBlockDecoder& operator=(const SevenZipBlockDecoder&) = delete;
@@ -186,10 +245,13 @@ class SevenZipBlockDecoder {
                   ISeekInStreamPtr archive);
 
   ISzAllocPtr alloc_;
+  SevenZipSecondThread* thread_;
+  uint64_t aheadFrom_;
   SevenZipPackedInput inputs_[SZ_NUM_PACK_STREAMS_IN_FOLDER_MAX];
   SevenZipMainCoder mains_[3];
   SevenZipFilterCoder filter_;
   SevenZipBcj2Coder bcj2_;
+  SevenZipReadAhead ahead_;
   SevenZipPieceSource* out_ = nullptr;
   UInt32 index_ = 0xFFFFFFFF;
   uint64_t streamPosition_ = UINT64_MAX;

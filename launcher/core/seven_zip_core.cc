@@ -28,8 +28,9 @@ bool TakeName(const UInt16* name, size_t length, wchar_t* wide) {
 // One extraction: the opened archive, the block being decoded and the sink.
 class Walk {
  public:
-  Walk(ISeekInStreamPtr archive, ISzAllocPtr alloc, SevenZipSink& sink)
-      : archive_(archive), alloc_(alloc), sink_(sink), block_(alloc) {}
+  Walk(ISeekInStreamPtr archive, ISzAllocPtr alloc, SevenZipSink& sink,
+       SevenZipSecondThread* thread, uint64_t aheadFrom)
+      : archive_(archive), alloc_(alloc), sink_(sink), block_(alloc, thread, aheadFrom) {}
   ~Walk() { ISzAlloc_Free(alloc_, name_); }
 
   SRes Run(const CSzArEx& db, size_t maxNameLength);
@@ -180,7 +181,8 @@ SRes Walk::StreamFile(UInt32 i, size_t length, uint64_t size) {
 }  // namespace
 
 SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
-                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink) {
+                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink,
+                            SevenZipSecondThread* thread, uint64_t aheadFrom) {
   if (maxNameLength > kSevenZipNameCapacity) maxNameLength = kSevenZipNameCapacity;
 
   Byte lookBuffer[kLookBufferSize];
@@ -199,7 +201,7 @@ SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
   if (result == SZ_OK) {
     // The blocks are read from the archive stream itself, each packed
     // stream through a buffer of its own.
-    Walk walk(archive, allocMain, sink);
+    Walk walk(archive, allocMain, sink, thread, aheadFrom);
     result = walk.Run(db, maxNameLength);
   }
   SzArEx_Free(&db, allocMain);

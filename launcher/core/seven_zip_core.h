@@ -10,6 +10,7 @@
 #include "7z.h"
 #include "7zTypes.h"
 #include "launcher_constants.h"
+#include "seven_zip_thread.h"
 
 // Receives the files and folder items of an archive, in archive order. A
 // file comes in pieces: BeginFile, WriteFile for each piece, then EndFile
@@ -74,10 +75,13 @@ inline constexpr size_t SevenZipMaxNameLength(uint32_t folderLength) {
 // decoded before the sink hears of the file, so a file that fits in one
 // piece and is damaged is never begun. Everything allocated (from
 // `allocMain`; `allocTemp` serves the archive's headers) is released before
-// returning.
+// returning. With a `thread`, blocks of at least `aheadFrom` bytes are
+// decoded on it, ahead of the checks and the sink (SevenZipBlockDecoder).
 // Returns SZ_OK when every file was handed over and accepted; otherwise the
 // SDK's result (SZ_ERROR_DATA, SZ_ERROR_CRC, SZ_ERROR_UNSUPPORTED, ...),
 // SZ_ERROR_MEM, or SZ_ERROR_FAIL (a refused name or a sink failure). Files
 // completed before a failure stay with the sink.
 SRes ExtractSevenZipArchive(ISeekInStreamPtr archive, ISzAllocPtr allocMain,
-                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink);
+                            ISzAllocPtr allocTemp, size_t maxNameLength, SevenZipSink& sink,
+                            SevenZipSecondThread* thread = nullptr,
+                            uint64_t aheadFrom = kSevenZipAheadFrom);

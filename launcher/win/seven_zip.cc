@@ -1,6 +1,7 @@
 #include "seven_zip.h"
 
 #include "7zAlloc.h"
+#include "decode_thread.h"
 #include "file_helper.h"
 #include "file_reader.h"
 #include "parent_folders.h"
@@ -113,7 +114,8 @@ bool ExtractSevenZip(HANDLE file, uint64_t start, uint64_t end, DWORD folderLeng
 
   ExtractionFolderSink sink(folderLength, outputPath);
   const bool done = ExtractSevenZipArchive(&archive.vt, &allocMain, &allocTemp,
-                                           SevenZipMaxNameLength(folderLength), sink) == SZ_OK;
+                                           SevenZipMaxNameLength(folderLength), sink,
+                                           DecodeThread()) == SZ_OK;
   // The files handed to the helper are written (or have failed) before the
   // run goes on with them.
   return !FinishFileTasks().writeFailed && done;

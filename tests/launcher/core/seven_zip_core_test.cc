@@ -1,6 +1,8 @@
 // The 7z open-and-extract flow over memory, against archives made at build
 // time by the 7-Zip program (TV_7Z_ARCHIVES holds them and their sources),
-// and against the earlier walk that decoded each block whole.
+// and against the earlier walk that decoded each block whole. The walks that
+// can fail part-way run twice: on one thread, and with every block decoded
+// ahead on a second one.
 #include "seven_zip_core.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include "7zAlloc.h"
 #include "7zTypes.h"
 #include "memory_archive.h"
+#include "std_second_thread.h"
 #include "whole_block_walk.h"
 
 namespace fs = std::filesystem;
@@ -74,6 +77,7 @@ struct Outcome {
   SRes result = SZ_OK;
   SevenZipMemorySink sink;
   CappedAlloc main;
+  bool ahead = false;  // every block decoded ahead on a second thread
 };
 
 void Extract(const std::string& archive, Outcome& run, size_t maxNameLength = kSevenZipNameCapacity) {
@@ -81,7 +85,9 @@ void Extract(const std::string& archive, Outcome& run, size_t maxNameLength = kS
   ASSERT_FALSE(bytes.empty()) << archive;
   MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const ISzAlloc temp = {SzAlloc, SzFree};
-  run.result = ExtractSevenZipArchive(&stream.vt, &run.main.vt, &temp, maxNameLength, run.sink);
+  StdSecondThread thread;
+  run.result = ExtractSevenZipArchive(&stream.vt, &run.main.vt, &temp, maxNameLength, run.sink,
+                                      run.ahead ? &thread : nullptr, 0);
   EXPECT_EQ(run.main.live, 0u) << archive;
 }
 
@@ -102,8 +108,13 @@ TEST(SevenZipCore, StreamingWalkUnpacksWhatTheWholeBlockWalkUnpacks) {
   const std::vector<std::string> archives = AllArchives();
   ASSERT_GT(archives.size(), 20u);
   for (const std::string& name : archives) {
-    Outcome streamed;
+    Outcome streamed, ahead;
     Extract(name, streamed);
+    ahead.ahead = true;
+    Extract(name, ahead);
+    EXPECT_EQ(ahead.result, streamed.result) << name;
+    EXPECT_EQ(ahead.sink.files, streamed.sink.files) << name;
+    EXPECT_EQ(ahead.sink.discarded, streamed.sink.discarded) << name;
     const std::string bytes = ReadAll(Archives() / (name + ".7z"));
     MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     SevenZipMemorySink whole;
@@ -119,15 +130,20 @@ TEST(SevenZipCore, StreamingWalkUnpacksWhatTheWholeBlockWalkUnpacks) {
 // whole-block walk cannot even start on it.
 TEST(SevenZipCore, BlockLargerThanTheMemoryCapIsUnpacked) {
   constexpr size_t kCap = 4u << 20;
-  Outcome run;
-  run.main.cap = kCap;
-  Extract("big_block", run);
-  ASSERT_EQ(run.result, SZ_OK);
   const auto source = SourceFiles("big_block");
   size_t blockSize = 0;
   for (const auto& [name, data] : source) blockSize += data.size();
   EXPECT_GT(blockSize, 4 * kCap);
-  EXPECT_EQ(run.sink.files, source);
+  // Decoded ahead, the 1 MiB dictionary wraps many times under the pieces
+  // not yet taken.
+  for (const bool ahead : {false, true}) {
+    Outcome run;
+    run.main.cap = kCap;
+    run.ahead = ahead;
+    Extract("big_block", run);
+    ASSERT_EQ(run.result, SZ_OK) << ahead;
+    EXPECT_EQ(run.sink.files, source) << ahead;
+  }
 
   const std::string bytes = ReadAll(Archives() / "big_block.7z");
   MemoryArchive stream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -140,12 +156,15 @@ TEST(SevenZipCore, BlockLargerThanTheMemoryCapIsUnpacked) {
 // A file handed over in pieces whose CRC then fails is discarded, and the
 // walk fails with the CRC's verdict.
 TEST(SevenZipCore, FileWhoseCrcFailsIsDiscarded) {
-  Outcome run;
-  Extract("crc_mismatch", run);
-  EXPECT_EQ(run.result, SZ_ERROR_CRC);
-  EXPECT_EQ(run.sink.order, std::vector<std::string>{"stored.bin"});
-  EXPECT_EQ(run.sink.discarded, std::vector<std::string>{"stored.bin"});
-  EXPECT_TRUE(run.sink.files.empty());
+  for (const bool ahead : {false, true}) {
+    Outcome run;
+    run.ahead = ahead;
+    Extract("crc_mismatch", run);
+    EXPECT_EQ(run.result, SZ_ERROR_CRC) << ahead;
+    EXPECT_EQ(run.sink.order, std::vector<std::string>{"stored.bin"}) << ahead;
+    EXPECT_EQ(run.sink.discarded, std::vector<std::string>{"stored.bin"}) << ahead;
+    EXPECT_TRUE(run.sink.files.empty()) << ahead;
+  }
 }
 
 class SevenZipArchives : public testing::TestWithParam<const char*> {};
@@ -189,11 +208,14 @@ TEST(SevenZipCore, FolderItemsAreHandedAsFolders) {
 }
 
 TEST(SevenZipCore, DamagedStreamFailsAndKeepsTheFilesBeforeIt) {
-  Outcome run;
-  Extract("damaged", run);
-  EXPECT_NE(run.result, SZ_OK);
-  EXPECT_EQ(run.sink.files.size(), 1u);
-  EXPECT_EQ(run.sink.files.count("1.dat"), 1u);
+  for (const bool ahead : {false, true}) {
+    Outcome run;
+    run.ahead = ahead;
+    Extract("damaged", run);
+    EXPECT_NE(run.result, SZ_OK) << ahead;
+    EXPECT_EQ(run.sink.files.size(), 1u) << ahead;
+    EXPECT_EQ(run.sink.files.count("1.dat"), 1u) << ahead;
+  }
 }
 
 TEST(SevenZipCore, NameLimitCountsUnitsWithTheTerminator) {
@@ -259,12 +281,16 @@ TEST(SevenZipCore, FileWithoutANameIsRefused) {
   }
 }
 
+// Decoded ahead, the walk stops while the second thread still decodes.
 TEST(SevenZipCore, SinkFailureStopsTheExtraction) {
-  Outcome run;
-  run.sink.failAfter = 2;
-  Extract("solid_many", run);
-  EXPECT_EQ(run.result, SZ_ERROR_FAIL);
-  EXPECT_EQ(run.sink.order.size(), 3u);  // two accepted, the third refused
+  for (const bool ahead : {false, true}) {
+    Outcome run;
+    run.sink.failAfter = 2;
+    run.ahead = ahead;
+    Extract("solid_many", run);
+    EXPECT_EQ(run.result, SZ_ERROR_FAIL) << ahead;
+    EXPECT_EQ(run.sink.order.size(), 3u) << ahead;  // two accepted, the third refused
+  }
 }
 
 TEST(SevenZipCore, BytesThatAreNoArchiveDoNotOpen) {
