@@ -6,10 +6,6 @@
 
 namespace {
 
-// Looked up at run time, as the file helper's are (Vista and later).
-using SleepConditionFn = BOOL(WINAPI*)(void* condition, CRITICAL_SECTION* lock, DWORD ms);
-using WakeAllConditionFn = void(WINAPI*)(void* condition);
-
 class Win32DecodeThread final : public SevenZipSecondThread {
  public:
   bool Run(void (*job)(void*), void* context) override {
@@ -25,8 +21,8 @@ class Win32DecodeThread final : public SevenZipSecondThread {
   }
   void Lock() override { EnterCriticalSection(&lock_); }
   void Unlock() override { LeaveCriticalSection(&lock_); }
-  void Sleep() override { sleep_(&condition_, &lock_, INFINITE); }
-  void Wake() override { wakeAll_(&condition_); }
+  void Sleep() override { functions_.sleep(&condition_, &lock_, INFINITE); }
+  void Wake() override { functions_.wakeAll(&condition_); }
 
  private:
   enum class State { kNotStarted, kRunning, kNone };
@@ -34,9 +30,7 @@ class Win32DecodeThread final : public SevenZipSecondThread {
   bool Started() {
     if (state_ == State::kNotStarted) {
       state_ = State::kNone;
-      sleep_ = OptionalKernel32Function<SleepConditionFn>("SleepConditionVariableCS");
-      wakeAll_ = OptionalKernel32Function<WakeAllConditionFn>("WakeAllConditionVariable");
-      if (!sleep_ || !wakeAll_) return false;
+      if (!LookUpConditionFunctions(&functions_)) return false;
       InitializeCriticalSection(&lock_);
       HANDLE thread = CreateThread(nullptr, 0, &Win32DecodeThread::Main, this, 0, nullptr);
       if (!thread) return false;
@@ -64,8 +58,7 @@ class Win32DecodeThread final : public SevenZipSecondThread {
   State state_ = State::kNotStarted;
   CRITICAL_SECTION lock_;
   void* condition_ = nullptr;  // CONDITION_VARIABLE: one pointer, zero when unused
-  SleepConditionFn sleep_ = nullptr;
-  WakeAllConditionFn wakeAll_ = nullptr;
+  ConditionFunctions functions_ = {};
   void (*job_)(void*) = nullptr;
   void* context_ = nullptr;
 };

@@ -13,12 +13,6 @@ struct FileTask {
 
 namespace {
 
-// Condition variables (Vista and later) are looked up at run time: an older
-// system runs without the helper. Waiting on them takes no trip to Wine's
-// server, where an event would take one for every file.
-using SleepConditionFn = BOOL(WINAPI*)(void* condition, CRITICAL_SECTION* lock, DWORD ms);
-using WakeConditionFn = void(WINAPI*)(void* condition);
-
 // What may wait in the queue: enough to keep the helper busy while the main
 // thread decodes, little beside the decoder's own memory.
 constexpr size_t kQueueBytes = 4u << 20;
@@ -31,8 +25,7 @@ struct Helper {
   CRITICAL_SECTION lock;
   void* work = nullptr;  // condition: a task was queued
   void* idle = nullptr;  // condition: the queue ran empty and the helper is idle
-  SleepConditionFn sleep = nullptr;
-  WakeConditionFn wake = nullptr;
+  ConditionFunctions condition = {};
   FileTask* head = nullptr;
   FileTask* tail = nullptr;
   size_t queuedBytes = 0;
@@ -131,8 +124,8 @@ DWORD WINAPI HelperThread(void*) {
     FileTask* task = Take();
     if (!task) {
       helper.busy = false;
-      helper.wake(&helper.idle);
-      helper.sleep(&helper.work, &helper.lock, INFINITE);
+      helper.condition.wake(&helper.idle);
+      helper.condition.sleep(&helper.work, &helper.lock, INFINITE);
       continue;
     }
     helper.busy = true;
@@ -145,9 +138,7 @@ DWORD WINAPI HelperThread(void*) {
 bool Started() {
   if (helper.state == State::kNotStarted) {
     helper.state = State::kNone;
-    helper.sleep = OptionalKernel32Function<SleepConditionFn>("SleepConditionVariableCS");
-    helper.wake = OptionalKernel32Function<WakeConditionFn>("WakeConditionVariable");
-    if (!helper.sleep || !helper.wake) return false;
+    if (!LookUpConditionFunctions(&helper.condition)) return false;
     InitializeCriticalSection(&helper.lock);
     HANDLE thread = CreateThread(nullptr, 0, HelperThread, nullptr, 0, nullptr);
     if (!thread) return false;
@@ -170,7 +161,7 @@ bool Queue(FileTask* task) {
     helper.tail = task;
     helper.queuedBytes += TaskBytes(task);
     ++helper.queuedTasks;
-    helper.wake(&helper.work);
+    helper.condition.wake(&helper.work);
   }
   LeaveCriticalSection(&helper.lock);
   return room;
@@ -263,7 +254,7 @@ HelperOutcome FinishFileTasks() {
     CarryOut(task);
     EnterCriticalSection(&helper.lock);
   }
-  while (helper.busy || helper.head) helper.sleep(&helper.idle, &helper.lock, INFINITE);
+  while (helper.busy || helper.head) helper.condition.sleep(&helper.idle, &helper.lock, INFINITE);
   outcome = helper.outcome;
   helper.outcome = {};
   InterlockedExchange(&helper.writeFailed, 0);

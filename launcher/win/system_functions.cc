@@ -30,6 +30,15 @@ void* OptionalKernel32Export(const char* name) {
   return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
 }
 
+bool LookUpConditionFunctions(ConditionFunctions* functions) {
+  using Sleep = decltype(functions->sleep);
+  using Wake = decltype(functions->wake);
+  functions->sleep = OptionalKernel32Function<Sleep>("SleepConditionVariableCS");
+  functions->wake = OptionalKernel32Function<Wake>("WakeConditionVariable");
+  functions->wakeAll = OptionalKernel32Function<Wake>("WakeAllConditionVariable");
+  return functions->sleep && functions->wake && functions->wakeAll;
+}
+
 bool LoadSystemFunctions() {
   if (gSystem.convertStringSecurityDescriptor) return true;
   HMODULE user32 = LoadFromSystemFolder(L"user32.dll");

@@ -41,6 +41,17 @@ Function OptionalKernel32Function(const char* name) {
   return reinterpret_cast<Function>(OptionalKernel32Export(name));
 }
 
+// Condition variables (Vista and later), looked up at run time: the file
+// helper and the decode thread wait on them (no trip to Wine's server, where
+// an event takes one each time), and do not start where they are missing.
+struct ConditionFunctions {
+  BOOL(WINAPI* sleep)(void* condition, CRITICAL_SECTION* lock, DWORD ms);
+  void(WINAPI* wake)(void* condition);
+  void(WINAPI* wakeAll)(void* condition);
+};
+// Fills `functions`; false where this system lacks any of them.
+bool LookUpConditionFunctions(ConditionFunctions* functions);
+
 // Filled by LoadSystemFunctions; all null before.
 extern SystemFunctions gSystem;
 
